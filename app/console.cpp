@@ -1,0 +1,76 @@
+// Console input and output; see console.h.
+#include "app/console.h"
+
+#include "platform/platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+void input_line(char* line, int size)
+{
+    if (platform_console_read_line(line, size) < 0)
+        throw InputEnded();
+}
+
+int input_key()
+{
+    int key = platform_console_read_key();
+    if (key < 0)
+        throw InputEnded();
+    return key;
+}
+
+int input_char()
+{
+    int c = platform_console_read_char();
+    if (c < 0)
+        throw InputEnded();
+    return c;
+}
+
+bool is_white_space(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int upper_ascii(int c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+bool equals_nocase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        int ca = static_cast<unsigned char>(*a);
+        int cb = static_cast<unsigned char>(*b);
+        if (upper_ascii(ca) != upper_ascii(cb))
+            return false;
+        if (ca == 0)
+            return true;
+    }
+}
+
+int trim_line(char* line)
+{
+    int length = static_cast<int>(std::strlen(line));
+    while (length > 0 && is_white_space(static_cast<unsigned char>(line[length - 1])))
+        --length;
+    line[length] = '\0';
+    int lead = 0;
+    while (lead < length && is_white_space(static_cast<unsigned char>(line[lead])))
+        ++lead;
+    std::memmove(line, line + lead, static_cast<size_t>(length - lead + 1));
+    return length - lead;
+}
+
+void console_printf(const char* format, ...)
+{
+    // Room for the longest message: a prompt quoting a 1023-character scale.
+    static char text[16384];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
+    platform_console_write(text, length);
+}

@@ -1,0 +1,163 @@
+// Start-up, the device menu, the test sequence and the prompt step.
+#include "app/driver.h"
+
+#include "app/bend_test.h"
+#include "app/commands.h"
+#include "app/console.h"
+#include "app/listening_tests.h"
+#include "midi/bridge.h"
+#include "midi/channel.h"
+#include "midi/device.h"
+
+namespace {
+
+struct DriverState {
+    int device_count;                   // catalogue entries, taken once at start
+    int recommendation_flag;            // 1 = test prompts end with the recommendation tail
+    char line[LINE_BUFFER_SIZE];        // the line typed at the last prompt
+    OutputDevice chosen;                // the entry chosen at the device menu
+} state = {0, 1, {}, {}};
+
+const char* const kRecommendationTail =
+    "\n\nRecommended first time you try a device:\nType \"test\" to test the pitch bend range of your sound card / synth.";
+
+const char* const kInstallMessage =
+    "How to install Quicktime for Midi apps:\n\nVisit "
+    "https://support.apple.com/downloads/quicktime"
+    "\nChoose Custom Instll.\n\nThen choose to install Quicktime Music, and Quicktime for Java.\n\n"
+    "If it doesn't let you install Quicktime for Java, then it probably\n\n"
+    "means you don't yet have Java 2 runtime Environment installed\n\nYou can get it from\n\n"
+    "https://www.java.com/download/"
+    "\n";
+
+const int kFirstProgram = 6;  // "Harpsichord"
+
+// A failure exit: the message, then the wait for Return. No device is closed.
+void failure_exit(const char* message)
+{
+    console_printf("%s", message);
+    input_char();
+}
+
+// The device menu and the opening of the chosen device. Returns false when
+// the program has ended through a failure exit.
+bool choose_device()
+{
+    console_printf("Choose your Midi Out device to use - type its letter to select\n"
+                   "Or just press return to select the first one.\n\n");
+    for (int i = 0; i < state.device_count; ++i) {
+        char name[sizeof state.chosen.name];
+        console_printf("%c - %s\n", 65 + i, device_name(i, name, sizeof name));
+    }
+    bool bridge_available = load_bridge() != 0;
+    if (!bridge_available)
+        console_printf("%c - How to install QuickTime for Midi apps to use\n", 65 + state.device_count);
+
+    input_line(state.line, LINE_BUFFER_SIZE);
+    trim_line(state.line);
+    // Only the first character counts; a byte above 127 is taken as a signed
+    // value, so it names no entry.
+    signed char letter = state.line[0] == '\0' ? 'A' : static_cast<signed char>(upper_ascii(
+                                                           static_cast<unsigned char>(state.line[0])));
+    OutputDevice& chosen = state.chosen;
+    chosen.index = letter - 65;
+
+    if (chosen.index == state.device_count && !bridge_available) {
+        console_printf("%s", kInstallMessage);
+        failure_exit("Press return to exit.");
+        return false;
+    }
+
+    device_name(chosen.index, chosen.name, sizeof chosen.name);
+    console_printf("Device selected:\n%c - %s\n", static_cast<char>(letter), chosen.name);
+    bool quicktime = equals_nocase(chosen.name, QUICKTIME_NAME);
+    if (quicktime)
+        console_printf("\n\nInitialising QuickTime - may take a little while\n");
+
+    if (open_device(chosen.index) == 0) {
+        if (quicktime) {
+            console_printf("\n\nCouldn't start up Quicktime\n\n%s", kInstallMessage);
+            failure_exit("Press return to exit.");
+        } else {
+            failure_exit("Couldn't open Midi Out - perhaps it is already in use for another application."
+                         "\n\nPress return to exit.");
+        }
+        return false;
+    }
+    if (quicktime)
+        console_printf("QT initialised okay\n");
+    set_program_all(kFirstProgram);
+    return true;
+}
+
+// The five listening tests in order, until "start" or the end.
+PromptAnswer run_tests()
+{
+    PromptAnswer answer = chord_test();
+    if (answer == ANSWER_NEXT)
+        answer = scale_test();
+    if (answer == ANSWER_NEXT)
+        answer = harmonic_series_test();
+    if (answer == ANSWER_NEXT)
+        answer = keyboard_test();
+    if (answer == ANSWER_NEXT)
+        answer = percussion_test();
+    return answer;
+}
+
+// The orderly end: close the device, status 0.
+int exit_path()
+{
+    close_device();
+    return 0;
+}
+
+}  // namespace
+
+int run_program()
+{
+    try {
+        state.device_count = init_device_catalogue();
+        state.recommendation_flag = 1;
+        console_printf("Test of the Varenta routines.\n\n");
+        for (;;) {
+            if (!choose_device())
+                return 0;
+            if (run_tests() == ANSWER_EXIT)
+                return exit_path();
+        }
+    } catch (const InputEnded&) {
+        return exit_path();
+    }
+}
+
+PromptAnswer read_prompt_answer()
+{
+    input_line(state.line, LINE_BUFFER_SIZE);
+    if (handle_command(state.line))
+        return ANSWER_REPEAT;
+    if (equals_nocase(state.line, "test"))
+        return pitch_bend_test(state.recommendation_flag) ? ANSWER_REPEAT : ANSWER_EXIT;
+    if (equals_nocase(state.line, "start"))
+        return ANSWER_START;
+    if (equals_nocase(state.line, "exit"))
+        return ANSWER_EXIT;
+    if (equals_nocase(state.line, "next"))
+        return ANSWER_NEXT;
+    return ANSWER_OWN;
+}
+
+char* line_buffer() { return state.line; }
+
+const char* recommendation_tail() { return state.recommendation_flag == 1 ? kRecommendationTail : ""; }
+
+int& recommendation_flag() { return state.recommendation_flag; }
+
+void driver_reset()
+{
+    state.device_count = 0;
+    state.recommendation_flag = 1;
+    state.line[0] = '\0';
+    state.chosen.index = 0;
+    state.chosen.name[0] = '\0';
+}

@@ -1,0 +1,12 @@
+// The listening tests, in the order the driver runs them. Each shows its
+// prompt, takes lines through the prompt step and returns how it was left:
+// ANSWER_NEXT, ANSWER_START or ANSWER_EXIT.
+#pragma once
+
+#include "app/driver.h"
+
+PromptAnswer chord_test();
+PromptAnswer scale_test();
+PromptAnswer harmonic_series_test();
+PromptAnswer keyboard_test();
+PromptAnswer percussion_test();

@@ -1,0 +1,41 @@
+// The software-synthesizer bridge.
+//
+// Besides the MIDI ports, the program can play on a General MIDI software
+// synthesizer reached through a bridge library that the project ships
+// (libsonvex.so, built on FluidSynth). The synthesizer runtime is loaded
+// first, then the bridge; when both load, the device catalogue lists the
+// "QuickTime" entry. Starting the bridge routes every channel message to its
+// send function, and 32 channels are in use instead of 16.
+#pragma once
+
+// File names the two libraries are loaded by (the system's search rules apply).
+extern const char* const BRIDGE_RUNTIME_LIBRARY;  // the synthesizer runtime, only loaded
+extern const char* const BRIDGE_LIBRARY;          // the bridge with its four exports
+
+// Export names, looked up in this order.
+extern const char* const BRIDGE_EXPORT_CLEANUP;
+extern const char* const BRIDGE_EXPORT_INITIALISE;
+extern const char* const BRIDGE_EXPORT_DELAY;
+extern const char* const BRIDGE_EXPORT_SEND;
+
+// Loads both libraries (those already loaded stay loaded) and looks up the
+// four exports, each empty where missing. Returns 1 when both are loaded.
+int load_bridge();
+
+// Loads the bridge, makes it active and initialises the synthesizer.
+// Returns the initialise function's result (non-zero = ready), 0 when the
+// libraries cannot be loaded or the bridge has no initialise function.
+int start_bridge();
+
+// Shuts the synthesizer down and releases both libraries, when active.
+void stop_bridge();
+
+// Output goes to the bridge and 32 channels are in use.
+bool bridge_active();
+
+// While active and the bridge has a send function: plays the message on the
+// bridge (status without channel, channel 0..31) and returns true.
+bool bridge_send(int status, int channel, int data1, int data2);
+
+// Back to the state at program start, releasing what is loaded (tests).
+void bridge_reset();

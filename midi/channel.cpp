@@ -1,0 +1,122 @@
+// Channel messages and channel state; see channel.h.
+#include "midi/channel.h"
+
+#include "midi/bridge.h"
+#include "midi/device.h"
+
+#include <cmath>
+
+namespace {
+
+struct ChannelsState {
+    ChannelState channels[MAX_CHANNELS];  // one per channel slot, used or not
+    int current_program;                  // last program sent to all channels, 0..127 from callers
+} state;
+
+int clamp_int(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
+
+}  // namespace
+
+ChannelState& channel_state(int channel) { return state.channels[channel]; }
+
+int current_program() { return state.current_program; }
+
+void channel_reset() { state = ChannelsState(); }
+
+uint32_t pack_short_message(int status, int channel, int data1, int data2)
+{
+    return (static_cast<uint32_t>(channel) & 0x0Fu) | (static_cast<uint32_t>(status) & 0xF0u) |
+           ((static_cast<uint32_t>(data1) & 0xFFu) << 8) | ((static_cast<uint32_t>(data2) & 0xFFu) << 16);
+}
+
+int bend_for_sending(double bend)
+{
+    // Clamp in floating point first: the value may be anything a user typed.
+    if (!(bend >= 0.0))  // negative or NaN
+        return 0;
+    if (bend >= BEND_MAX)
+        return BEND_MAX;
+    return clamp_int(static_cast<int>(std::floor(bend + 0.5)), 0, BEND_MAX);
+}
+
+int send_channel_message(PortHandle handle, int status, int channel, int data1, int data2, int data_bytes)
+{
+    if (bridge_send(status, channel, data1, data2))
+        return 0;
+    if (handle == nullptr)
+        return 0;
+    return platform_midi_send(handle, pack_short_message(status, channel, data1, data2), data_bytes);
+}
+
+// The clamps shared by note on and note off; returns the clamped channel.
+static int clamp_note_message(int* channel, int* note, int* velocity)
+{
+    *velocity = clamp_int(*velocity, 0, 127);
+    *channel = clamp_int(*channel, 0, channel_count() - 1);
+    *note = clamp_int(*note, 0, 127);
+    return *channel;
+}
+
+int note_on(PortHandle handle, int channel, int note, int velocity)
+{
+    clamp_note_message(&channel, &note, &velocity);
+    ++state.channels[channel].sounding_notes;
+    return send_channel_message(handle, STATUS_NOTE_ON, channel, note, velocity, 2);
+}
+
+int note_off(PortHandle handle, int channel, int note, int velocity)
+{
+    clamp_note_message(&channel, &note, &velocity);
+    --state.channels[channel].sounding_notes;
+    return send_channel_message(handle, STATUS_NOTE_OFF, channel, note, velocity, 2);
+}
+
+int set_pitch_bend(PortHandle handle, int channel, double bend)
+{
+    if (channel < 0 || channel >= channel_count())
+        return 0;
+    ChannelState& ch = state.channels[channel];
+    int old_value = bend_for_sending(ch.bend);
+    int new_value = bend_for_sending(bend);
+    int result = 0;
+    if (old_value != new_value)
+        result = send_channel_message(handle, STATUS_PITCH_BEND, channel, new_value & 0x7F, new_value >> 7, 2);
+    ch.bend = bend;
+    return result;
+}
+
+int set_bend_range(PortHandle handle, int channel, int semitones, int cents)
+{
+    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 101, 0, 2);  // RPN high: pitch-bend sensitivity
+    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 100, 0, 2);  // RPN low
+    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 6, semitones, 2);  // data entry high
+    return send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 38, cents, 2);  // data entry low
+}
+
+void set_bend_range_all()
+{
+    for (int channel = 0; channel < channel_count(); ++channel) {
+        if (channel != PERCUSSION_CHANNEL)
+            set_bend_range(port_handle(), channel, 2, 0);
+    }
+}
+
+void set_program_all(int program)
+{
+    for (int channel = 0; channel < channel_count(); ++channel) {
+        if (channel != PERCUSSION_CHANNEL)
+            send_channel_message(port_handle(), STATUS_PROGRAM_CHANGE, channel, program, 0, 1);
+    }
+    state.current_program = program;
+}
+
+void reset_bends()
+{
+    for (int channel = 0; channel < channel_count(); ++channel) {
+        ChannelState& ch = state.channels[channel];
+        ch.bend = UNKNOWN_BEND;
+        ch.sounding_notes = 0;
+        if (channel != PERCUSSION_CHANNEL)
+            set_pitch_bend(port_handle(), channel, BEND_CENTRE);
+    }
+}

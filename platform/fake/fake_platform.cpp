@@ -1,0 +1,317 @@
+// The test platform; see fake_platform.h.
+#include "platform/fake/fake_platform.h"
+#include "platform/line_assembly.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+struct FakePortSpec {
+    std::string name;
+    int name_result;
+    bool opens;
+};
+
+struct FakeLibrary {
+    std::string real_path;               // non-empty: dlopen this
+    std::map<std::string, void*> symbols;  // in-process exports
+};
+
+struct FakeState {
+    std::vector<FakePortSpec> ports;
+    bool default_synth;
+    bool default_synth_opens;
+    std::vector<FakeMessage> messages;
+    int open_count;
+    int close_count;
+    int open_device_id;
+    uint32_t clock_ms;
+    uint64_t slept_ms;
+    std::map<std::string, FakeLibrary> libraries;
+    std::map<void*, std::string> loaded;   // handle -> file name
+    std::map<std::string, int> load_balance;
+    int init_result;
+    int init_calls;
+    int cleanup_calls;
+    std::string input;
+    size_t input_pos;
+    std::string output;
+} fake;
+
+const int kNoDevice = -100;
+
+}  // namespace
+
+struct PlatformPort {
+    int device_id;
+};
+
+static PlatformPort the_port;
+
+void fake_reset()
+{
+    for (auto& entry : fake.loaded) {
+        if (!fake.libraries[entry.second].real_path.empty())
+            dlclose(entry.first);
+    }
+    fake.ports.clear();
+    fake.default_synth = false;
+    fake.default_synth_opens = true;
+    fake.messages.clear();
+    fake.open_count = 0;
+    fake.close_count = 0;
+    fake.open_device_id = kNoDevice;
+    fake.clock_ms = 0;
+    fake.slept_ms = 0;
+    fake.libraries.clear();
+    fake.loaded.clear();
+    fake.load_balance.clear();
+    fake.init_result = 1;
+    fake.init_calls = 0;
+    fake.cleanup_calls = 0;
+    fake.input.clear();
+    fake.input_pos = 0;
+    fake.output.clear();
+}
+
+// ---- MIDI ports ------------------------------------------------------------
+
+void fake_add_port(const char* name, int name_result, bool opens)
+{
+    fake.ports.push_back(FakePortSpec{name, name_result, opens});
+}
+
+void fake_set_default_synth(bool present, bool opens)
+{
+    fake.default_synth = present;
+    fake.default_synth_opens = opens;
+}
+
+const std::vector<FakeMessage>& fake_messages() { return fake.messages; }
+void fake_clear_messages() { fake.messages.clear(); }
+int fake_open_count() { return fake.open_count; }
+int fake_close_count() { return fake.close_count; }
+int fake_open_device_id() { return fake.open_device_id; }
+
+static void copy_text(const std::string& text, char* buffer, int length)
+{
+    if (buffer == nullptr || length < 1)
+        return;
+    size_t n = std::min(text.size(), static_cast<size_t>(length - 1));
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+int platform_midi_port_count() { return static_cast<int>(fake.ports.size()); }
+
+int platform_midi_port_name(int device_id, char* buffer, int length)
+{
+    copy_text("", buffer, length);
+    if (device_id == PLATFORM_DEFAULT_SYNTH) {
+        if (!fake.default_synth)
+            return PLATFORM_UNAVAILABLE;
+        copy_text("Fake Synth", buffer, length);
+        return PLATFORM_OK;
+    }
+    if (device_id < 0 || device_id >= static_cast<int>(fake.ports.size()))
+        return PLATFORM_BAD_DEVICE;
+    const FakePortSpec& port = fake.ports[device_id];
+    if (port.name_result == PLATFORM_OK)
+        copy_text(port.name, buffer, length);
+    return port.name_result;
+}
+
+int platform_midi_open(int device_id, PortHandle* handle)
+{
+    bool opens;
+    if (device_id == PLATFORM_DEFAULT_SYNTH)
+        opens = fake.default_synth && fake.default_synth_opens;
+    else
+        opens = device_id >= 0 && device_id < static_cast<int>(fake.ports.size()) && fake.ports[device_id].opens;
+    if (!opens)
+        return PLATFORM_UNAVAILABLE;
+    the_port.device_id = device_id;
+    fake.open_device_id = device_id;
+    ++fake.open_count;
+    *handle = &the_port;
+    return PLATFORM_OK;
+}
+
+int platform_midi_send(PortHandle handle, uint32_t message, int data_bytes)
+{
+    if (handle == nullptr)
+        return PLATFORM_UNAVAILABLE;
+    FakeMessage m;
+    m.time_ms = fake.clock_ms;
+    m.route = FakeRoute::Port;
+    m.device_id = handle->device_id;
+    m.word = message;
+    m.status = static_cast<int>(message & 0xF0);
+    m.channel = static_cast<int>(message & 0x0F);
+    m.data1 = static_cast<int>((message >> 8) & 0xFF);
+    m.data2 = static_cast<int>((message >> 16) & 0xFF);
+    m.data_bytes = data_bytes;
+    fake.messages.push_back(m);
+    return PLATFORM_OK;
+}
+
+void platform_midi_close(PortHandle handle)
+{
+    if (handle == nullptr)
+        return;
+    ++fake.close_count;
+    fake.open_device_id = kNoDevice;
+}
+
+// ---- Clock -----------------------------------------------------------------
+
+void fake_set_clock(uint32_t ms) { fake.clock_ms = ms; }
+uint32_t fake_clock() { return fake.clock_ms; }
+uint64_t fake_slept_ms() { return fake.slept_ms; }
+
+uint32_t platform_clock_ms() { return fake.clock_ms; }
+
+void platform_sleep_ms(uint32_t milliseconds)
+{
+    fake.clock_ms += milliseconds;
+    fake.slept_ms += milliseconds;
+}
+
+// ---- Libraries -------------------------------------------------------------
+
+void fake_add_library(const char* file_name) { fake.libraries[file_name]; }
+
+void fake_add_symbol(const char* file_name, const char* symbol, void* address)
+{
+    fake.libraries[file_name].symbols[symbol] = address;
+}
+
+void fake_map_library(const char* file_name, const char* path) { fake.libraries[file_name].real_path = path; }
+
+int fake_library_loaded(const char* file_name)
+{
+    auto it = fake.load_balance.find(file_name);
+    return it == fake.load_balance.end() ? 0 : it->second;
+}
+
+static int bridge_initialise()
+{
+    ++fake.init_calls;
+    return fake.init_result;
+}
+
+static void bridge_cleanup() { ++fake.cleanup_calls; }
+
+static int bridge_delay(int, int) { return 0; }
+
+static int bridge_send(int status, int channel, int data1, int data2)
+{
+    FakeMessage m;
+    m.time_ms = fake.clock_ms;
+    m.route = FakeRoute::Bridge;
+    m.device_id = kNoDevice;
+    m.word = 0;
+    m.status = status;
+    m.channel = channel;
+    m.data1 = data1;
+    m.data2 = data2;
+    m.data_bytes = 2;
+    fake.messages.push_back(m);
+    return 0;
+}
+
+void fake_add_bridge(const char* file_name, const FakeBridgeOptions& options)
+{
+    fake_add_library(file_name);
+    fake.init_result = options.init_result;
+    if (options.cleanup)
+        fake_add_symbol(file_name, "Sonvex_CleanUp_SME", reinterpret_cast<void*>(&bridge_cleanup));
+    if (options.initialise)
+        fake_add_symbol(file_name, "Sonvex_Initialise_SME", reinterpret_cast<void*>(&bridge_initialise));
+    if (options.delay)
+        fake_add_symbol(file_name, "Sonvex_Delay", reinterpret_cast<void*>(&bridge_delay));
+    if (options.send)
+        fake_add_symbol(file_name, "Sonvex_SendMidiEvent", reinterpret_cast<void*>(&bridge_send));
+}
+
+int fake_bridge_init_calls() { return fake.init_calls; }
+int fake_bridge_cleanup_calls() { return fake.cleanup_calls; }
+
+void* platform_library_load(const char* file_name)
+{
+    if (file_name == nullptr)
+        return nullptr;
+    auto it = fake.libraries.find(file_name);
+    if (it == fake.libraries.end())
+        return nullptr;
+    void* handle;
+    if (!it->second.real_path.empty()) {
+        handle = dlopen(it->second.real_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr)
+            return nullptr;
+    } else {
+        handle = &it->second;  // any unique address stands for the library
+    }
+    fake.loaded[handle] = file_name;
+    ++fake.load_balance[file_name];
+    return handle;
+}
+
+void* platform_library_symbol(void* library, const char* name)
+{
+    auto loaded = fake.loaded.find(library);
+    if (loaded == fake.loaded.end() || name == nullptr)
+        return nullptr;
+    FakeLibrary& lib = fake.libraries[loaded->second];
+    if (!lib.real_path.empty())
+        return dlsym(library, name);
+    auto sym = lib.symbols.find(name);
+    return sym == lib.symbols.end() ? nullptr : sym->second;
+}
+
+void platform_library_free(void* library)
+{
+    auto loaded = fake.loaded.find(library);
+    if (loaded == fake.loaded.end())
+        return;
+    --fake.load_balance[loaded->second];
+    if (!fake.libraries[loaded->second].real_path.empty())
+        dlclose(library);
+    fake.loaded.erase(loaded);
+}
+
+// ---- Console ---------------------------------------------------------------
+
+void fake_console_input(const std::string& bytes) { fake.input += bytes; }
+const std::string& fake_console_output() { return fake.output; }
+void fake_clear_console_output() { fake.output.clear(); }
+size_t fake_console_pending() { return fake.input.size() - fake.input_pos; }
+
+static int take_byte()
+{
+    if (fake.input_pos >= fake.input.size())
+        return -1;
+    return static_cast<unsigned char>(fake.input[fake.input_pos++]);
+}
+
+int platform_console_read_line(char* buffer, int size)
+{
+    if (fake.input_pos >= fake.input.size())
+        return -1;
+    return assemble_line(take_byte, buffer, size);
+}
+
+int platform_console_read_key()
+{
+    int c = take_byte();
+    if (c >= 0)
+        fake.output.push_back(static_cast<char>(c));
+    return c;
+}
+
+int platform_console_read_char() { return take_byte(); }
+
+void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }

@@ -1,0 +1,76 @@
+// The test platform: an implementation of platform.h that touches nothing of
+// the operating system. It records every MIDI message with the virtual time
+// it was sent at, advances a virtual clock on every sleep instead of
+// sleeping, serves scripted console input and captures console output. The
+// functions below let tests set it up and read what happened.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class FakeRoute { Port, Bridge };
+
+// One channel message as it left the program.
+struct FakeMessage {
+    uint32_t time_ms;  // virtual clock when sent
+    FakeRoute route;   // a platform port, or the bridge's send function
+    int device_id;     // the open port's device id (Port route only)
+    uint32_t word;     // the packed short message (Port route only)
+    int status;        // high nibble only: 0x80, 0x90, 0xB0, 0xC0, 0xE0
+    int channel;       // 0..15 on a port, as passed on the bridge
+    int data1;
+    int data2;
+    int data_bytes;    // 1 or 2 (Port route only; 2 on the bridge)
+};
+
+// Back to a machine with no ports, no default synthesizer, no libraries,
+// clock at 0, no console input and nothing recorded.
+void fake_reset();
+
+// ---- MIDI ports ----
+// name_result: what reading the port's name returns (0, PLATFORM_NO_DRIVER, ...).
+void fake_add_port(const char* name, int name_result = PLATFORM_OK, bool opens = true);
+void fake_set_default_synth(bool present, bool opens = true);
+const std::vector<FakeMessage>& fake_messages();
+void fake_clear_messages();
+int fake_open_count();       // successful platform_midi_open calls
+int fake_close_count();      // platform_midi_close calls
+int fake_open_device_id();   // device id of the port open now, or -100 when none
+
+// ---- Clock ----
+void fake_set_clock(uint32_t ms);
+uint32_t fake_clock();
+uint64_t fake_slept_ms();    // total of all sleeps since reset
+
+// ---- Libraries ----
+// An in-process library: loading the file name succeeds; its symbols are
+// those added with fake_add_symbol.
+void fake_add_library(const char* file_name);
+void fake_add_symbol(const char* file_name, const char* symbol, void* address);
+// A real library: loading the file name dlopens path instead.
+void fake_map_library(const char* file_name, const char* path);
+int fake_library_loaded(const char* file_name);  // loads minus frees
+
+// A recording bridge under the given file name: exports whichever of the four
+// bridge functions are asked for; its send function records Bridge messages
+// in the message log, its initialise function returns init_result.
+struct FakeBridgeOptions {
+    bool cleanup = true;
+    bool initialise = true;
+    bool delay = true;
+    bool send = true;
+    int init_result = 1;
+};
+void fake_add_bridge(const char* file_name, const FakeBridgeOptions& options = FakeBridgeOptions());
+int fake_bridge_init_calls();
+int fake_bridge_cleanup_calls();
+
+// ---- Console ----
+// Bytes the console will deliver, in order; input ends after the last one.
+void fake_console_input(const std::string& bytes);
+const std::string& fake_console_output();
+void fake_clear_console_output();
+size_t fake_console_pending();   // input bytes not yet taken

@@ -1,0 +1,85 @@
+// The platform seam: every effect the portable code needs from the operating
+// system, and nothing else. Each backend implements this header in its own
+// files (platform/linux + platform/posix on Linux, platform/fake for tests);
+// CMake links exactly one of them. There are no virtual classes and no
+// callbacks: the portable code calls down, the platform never calls back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- MIDI output ---------------------------------------------------------
+
+// An open MIDI output port; nullptr while no port is open.
+struct PlatformPort;
+typedef PlatformPort* PortHandle;
+
+// Device id of the system's default synthesizer (the "MIDI mapper").
+constexpr int PLATFORM_DEFAULT_SYNTH = -1;
+
+// Result codes of the port operations. Zero is success.
+constexpr int PLATFORM_OK = 0;
+constexpr int PLATFORM_NO_DRIVER = 6;    // the port's driver is not installed
+constexpr int PLATFORM_UNAVAILABLE = 7;  // any other failure
+constexpr int PLATFORM_BAD_DEVICE = 2;   // no such device id
+
+// Number of MIDI output ports (device ids 0 .. count - 1). The list is taken
+// once, on the first call; later calls return the same count.
+int platform_midi_port_count();
+
+// Writes the display name of a port (or of PLATFORM_DEFAULT_SYNTH) into
+// buffer: at most length - 1 bytes, always terminated when length >= 1.
+// Returns PLATFORM_OK, PLATFORM_NO_DRIVER or another non-zero code; on
+// failure the buffer is left empty. For PLATFORM_DEFAULT_SYNTH a non-zero
+// result means the system has no default synthesizer.
+int platform_midi_port_name(int device_id, char* buffer, int length);
+
+// Opens a port (or the default synthesizer). Returns PLATFORM_OK and stores
+// the handle, or a non-zero code and leaves *handle untouched.
+int platform_midi_open(int device_id, PortHandle* handle);
+
+// Sends one channel message packed as a short message: bits 0-3 channel,
+// 4-7 status, 8-15 data 1, 16-23 data 2. data_bytes (1 or 2) says how many
+// data bytes the message has. Returns PLATFORM_OK when sent.
+int platform_midi_send(PortHandle handle, uint32_t message, int data_bytes);
+
+// Releases an open port. Messages already sent are delivered first.
+void platform_midi_close(PortHandle handle);
+
+// ---- Libraries loaded by file name ----------------------------------------
+
+// Loads a shared library by file name (the system's search rules apply).
+// Returns nullptr on failure, silently.
+void* platform_library_load(const char* file_name);
+
+// Address of an exported C symbol, or nullptr when the library has none.
+void* platform_library_symbol(void* library, const char* name);
+
+void platform_library_free(void* library);
+
+// ---- Clock ----------------------------------------------------------------
+
+// Milliseconds from a steady clock; wraps after 2^32 ms.
+uint32_t platform_clock_ms();
+
+// Suspends the program for the given number of milliseconds.
+void platform_sleep_ms(uint32_t milliseconds);
+
+// ---- Console ----------------------------------------------------------------
+
+// Reads one line into buffer (size >= 1) without its line end. A line longer
+// than size - 1 bytes keeps its first size - 1 bytes; the rest of that line is
+// discarded. Returns the stored length, or -1 when input has ended.
+int platform_console_read_line(char* buffer, int size);
+
+// Reads one keystroke without waiting for Return and echoes it. Returns the
+// byte (0..255), or -1 when input has ended.
+int platform_console_read_key();
+
+// Takes one byte from the buffered input, waiting for a whole line when none
+// is buffered; the rest of the line stays buffered for the next read.
+// Returns the byte (0..255), or -1 when input has ended.
+int platform_console_read_char();
+
+// Writes text to the console.
+void platform_console_write(const char* text, size_t length);

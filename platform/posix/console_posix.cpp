@@ -1,0 +1,173 @@
+// Console input and output on POSIX systems.
+//
+// All three reads take bytes from one buffer over file descriptor 0, so a
+// key read never overtakes a line typed ahead. On a terminal, single keys are
+// read in non-canonical mode without the terminal's echo (the key is echoed
+// here instead), and lines and characters in the terminal's normal mode. The
+// mode the terminal was found in is restored when a line is read, at exit and
+// on the signals that end or stop the program. When standard input is not a
+// terminal the same reads work on the bytes as they come.
+#include "platform/platform.h"
+#include "platform/line_assembly.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct ConsoleState {
+    unsigned char buffer[4096];  // bytes read from fd 0 and not yet taken
+    int start;                   // first pending byte in buffer, 0..end
+    int end;                     // one past the last pending byte, 0..4096
+    bool ended;                  // fd 0 has reported end of input (or an error)
+    bool checked;                // is_terminal and original have been read
+    bool is_terminal;            // fd 0 is a terminal whose mode we may change
+    bool raw;                    // the terminal is in single-key mode now
+    bool handlers_installed;     // exit and signal hooks are in place
+    termios original;            // the mode the terminal was found in
+    termios single_key;          // the mode for single keys
+} console;
+
+const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+}  // namespace
+
+// Async-signal-safe: only tcsetattr.
+static void restore_terminal()
+{
+    if (console.is_terminal && console.raw) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &console.original);
+        console.raw = false;
+    }
+}
+
+static void end_signal(int signal_number)
+{
+    restore_terminal();
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// Ctrl-Z: give the shell its terminal back as it was; take single-key mode
+// again when the program is continued.
+static void stop_signal(int)
+{
+    bool was_raw = console.raw;
+    restore_terminal();
+    std::signal(SIGTSTP, SIG_DFL);
+    raise(SIGTSTP);
+    // Continued.
+    std::signal(SIGTSTP, stop_signal);
+    if (was_raw && tcsetattr(STDIN_FILENO, TCSANOW, &console.single_key) == 0)
+        console.raw = true;
+}
+
+static void install_handlers()
+{
+    if (console.handlers_installed)
+        return;
+    console.handlers_installed = true;
+    std::atexit(restore_terminal);
+    for (int s : kEndSignals)
+        std::signal(s, end_signal);
+    std::signal(SIGTSTP, stop_signal);
+}
+
+static void check_terminal()
+{
+    if (console.checked)
+        return;
+    console.checked = true;
+    console.is_terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &console.original) == 0;
+    if (!console.is_terminal)
+        return;
+    console.single_key = console.original;
+    console.single_key.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    console.single_key.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR);
+    console.single_key.c_cc[VMIN] = 1;
+    console.single_key.c_cc[VTIME] = 0;
+}
+
+static void set_single_key_mode(bool on)
+{
+    check_terminal();
+    if (!console.is_terminal || console.raw == on)
+        return;
+    if (on) {
+        install_handlers();
+        if (tcsetattr(STDIN_FILENO, TCSANOW, &console.single_key) == 0)
+            console.raw = true;
+    } else {
+        restore_terminal();
+    }
+}
+
+// Makes at least one byte pending; false once input has ended.
+static bool fill()
+{
+    if (console.start < console.end)
+        return true;
+    if (console.ended)
+        return false;
+    for (;;) {
+        ssize_t n = read(STDIN_FILENO, console.buffer, sizeof console.buffer);
+        if (n > 0) {
+            console.start = 0;
+            console.end = static_cast<int>(n);
+            return true;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        console.ended = true;
+        return false;
+    }
+}
+
+static int take_byte()
+{
+    if (!fill())
+        return -1;
+    return console.buffer[console.start++];
+}
+
+int platform_console_read_line(char* buffer, int size)
+{
+    set_single_key_mode(false);
+    if (!fill())
+        return -1;
+    return assemble_line(take_byte, buffer, size);
+}
+
+int platform_console_read_key()
+{
+    set_single_key_mode(true);
+    int c = take_byte();
+    if (c >= 0) {
+        char echo = static_cast<char>(c);
+        platform_console_write(&echo, 1);
+    }
+    return c;
+}
+
+int platform_console_read_char()
+{
+    set_single_key_mode(false);
+    return take_byte();
+}
+
+void platform_console_write(const char* text, size_t length)
+{
+    while (length > 0) {
+        ssize_t n = write(STDOUT_FILENO, text, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;  // nowhere to write to; the dialogue goes on regardless
+        }
+        text += n;
+        length -= static_cast<size_t>(n);
+    }
+}
