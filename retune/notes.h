@@ -1,0 +1,42 @@
+// The notes in play: every note started and not yet ended, in the order
+// started, with the degree (or percussion key) it belongs to, its ratio, and
+// the channel and MIDI note it was sent on.
+#pragma once
+
+constexpr int NOTE_TABLE_CAPACITY = 2048;
+
+struct NoteEntry {
+    int key;        // scale degree (any int), or the percussion key
+    double ratio;   // the degree's ratio when it started; 1.0 for percussion
+    int channel;    // 0..31; 9 for percussion
+    int midi_note;  // the note number sent (the key for percussion)
+};
+
+struct NoteTable {
+    int count;                                  // entries in use, 0..NOTE_TABLE_CAPACITY
+    NoteEntry entries[NOTE_TABLE_CAPACITY];     // 0..count - 1, oldest first
+};
+
+const NoteTable& note_table();
+
+// Appends an entry; returns the new count, or NOTE_TABLE_CAPACITY (nothing
+// stored) when the table is full. Sends nothing.
+int add_note(int key, double ratio, int channel, int midi_note);
+
+// Removes entry index (0 <= index < count), keeping the order of the rest.
+void remove_note(int index);
+
+// The first entry, oldest first, whose fields equal every criterion that is
+// zero or more (negative criteria match anything). Writes its index to
+// *index when given.
+bool find_note(int key, int channel, int midi_note, int* index = nullptr);
+
+// A note-off for every entry in table order, then the table is empty.
+void release_all_notes(int velocity);
+
+// A note-off and removal for every entry on the channel (every entry when
+// channel is negative), in table order.
+void release_channel_notes(int velocity, int channel);
+
+// Back to the state at program start (tests).
+void notes_reset();
