@@ -1,0 +1,181 @@
+"""Helpers for end-to-end tests of the real varenta-test binary.
+
+Each test starts its own JACK server (dummy driver, a name of its own so it
+never touches a server the user runs), captures what reaches a JACK MIDI port
+with jack_midi_dump, and drives the program under a pseudo-terminal.
+"""
+
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import termios
+import time
+import uuid
+
+import pexpect
+
+PROGRAM = os.environ.get("VARENTA_PROGRAM", "")
+TIMEOUT = 15
+
+
+def _stop(proc):
+    """Ends a process we started, and only that one."""
+    if proc is None or proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def unused_server_name():
+    """A JACK server name that no server uses."""
+    return "varenta-none-%s" % uuid.uuid4().hex[:8]
+
+
+class JackServer:
+    """A JACK server with the dummy driver, for the length of a with-block."""
+
+    def __init__(self):
+        self.name = "varenta-e2e-%s" % uuid.uuid4().hex[:8]
+        self.proc = None
+
+    def env(self, **extra):
+        env = dict(os.environ, JACK_DEFAULT_SERVER=self.name, JACK_NO_START_SERVER="1")
+        env.update(extra)
+        return env
+
+    def __enter__(self):
+        # A period of 256 frames: smaller periods drop MIDI events here.
+        self.proc = subprocess.Popen(
+            ["jackd", "-n", self.name, "-r", "-d", "dummy", "-r", "44100", "-p", "256"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["jack_wait", "-s", self.name, "-w", "-t", "10"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env())
+        return self
+
+    def __exit__(self, *exc):
+        _stop(self.proc)
+
+    def ports(self):
+        out = subprocess.run(["jack_lsp", "-s", self.name], capture_output=True, text=True,
+                             env=self.env()).stdout
+        return out.split("\n")
+
+
+class MidiDump:
+    """jack_midi_dump on a JACK server: every MIDI event its input port gets."""
+
+    PORT = "midi-monitor:input"
+    LINE = re.compile(r"^\s*\d+:\s+((?:[0-9a-f]{2} ?)+)")
+
+    def __init__(self, server):
+        self.server = server
+        self.proc = None
+        self.file = None
+
+    def __enter__(self):
+        self.file = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(["stdbuf", "-oL", "jack_midi_dump"], stdin=subprocess.DEVNULL,
+                                     stdout=self.file, stderr=subprocess.DEVNULL, env=self.server.env())
+        deadline = time.monotonic() + 10
+        while self.PORT not in self.server.ports():
+            if time.monotonic() > deadline:
+                raise RuntimeError("jack_midi_dump did not register its port")
+            time.sleep(0.05)
+        return self
+
+    def __exit__(self, *exc):
+        _stop(self.proc)
+        self.file.close()
+
+    def messages(self):
+        """The messages received so far, each a tuple of byte values."""
+        self.file.seek(0)
+        result = []
+        for line in self.file.read().decode("latin-1").split("\n"):
+            match = self.LINE.match(line)
+            if match:
+                result.append(tuple(int(b, 16) for b in match.group(1).split()))
+        return result
+
+    def wait_for(self, count, timeout=TIMEOUT):
+        """Waits until at least count messages have arrived; returns them all."""
+        deadline = time.monotonic() + timeout
+        while True:
+            got = self.messages()
+            if len(got) >= count or time.monotonic() > deadline:
+                return got
+            time.sleep(0.05)
+
+
+class Program:
+    """varenta-test under a pseudo-terminal."""
+
+    def __init__(self, env):
+        self.child = pexpect.spawn(PROGRAM, [], env=env, timeout=TIMEOUT, echo=True)
+        self.transcript = b""
+
+    def expect(self, text):
+        """Waits for exact text (LF line ends as the program writes them)."""
+        pattern = text.encode("latin-1").replace(b"\n", b"\r\n")
+        self.child.expect_exact(pattern)
+        self.transcript += self.child.before + self.child.after
+        return self.child.before.replace(b"\r\n", b"\n").decode("latin-1")
+
+    def send_line(self, text):
+        self.child.send(text.encode("latin-1") + b"\r")
+
+    def send_key(self, key):
+        self.child.send(key.encode("latin-1"))
+
+    def finish(self):
+        """Waits for the end; returns (exit status, the rest of the output)."""
+        self.child.expect(pexpect.EOF)
+        rest = self.child.before
+        self.transcript += rest
+        attrs = termios.tcgetattr(self.child.child_fd) if self._fd_open() else None
+        self.child.close()
+        self.terminal_after = attrs
+        return self.child.exitstatus, rest.replace(b"\r\n", b"\n").decode("latin-1")
+
+    def _fd_open(self):
+        try:
+            termios.tcgetattr(self.child.child_fd)
+            return True
+        except termios.error:
+            return False
+
+    def text(self):
+        return self.transcript.replace(b"\r\n", b"\n").decode("latin-1")
+
+    def kill(self):
+        if self.child.isalive():
+            self.child.terminate(force=True)
+
+
+MENU_ENTRY = re.compile(r"^(.) - (.*)$")
+
+
+def menu_entries(text):
+    """The (letter, name) pairs of a printed device menu."""
+    header = "Or just press return to select the first one.\n\n"
+    body = text[text.index(header) + len(header):]
+    entries = []
+    for line in body.split("\n"):
+        match = MENU_ENTRY.match(line)
+        if not match:
+            break
+        entries.append((match.group(1), match.group(2)))
+    return entries
+
+
+def letter_of(entries, name):
+    for letter, entry in entries:
+        if entry == name:
+            return letter
+    raise AssertionError("%r is not in the menu %r" % (name, entries))
