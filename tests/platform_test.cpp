@@ -1,5 +1,7 @@
 // The portable parts of the platform backends: the choice of the default
-// synthesizer among the listed ports, and how bytes become lines.
+// synthesizer among the listed ports, how bytes become lines, and how
+// terminal escape sequences become console keys.
+#include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
 #include "platform/port_choice.h"
 
@@ -75,4 +77,73 @@ TEST(LineAssembly, HighBytesPassUnchanged)
     char line[8];
     EXPECT_EQ(assemble_line(std::ref(in), line, sizeof line), 3);
     EXPECT_EQ(std::string(line), "\xAC\xFF\x80");
+}
+
+namespace {
+
+// The key an escape sequence decodes to, as "lead,scan/length", or "none".
+std::string decoded(const std::string& bytes)
+{
+    ConsoleKey key{-1, -1};
+    int length = decode_key_sequence(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                     static_cast<int>(bytes.size()), &key);
+    if (length == 0)
+        return "none";
+    return std::to_string(key.lead) + "," + std::to_string(key.scan) + "/" + std::to_string(length);
+}
+
+std::string echoed(int byte)
+{
+    char out[2];
+    return std::string(out, static_cast<size_t>(key_echo(byte, out)));
+}
+
+}  // namespace
+
+TEST(KeySequences, ArrowsAndEditingKeysBecomeExtendedKeys)
+{
+    EXPECT_EQ(decoded("\x1b[A"), "224,72/3");
+    EXPECT_EQ(decoded("\x1b[B"), "224,80/3");
+    EXPECT_EQ(decoded("\x1b[C"), "224,77/3");
+    EXPECT_EQ(decoded("\x1b[D"), "224,75/3");
+    EXPECT_EQ(decoded("\x1bOA"), "224,72/3");  // application cursor mode
+    EXPECT_EQ(decoded("\x1b[H"), "224,71/3");
+    EXPECT_EQ(decoded("\x1b[4~"), "224,79/4");
+    EXPECT_EQ(decoded("\x1b[2~"), "224,82/4");
+    EXPECT_EQ(decoded("\x1b[3~"), "224,83/4");
+    EXPECT_EQ(decoded("\x1b[5~"), "224,73/4");
+    EXPECT_EQ(decoded("\x1b[6~"), "224,81/4");
+    EXPECT_EQ(decoded("\x1b[1;5A"), "224,72/6");  // with Ctrl: the modifier is ignored
+}
+
+TEST(KeySequences, FunctionKeysBecomeLeadZeroKeys)
+{
+    EXPECT_EQ(decoded("\x1bOP"), "0,59/3");
+    EXPECT_EQ(decoded("\x1bOS"), "0,62/3");
+    EXPECT_EQ(decoded("\x1b[15~"), "0,63/5");
+    EXPECT_EQ(decoded("\x1b[21~"), "0,68/5");
+    EXPECT_EQ(decoded("\x1b[[A"), "0,59/4");
+    EXPECT_EQ(decoded("\x1b[24~"), "224,134/5");
+}
+
+TEST(KeySequences, AnythingElseIsNoKey)
+{
+    EXPECT_EQ(decoded("\x1b"), "none");
+    EXPECT_EQ(decoded("\x1bx"), "none");
+    EXPECT_EQ(decoded("\x1b[Z"), "none");
+    EXPECT_EQ(decoded("\x1b[99~"), "none");
+    EXPECT_EQ(decoded("\x1b[1"), "none");  // incomplete
+    EXPECT_EQ(decoded("\x1b[" + std::string(14, '9') + "~"), "none");
+    EXPECT_EQ(decoded("a[A"), "none");
+}
+
+TEST(KeySequences, ControlBytesEchoInCaretNotation)
+{
+    EXPECT_EQ(echoed('a'), "a");
+    EXPECT_EQ(echoed('\r'), "\r");
+    EXPECT_EQ(echoed('\t'), "\t");
+    EXPECT_EQ(echoed(27), "^[");
+    EXPECT_EQ(echoed(0), "^@");
+    EXPECT_EQ(echoed(127), "^?");
+    EXPECT_EQ(echoed(0xAC), "\xAC");
 }

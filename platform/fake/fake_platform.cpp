@@ -38,6 +38,7 @@ struct FakeState {
     int cleanup_calls;
     std::string input;
     size_t input_pos;
+    bool scan_code_next;  // the last key was a lead byte (0 or 224): the next is its scan code
     std::string output;
 } fake;
 
@@ -74,6 +75,7 @@ void fake_reset()
     fake.cleanup_calls = 0;
     fake.input.clear();
     fake.input_pos = 0;
+    fake.scan_code_next = false;
     fake.output.clear();
 }
 
@@ -304,11 +306,19 @@ int platform_console_read_line(char* buffer, int size)
     return assemble_line(take_byte, buffer, size);
 }
 
+// Keys as a PC console gives them: each byte one keystroke, echoed, except
+// that the scan code following a lead byte (0 or 224) is not echoed.
 int platform_console_read_key()
 {
     int c = take_byte();
-    if (c >= 0)
+    if (c < 0)
+        return c;
+    if (fake.scan_code_next) {
+        fake.scan_code_next = false;
+    } else {
         fake.output.push_back(static_cast<char>(c));
+        fake.scan_code_next = c == 0 || c == 224;
+    }
     return c;
 }
 

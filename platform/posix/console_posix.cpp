@@ -8,11 +8,14 @@
 // on the signals that end or stop the program. When standard input is not a
 // terminal the same reads work on the bytes as they come.
 #include "platform/platform.h"
+#include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,9 +30,13 @@ struct ConsoleState {
     bool is_terminal;            // fd 0 is a terminal whose mode we may change
     bool raw;                    // the terminal is in single-key mode now
     bool handlers_installed;     // exit and signal hooks are in place
+    int pending_scan;            // scan code of a key whose lead byte was delivered; -1 = none
     termios original;            // the mode the terminal was found in
     termios single_key;          // the mode for single keys
-} console;
+} console = {{}, 0, 0, false, false, false, false, false, -1, {}, {}};
+
+// How long the rest of an escape sequence may take to arrive after its ESC.
+constexpr int kSequenceWaitMs = 25;
 
 const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -141,14 +148,53 @@ int platform_console_read_line(char* buffer, int size)
     return assemble_line(take_byte, buffer, size);
 }
 
+static void echo_key(int byte)
+{
+    char echo[2];
+    platform_console_write(echo, static_cast<size_t>(key_echo(byte, echo)));
+}
+
+// After an ESC typed on a terminal: the key it starts, when the bytes that
+// follow (arriving within kSequenceWaitMs) form a key's escape sequence. The
+// sequence is taken from the buffer and echoed as the terminal would.
+static bool take_key_sequence(ConsoleKey* key)
+{
+    if (console.start == console.end && !console.ended) {
+        pollfd fd = {STDIN_FILENO, POLLIN, 0};
+        if (poll(&fd, 1, kSequenceWaitMs) > 0)
+            fill();
+    }
+    unsigned char sequence[16] = {27};
+    int available = console.end - console.start;
+    if (available > 15)
+        available = 15;
+    std::memcpy(sequence + 1, console.buffer + console.start, static_cast<size_t>(available));
+    int length = decode_key_sequence(sequence, available + 1, key);
+    if (length == 0)
+        return false;
+    console.start += length - 1;
+    for (int i = 0; i < length; ++i)
+        echo_key(sequence[i]);
+    return true;
+}
+
 int platform_console_read_key()
 {
+    if (console.pending_scan >= 0) {  // the second keystroke of a two-byte key: not echoed
+        int scan = console.pending_scan;
+        console.pending_scan = -1;
+        return scan;
+    }
     set_single_key_mode(true);
     int c = take_byte();
-    if (c >= 0) {
-        char echo = static_cast<char>(c);
-        platform_console_write(&echo, 1);
+    if (c < 0)
+        return -1;
+    ConsoleKey key;
+    if (c == 27 && console.is_terminal && take_key_sequence(&key)) {
+        console.pending_scan = key.scan;
+        return key.lead;
     }
+    echo_key(c);
     return c;
 }
 
