@@ -27,6 +27,8 @@ void ModelSynth::apply(const std::vector<FakeMessage>& log, size_t first)
             HeardNote heard;
             heard.on_ms = m.time_ms;
             heard.off_ms = UINT32_MAX;
+            heard.on_index = i;
+            heard.off_index = SIZE_MAX;
             heard.channel = m.channel;
             heard.note = m.data1;
             heard.velocity = m.data2;
@@ -41,6 +43,7 @@ void ModelSynth::apply(const std::vector<FakeMessage>& log, size_t first)
             for (HeardNote& n : notes_) {
                 if (n.off_ms == UINT32_MAX && n.channel == m.channel && n.note == m.data1) {
                     n.off_ms = m.time_ms;
+                    n.off_index = i;
                     matched = true;
                     break;
                 }

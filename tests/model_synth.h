@@ -6,6 +6,7 @@
 
 #include "platform/fake/fake_platform.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 struct HeardNote {
     uint32_t on_ms;     // virtual time of the note-on
     uint32_t off_ms;    // virtual time of the matching note-off; UINT32_MAX while it sounds
+    size_t on_index;    // position of the note-on in the log
+    size_t off_index;   // position of the note-off in the log; SIZE_MAX while it sounds
     int channel;
     int note;
     int velocity;
