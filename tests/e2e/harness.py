@@ -5,6 +5,7 @@ never touches a server the user runs), captures what reaches a JACK MIDI port
 with jack_midi_dump, and drives the program under a pseudo-terminal.
 """
 
+import math
 import os
 import re
 import signal
@@ -71,7 +72,8 @@ class MidiDump:
     """jack_midi_dump on a JACK server: every MIDI event its input port gets."""
 
     PORT = "midi-monitor:input"
-    LINE = re.compile(r"^\s*\d+:\s+((?:[0-9a-f]{2} ?)+)")
+    LINE = re.compile(r"^\s*(\d+):\s+((?:[0-9a-f]{2} ?)+)")
+    RATE = 44100  # the server's sample rate: -a times are in frames
 
     def __init__(self, server):
         self.server = server
@@ -80,7 +82,7 @@ class MidiDump:
 
     def __enter__(self):
         self.file = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(["stdbuf", "-oL", "jack_midi_dump"], stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen(["stdbuf", "-oL", "jack_midi_dump", "-a"], stdin=subprocess.DEVNULL,
                                      stdout=self.file, stderr=subprocess.DEVNULL, env=self.server.env())
         deadline = time.monotonic() + 10
         while self.PORT not in self.server.ports():
@@ -93,15 +95,19 @@ class MidiDump:
         _stop(self.proc)
         self.file.close()
 
-    def messages(self):
-        """The messages received so far, each a tuple of byte values."""
+    def timed_messages(self):
+        """The messages received so far as (seconds, bytes) pairs."""
         self.file.seek(0)
         result = []
         for line in self.file.read().decode("latin-1").split("\n"):
             match = self.LINE.match(line)
             if match:
-                result.append(tuple(int(b, 16) for b in match.group(1).split()))
+                result.append((int(match.group(1)) / self.RATE, tuple(int(b, 16) for b in match.group(2).split())))
         return result
+
+    def messages(self):
+        """The messages received so far, each a tuple of byte values."""
+        return [message for _, message in self.timed_messages()]
 
     def wait_for(self, count, timeout=TIMEOUT):
         """Waits until at least count messages have arrived; returns them all."""
@@ -172,6 +178,48 @@ def menu_entries(text):
             break
         entries.append((match.group(1), match.group(2)))
     return entries
+
+
+class HeardNote:
+    def __init__(self, time, channel, note, velocity, frequency):
+        self.time, self.channel, self.note, self.velocity, self.frequency = time, channel, note, velocity, frequency
+        self.off_time = None
+
+
+def hear(timed_messages):
+    """What a General MIDI synth makes of the messages: every note-on with the
+    frequency it sounds at (bend range from the sensitivity controllers, 2
+    semitones by default), and its note-off time."""
+    bend = [8192] * 16
+    bend_range = [2] * 16
+    rpn = [(127, 127)] * 16
+    notes = []
+    for time, message in timed_messages:
+        status, channel = message[0] & 0xF0, message[0] & 0x0F
+        if status == 0xE0:
+            bend[channel] = message[1] + 128 * message[2]
+        elif status == 0xB0 and message[1] == 101:
+            rpn[channel] = (message[2], rpn[channel][1])
+        elif status == 0xB0 and message[1] == 100:
+            rpn[channel] = (rpn[channel][0], message[2])
+        elif status == 0xB0 and message[1] == 6 and rpn[channel] == (0, 0):
+            bend_range[channel] = message[2]
+        elif status == 0x90 and message[2] > 0:
+            semitones = message[1] - 69 + (bend[channel] - 8192) / 8192 * bend_range[channel]
+            notes.append(HeardNote(time, channel, message[1], message[2], 440 * 2 ** (semitones / 12)))
+        elif status == 0x80 or (status == 0x90 and message[2] == 0):
+            for note in notes:
+                if note.off_time is None and note.channel == channel and note.note == message[1]:
+                    note.off_time = time
+                    break
+    return notes
+
+
+def cents(a_hz, b_hz):
+    return 1200 * math.log2(b_hz / a_hz)
+
+
+BEND_UNIT_CENTS = 200 / 8192
 
 
 def letter_of(entries, name):
