@@ -5,6 +5,9 @@
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
+#include "retune/notes.h"
+#include "tuning/scale.h"
+#include "tuning/scale_parser.h"
 
 #include <cstdio>
 
@@ -14,6 +17,9 @@ void reset_all()
     device_reset();
     channel_reset();
     driver_reset();
+    scale_parser_reset();
+    tuning_reset();
+    notes_reset();
     fake_reset();
 }
 
