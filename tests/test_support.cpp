@@ -91,6 +91,22 @@ std::string lines(const std::vector<std::string>& items)
     return text;
 }
 
+void open_fake_port()
+{
+    fake_add_port("Port A");
+    ASSERT_EQ(open_device(0), 1);
+    fake_clear_messages();
+}
+
+void open_fake_bridge()
+{
+    fake_add_library(BRIDGE_RUNTIME_LIBRARY);
+    fake_add_bridge(BRIDGE_LIBRARY);
+    ASSERT_EQ(init_device_catalogue(), 1);
+    ASSERT_EQ(open_device(0), 1);
+    fake_clear_messages();
+}
+
 int run_dialogue(const std::string& input)
 {
     fake_console_input(input);

@@ -2,7 +2,6 @@
 // in periodic and harmonic mode, the reference pitch, and scale installation.
 #include "test_support.h"
 
-#include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "tuning/scale.h"
@@ -48,22 +47,6 @@ void expect_entries(const std::string& text, const std::vector<double>& expected
         else
             EXPECT_DOUBLE_EQ(p.entries[i], expected[i]) << text << " entry " << i;
     }
-}
-
-void open_plain_port()
-{
-    fake_add_port("Port A");
-    ASSERT_EQ(open_device(0), 1);
-    fake_clear_messages();
-}
-
-void open_bridge()
-{
-    fake_add_library(BRIDGE_RUNTIME_LIBRARY);
-    fake_add_bridge(BRIDGE_LIBRARY);
-    ASSERT_EQ(init_device_catalogue(), 1);
-    ASSERT_EQ(open_device(0), 1);
-    fake_clear_messages();
 }
 
 }  // namespace
@@ -351,7 +334,7 @@ TEST_F(ScaleInstall, EmptyTextInstallsTwelveToneAndNothingElse)
     EXPECT_EQ(scale_is_set(), 0);
     EXPECT_EQ(scale_size(), 0);
     EXPECT_EQ(current_degree_ratio(5), 1.0);
-    open_plain_port();
+    open_fake_port();
     set_scale("");
     EXPECT_EQ(scale_is_set(), 1);
     EXPECT_EQ(scale_size(), 2);
@@ -379,7 +362,7 @@ TEST_F(ScaleInstall, EmptyTextInstallsTwelveToneAndNothingElse)
 
 TEST_F(ScaleInstall, TypedScaleMarksEveryChannelUnknown)
 {
-    open_plain_port();
+    open_fake_port();
     // Twelve equal steps typed as cents: every degree needs the centre bend, so
     // pre-tuning claims only channel 0 and shows what the others hold.
     set_scale("100.0");
@@ -394,7 +377,7 @@ TEST_F(ScaleInstall, TypedScaleMarksEveryChannelUnknown)
 
 TEST_F(ScaleInstall, TypedScaleMarksAllThirtyTwoChannelsOnTheBridge)
 {
-    open_bridge();
+    open_fake_bridge();
     set_scale("100.0");
     EXPECT_EQ(describe_log(), "bridge E0 0 0 64\n");
     for (int c = 1; c < 32; ++c)
@@ -403,7 +386,7 @@ TEST_F(ScaleInstall, TypedScaleMarksAllThirtyTwoChannelsOnTheBridge)
 
 TEST_F(ScaleInstall, PretunesOutwardFromTheOneOne)
 {
-    open_plain_port();
+    open_fake_port();
     // A tenth of a cent per degree: degree d needs 8192 + trunc(4.096 d), all
     // different, and the fresh stamps leave only the fifteen marked channels.
     set_scale("0.1");
