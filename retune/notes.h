@@ -3,6 +3,8 @@
 // the channel and MIDI note it was sent on.
 #pragma once
 
+#include <cstdint>
+
 constexpr int NOTE_TABLE_CAPACITY = 2048;
 
 struct NoteEntry {
@@ -30,6 +32,10 @@ void remove_note(int index);
 // zero or more (negative criteria match anything). Writes its index to
 // *index when given.
 bool find_note(int key, int channel, int midi_note, int* index = nullptr);
+
+// The channels (bit c for channel c, 0..31) on which some entry has the MIDI
+// note: one scan answers find_note(-1, c, midi_note) for every channel c.
+uint32_t channels_sounding_note(int midi_note);
 
 // A note-off for every entry in table order, then the table is empty.
 void release_all_notes(int velocity);

@@ -220,8 +220,8 @@ TEST_F(HarmonicDrift, ShortCustomDrift)
         EXPECT_EQ(synth.notes()[5 + i].on_ms, expected.down[i].time_ms);
         EXPECT_EQ(synth.notes()[5 + i].velocity, expected.down[i].velocity);
     }
-    // Up: each note sounds while the next two follow.
-    EXPECT_EQ(synth.notes()[0].off_ms, synth.notes()[3].on_ms);
+    // Up: note 0 ends as note 4 starts, so three notes sound together.
+    EXPECT_EQ(synth.notes()[0].off_ms, synth.notes()[4].on_ms);
     EXPECT_TRUE(synth.sounding().empty());
 }
 

@@ -131,7 +131,7 @@ TEST_F(KeyMaps, DigitsLettersAndPunctuationRows)
             EXPECT_EQ(percussion_index(key), row.index) << *k;
         }
     }
-    for (int key : {0, 9, 13, 27, 32, '!', '"', '$', '%', '^', '&', '*', '(', ')', 127, 128, 0xAB, 0xE0, 255, -1, 300}) {
+    for (int key : std::vector<int>{0, 9, 13, 27, 32, '!', '"', '$', '%', '^', '&', '*', '(', ')', 127, 128, 0xAB, 0xE0, 255, -1, 300}) {
         EXPECT_EQ(keyboard_degree(key), -1) << key;
         EXPECT_EQ(percussion_index(key), -1) << key;
     }

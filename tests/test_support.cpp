@@ -5,6 +5,9 @@
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
+#include "retune/notes.h"
+#include "tuning/scale.h"
+#include "tuning/scale_parser.h"
 
 #include <cstdio>
 
@@ -14,6 +17,9 @@ void reset_all()
     device_reset();
     channel_reset();
     driver_reset();
+    scale_parser_reset();
+    tuning_reset();
+    notes_reset();
     fake_reset();
 }
 
@@ -83,6 +89,22 @@ std::string lines(const std::vector<std::string>& items)
     for (const std::string& item : items)
         text += item + "\n";
     return text;
+}
+
+void open_fake_port()
+{
+    fake_add_port("Port A");
+    ASSERT_EQ(open_device(0), 1);
+    fake_clear_messages();
+}
+
+void open_fake_bridge()
+{
+    fake_add_library(BRIDGE_RUNTIME_LIBRARY);
+    fake_add_bridge(BRIDGE_LIBRARY);
+    ASSERT_EQ(init_device_catalogue(), 1);
+    ASSERT_EQ(open_device(0), 1);
+    fake_clear_messages();
 }
 
 int run_dialogue(const std::string& input)

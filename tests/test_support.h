@@ -35,5 +35,10 @@ std::vector<std::string> program_changes(int program, int channels = 16, bool br
 // Joins lines, each ending in "\n".
 std::string lines(const std::vector<std::string>& items);
 
+// Opens a single fake port (16 channels) or the fake bridge (32 channels) and
+// clears the log, so a test sees only what it causes itself.
+void open_fake_port();
+void open_fake_bridge();
+
 // Runs the whole program on the scripted console; returns its exit status.
 int run_dialogue(const std::string& input);

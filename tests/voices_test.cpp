@@ -61,11 +61,10 @@ TEST_F(VoiceLookup, EachPassFindsTheFirstFittingName)
 
 TEST_F(VoiceLookup, OnlyTheFirstHundredCharactersAreRead)
 {
-    std::string typed = std::string(99, ' ') + "xylophone";  // collapses to " xylo..." after the cut
     int program = -1;
-    EXPECT_EQ(found(typed.c_str(), &program), "Acoustic Grand Piano");
-    EXPECT_EQ(found((std::string(92, ' ') + "xylophone").c_str(), &program), "Xylophone");
-    EXPECT_EQ(program, 13);
+    EXPECT_EQ(found((std::string(95, ' ') + "bells").c_str(), &program), "Tubular Bells");
+    EXPECT_EQ(found((std::string(96, ' ') + "bells").c_str(), &program), "Tinkle Bell");  // read as "bell"
+    EXPECT_EQ(program, 112);
 }
 
 TEST_F(VoiceLookup, NamesAreCutToTheCallersBuffer)
@@ -106,7 +105,7 @@ TEST_F(VoiceList, EveryNameInOrderWithTwoPauses)
     list_voices();
     const std::string& out = fake_console_output();
     EXPECT_EQ(out.substr(0, 54), "Acoustic Grand Piano (0), Bright Acoustic Piano (1), \n");
-    EXPECT_NE(out.find("Soprano Sax (64), \n\n(continues...)Alto Sax (65), "), std::string::npos);
+    EXPECT_NE(out.find("Soprano Sax (64), \n(continues...)Alto Sax (65), "), std::string::npos);
     // Both waits took their character: 'x', then the rest of that line.
     EXPECT_EQ(fake_console_pending(), 0u);
 
@@ -118,7 +117,7 @@ TEST_F(VoiceList, EveryNameInOrderWithTwoPauses)
         ASSERT_NE(at, std::string::npos) << p;
         from = at + entry.size();
     }
-    EXPECT_EQ(out.substr(out.size() - 2), "\n\n");  // the last line break, then the closing one
+    EXPECT_EQ(out.substr(out.size() - 16), "Gunshot (127), \n");
 
     // Lines break as soon as they reach 50 characters.
     std::string body = out;
@@ -132,8 +131,9 @@ TEST_F(VoiceList, EveryNameInOrderWithTwoPauses)
     ASSERT_GT(rows.size(), 10u);
     for (size_t i = 0; i + 1 < rows.size(); ++i) {
         const std::string& row = rows[i];
-        if (i + 2 < rows.size())
+        if (i + 2 < rows.size()) {
             EXPECT_GE(row.size(), 50u) << row;  // every full line reached 50
+        }
         size_t last_entry = row.rfind(", ", row.size() - 3);
         EXPECT_LT(last_entry == std::string::npos ? 0 : last_entry + 2, 50u) << row;  // and no sooner
     }

@@ -1,0 +1,118 @@
+// Frequency to MIDI note, bend and channel; see channel_choice.h.
+//
+// The bend stays a double holding a whole number throughout: it is compared
+// with stored bends as a double and only set_pitch_bend turns it into the 14
+// bits that are sent, so no out-of-range value ever meets an int conversion.
+#include "retune/channel_choice.h"
+
+#include "midi/channel.h"
+#include "midi/device.h"
+#include "retune/notes.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+constexpr double A4_HZ = 440.0;             // MIDI note 69
+constexpr double A4_NOTE = 69.0;
+constexpr double SMALLEST_RATIO = 1e-50;    // to 440 Hz; keeps the logarithm finite
+constexpr double UNITS_PER_SEMITONE = 4096.0;  // with the +-2 semitone bend range
+constexpr int STEAL_VELOCITY = 127;         // note-off velocity for a stolen channel's notes
+
+double clamp_double(double value, double low, double high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
+
+}  // namespace
+
+void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
+{
+    double r = frequency_hz / A4_HZ;
+    if (!(r >= SMALLEST_RATIO))  // zero, negative and NaN alike
+        r = SMALLEST_RATIO;
+    const double n = A4_NOTE + 12.0 * std::log(r) / std::log(2.0);  // +inf for an infinite frequency
+    // Clamped while still a double: floor(n + 0.5) may lie far outside int.
+    const double note = clamp_double(std::floor(n + 0.5), 0.0, 127.0);
+    // Truncation rounds toward the centre, so the bend never overshoots.
+    const double b = BEND_CENTRE + std::trunc(UNITS_PER_SEMITONE * (n - note));
+    if (midi_note != nullptr)
+        *midi_note = static_cast<int>(note);
+    if (bend != nullptr)
+        *bend = clamp_double(b, 0.0, BEND_MAX);
+}
+
+void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note, double* bend)
+{
+    int note;
+    double wanted;
+    frequency_to_note(frequency_hz, &note, &wanted);
+    if (midi_note != nullptr)
+        *midi_note = note;
+    if (bend != nullptr)
+        *bend = wanted;
+
+    const int channels = channel_count();
+    int chosen = -1;
+
+    // 1. A channel that already carries the bend, whatever it sounds.
+    for (int c = 0; c < channels && chosen < 0; ++c) {
+        if (c != PERCUSSION_CHANNEL && std::floor(channel_state(c).bend + 0.5) == wanted)
+            chosen = c;
+    }
+
+    // 2. A channel whose bend is not yet spoken for, unless a note left on it
+    //    from before has the same MIDI note (the two would be indistinguishable
+    //    to the synthesizer, and the old one would be re-bent).
+    if (chosen < 0) {
+        bool scanned = false;
+        uint32_t busy = 0;  // channels with an entry of this MIDI note
+        for (int c = 0; c < channels && chosen < 0; ++c) {
+            if (c == PERCUSSION_CHANNEL || channel_state(c).bend != UNKNOWN_BEND)
+                continue;
+            if (!scanned) {
+                busy = channels_sounding_note(note);
+                scanned = true;
+            }
+            if ((busy & (1u << c)) == 0)
+                chosen = c;
+        }
+    }
+
+    // 3. The least recently used free channel; with CHOOSE_AVOID_NEWEST, only
+    //    one freed strictly before the most recent release: that note's
+    //    release tail may still ring there, and pre-tuning would bend it.
+    if (chosen < 0) {
+        uint32_t newest = 0;
+        if (flags & CHOOSE_AVOID_NEWEST) {
+            for (int c = 0; c < channels; ++c) {
+                if (channel_state(c).last_use_ms > newest)
+                    newest = channel_state(c).last_use_ms;
+            }
+        }
+        for (int c = 0; c < channels; ++c) {
+            const ChannelState& s = channel_state(c);
+            if (c == PERCUSSION_CHANNEL || s.sounding_notes != 0)
+                continue;
+            if ((flags & CHOOSE_AVOID_NEWEST) && !(s.last_use_ms < newest))
+                continue;
+            if (chosen < 0 || s.last_use_ms < channel_state(chosen).last_use_ms)
+                chosen = c;
+        }
+    }
+
+    // 4. The least recently used channel of all, emptied first.
+    if (chosen < 0 && (flags & CHOOSE_STEAL)) {
+        for (int c = 0; c < channels; ++c) {
+            if (c != PERCUSSION_CHANNEL &&
+                (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
+                chosen = c;
+        }
+        if (chosen >= 0)
+            release_channel_notes(STEAL_VELOCITY, chosen);
+    }
+
+    if (channel != nullptr)
+        *channel = chosen;
+}

@@ -1,0 +1,115 @@
+// Playing scale degrees and percussion, and the report; see degrees.h.
+#include "retune/degrees.h"
+
+#include "app/console.h"
+#include "midi/channel.h"
+#include "midi/device.h"
+#include "retune/channel_choice.h"
+#include "retune/notes.h"
+#include "tuning/scale.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr int PERCUSSION_RELEASE_VELOCITY = 127;
+constexpr double SMALLEST_RATIO = 1e-50;  // the report's logarithm stays finite
+
+}  // namespace
+
+void prepare_degree_with_flags(int flags, int degree)
+{
+    const double frequency = reference_pitch() * current_degree_ratio(degree);
+    int channel;
+    int midi_note;
+    double bend;
+    choose_channel(flags, frequency, &channel, &midi_note, &bend);
+    if (channel >= 0)
+        set_pitch_bend(port_handle(), channel, bend);
+}
+
+void prepare_degree(int degree) { prepare_degree_with_flags(0, degree); }
+
+void prepare_degree_avoid_newest(int degree) { prepare_degree_with_flags(CHOOSE_AVOID_NEWEST, degree); }
+
+void play_degree(int degree, int velocity)
+{
+    if (!scale_is_set())
+        set_scale("");
+    const double ratio = current_degree_ratio(degree);
+    // Checked before the choice: a full table must not steal a channel for a
+    // note that cannot be recorded.
+    if (note_table().count >= NOTE_TABLE_CAPACITY)
+        return;
+    int channel;
+    int midi_note;
+    double bend;
+    choose_channel(CHOOSE_STEAL, reference_pitch() * ratio, &channel, &midi_note, &bend);
+    if (channel < 0)
+        return;  // cannot happen: at least fifteen channels can be stolen
+    set_pitch_bend(port_handle(), channel, bend);  // before the note, so it starts in tune
+    note_on(port_handle(), channel, midi_note, velocity);
+    add_note(degree, ratio, channel, midi_note);
+}
+
+void release_degree(int degree, int velocity)
+{
+    const NoteTable& table = note_table();
+    for (int i = 0; i < table.count; ++i) {
+        const NoteEntry e = table.entries[i];
+        if (e.key != degree || e.channel == PERCUSSION_CHANNEL)
+            continue;
+        note_off(port_handle(), e.channel, e.midi_note, velocity);
+        remove_note(i);
+        // The stamp makes this the most recently used channel for the
+        // least-recently-used choice.
+        if (e.channel >= 0 && e.channel < MAX_CHANNELS)
+            channel_state(e.channel).last_use_ms = platform_clock_ms();
+        return;
+    }
+}
+
+void play_percussion(int key, int velocity)
+{
+    note_on(port_handle(), PERCUSSION_CHANNEL, key, velocity);
+    add_note(key, 1.0, PERCUSSION_CHANNEL, key);
+}
+
+void release_percussion(int key)
+{
+    const NoteTable& table = note_table();
+    for (int i = 0; i < table.count;) {
+        const NoteEntry& e = table.entries[i];
+        if (e.key == key && e.channel == PERCUSSION_CHANNEL) {
+            note_off(port_handle(), PERCUSSION_CHANNEL, key, PERCUSSION_RELEASE_VELOCITY);
+            remove_note(i);  // the next entry moves into place i
+        } else {
+            ++i;
+        }
+    }
+}
+
+void report_notes_in_play()
+{
+    console_printf("These are the notes in play for each channel:\n\nEach note shows:\n"
+                   "Interval from 1/1 in cents (Scale degree) Midi note]\n");
+    const NoteTable& table = note_table();
+    for (int c = 0; c < channel_count(); ++c) {
+        bool first = true;
+        for (int i = 0; i < table.count; ++i) {
+            const NoteEntry& e = table.entries[i];
+            if (e.channel != c)
+                continue;
+            if (first) {
+                console_printf("\nChann:, %d: pitch bend %g cents, playing: ", c,
+                               (channel_state(c).bend - BEND_CENTRE) / 4096.0 * 100.0);
+                first = false;
+            } else {
+                console_printf(", ");
+            }
+            const double ratio = e.ratio < SMALLEST_RATIO ? SMALLEST_RATIO : e.ratio;
+            console_printf("%g (%d) [%d]", 1200.0 * std::log2(ratio), e.key, e.midi_note);
+        }
+    }
+    console_printf("\n");
+}
