@@ -13,7 +13,6 @@ import subprocess
 import tempfile
 import termios
 import time
-import uuid
 
 import pexpect
 
@@ -35,14 +34,19 @@ def _stop(proc):
 
 def unused_server_name():
     """A JACK server name that no server uses."""
-    return "varenta-none-%s" % uuid.uuid4().hex[:8]
+    return "varenta-e2e-none"
 
 
 class JackServer:
-    """A JACK server with the dummy driver, for the length of a with-block."""
+    """A JACK server with the dummy driver, for the length of a with-block.
 
-    def __init__(self):
-        self.name = "varenta-e2e-%s" % uuid.uuid4().hex[:8]
+    JACK keeps a table of at most eight servers and only reclaims the entry of
+    a server that died without cleaning up when a server of the same name
+    starts again: so the name is fixed per test file (tests within a file run
+    one after another, and CTest runs the files under one resource lock)."""
+
+    def __init__(self, name):
+        self.name = "varenta-e2e-" + name
         self.proc = None
 
     def env(self, **extra):

@@ -42,7 +42,7 @@ def press_return_in_key_loop(program):
 
 class ChordTestOnJack(unittest.TestCase):
     def test_the_preset_chord_arrives_in_tune_one_second_apart(self):
-        with JackServer() as jack, MidiDump(jack) as dump:
+        with JackServer("listening") as jack, MidiDump(jack) as dump:
             program = Program(jack.env())
             try:
                 open_dump_port(self, program, dump)
@@ -76,7 +76,7 @@ class ChordTestOnJack(unittest.TestCase):
 
 class KeysOnJack(unittest.TestCase):
     def test_keys_play_degrees_and_percussion(self):
-        with JackServer() as jack, MidiDump(jack) as dump:
+        with JackServer("listening") as jack, MidiDump(jack) as dump:
             program = Program(jack.env())
             try:
                 open_dump_port(self, program, dump)
@@ -127,7 +127,7 @@ class KeysOnJack(unittest.TestCase):
                 program.kill()
 
     def test_ctrl_c_in_the_key_loop_leaves_the_terminal_as_it_was(self):
-        with JackServer() as jack, MidiDump(jack) as dump:
+        with JackServer("listening") as jack, MidiDump(jack) as dump:
             program = Program(jack.env())
             try:
                 open_dump_port(self, program, dump)

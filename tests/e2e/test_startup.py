@@ -36,7 +36,7 @@ def terminal_is_cooked(attrs):
 
 class StartupOnJack(unittest.TestCase):
     def test_choosing_the_jack_port_opens_it_and_exit_ends(self):
-        with JackServer() as jack, MidiDump(jack) as dump:
+        with JackServer("startup") as jack, MidiDump(jack) as dump:
             program = Program(jack.env())
             try:
                 printed = program.expect(INSTALL_LINE)
