@@ -8,6 +8,7 @@ with jack_midi_dump, and drives the program under a pseudo-terminal.
 import math
 import os
 import re
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -34,7 +35,7 @@ def _stop(proc):
 
 def unused_server_name():
     """A JACK server name that no server uses."""
-    return "varenta-e2e-none"
+    return "vt-none"
 
 
 class JackServer:
@@ -46,7 +47,7 @@ class JackServer:
     one after another, and CTest runs the files under one resource lock)."""
 
     def __init__(self, name):
-        self.name = "varenta-e2e-" + name
+        self.name = "vt-" + name  # short: jack_lsp of jackd2 1.9.21 crashes on long names
         self.proc = None
 
     def env(self, **extra):
@@ -123,12 +124,46 @@ class MidiDump:
             time.sleep(0.05)
 
 
+def no_audio_env(directory, jack_server, **extra):
+    """An environment in which no audio output can be reached but a JACK server
+    of the given name: no PulseAudio server, an ALSA configuration without
+    devices. directory holds the files it needs."""
+    env = dict(os.environ)
+    env.pop("JACK_NO_START_SERVER", None)
+    env.pop("SDL_AUDIODRIVER", None)
+    empty_alsa = os.path.join(directory, "asound.conf")
+    with open(empty_alsa, "w"):
+        pass
+    env["ALSA_CONFIG_PATH"] = empty_alsa
+    env["PULSE_SERVER"] = "unix:" + os.path.join(directory, "no-pulse-server")
+    env["JACK_DEFAULT_SERVER"] = jack_server
+    env.update(extra)
+    return env
+
+
+def program_without_bridge(directory):
+    """A copy of the program where its run path finds no bridge library."""
+    path = os.path.join(directory, "varenta-test")
+    shutil.copy(PROGRAM, path)
+    return path
+
+
 class Program:
     """varenta-test under a pseudo-terminal."""
 
-    def __init__(self, env):
-        self.child = pexpect.spawn(PROGRAM, [], env=env, timeout=TIMEOUT, echo=True)
+    MENU_END = re.compile(rb"[^\n]- (How to install QuickTime for Midi apps to use|QuickTime)\r\n")
+
+    def __init__(self, env, program=None):
+        self.child = pexpect.spawn(program or PROGRAM, [], env=env, timeout=TIMEOUT, echo=True)
         self.transcript = b""
+
+    def read_menu(self):
+        """Waits for the whole device menu; returns the text printed so far
+        and the (letter, name) pairs of the menu, its last line included."""
+        self.child.expect(self.MENU_END)
+        self.transcript += self.child.before + self.child.after
+        printed = self.text()
+        return printed, menu_entries(printed)
 
     def expect(self, text):
         """Waits for exact text (LF line ends as the program writes them)."""

@@ -2,18 +2,26 @@
 and on a machine with no JACK server at all."""
 
 import re
+import tempfile
 import termios
 import time
 import unittest
 
-from harness import JackServer, MidiDump, Program, letter_of, menu_entries, unused_server_name
+from harness import (JackServer, MidiDump, Program, letter_of, no_audio_env, program_without_bridge,
+                     unused_server_name)
 
 BANNER = "Test of the Varenta routines.\n\n"
 MENU_HEADER = ("Choose your Midi Out device to use - type its letter to select\n"
                "Or just press return to select the first one.\n\n")
 TAIL = ("\n\nRecommended first time you try a device:\n"
         "Type \"test\" to test the pitch bend range of your sound card / synth.\n")
-INSTALL_LINE = " - How to install QuickTime for Midi apps to use\n"
+INSTALL_ENTRY = "How to install QuickTime for Midi apps to use"
+URL = r"https?://[^\n]+\n"
+INSTALL_MESSAGE = (re.escape("How to install Quicktime for Midi apps:\n\nVisit ") + URL +
+                   re.escape("Choose Custom Instll.\n\nThen choose to install Quicktime Music, and "
+                             "Quicktime for Java.\n\nIf it doesn't let you install Quicktime for Java, "
+                             "then it probably\n\nmeans you don't yet have Java 2 runtime Environment "
+                             "installed\n\nYou can get it from\n\n") + URL)
 
 
 def opening_messages():
@@ -34,17 +42,21 @@ def terminal_is_cooked(attrs):
     return bool(lflag & termios.ICANON) and bool(lflag & termios.ECHO)
 
 
+def listed(entries):
+    return "".join("%s - %s\n" % entry for entry in entries)
+
+
 class StartupOnJack(unittest.TestCase):
     def test_choosing_the_jack_port_opens_it_and_exit_ends(self):
         with JackServer("startup") as jack, MidiDump(jack) as dump:
             program = Program(jack.env())
             try:
-                printed = program.expect(INSTALL_LINE)
-                self.assertTrue(printed.startswith(BANNER + MENU_HEADER), printed)
-                entries = menu_entries(printed + INSTALL_LINE)
+                printed, entries = program.read_menu()
+                self.assertEqual(printed, BANNER + MENU_HEADER + listed(entries))
+                # ALSA ports first (if any), JACK ports, then the bridge or its install help.
+                self.assertIn(entries[-1][1], ("QuickTime", INSTALL_ENTRY))
+                self.assertEqual([e[0] for e in entries], [chr(ord("A") + i) for i in range(len(entries))])
                 letter = letter_of(entries, MidiDump.PORT)
-                # The install line follows the last device.
-                self.assertEqual(entries[-1][0], chr(ord("A") + len(entries) - 1))
 
                 program.send_line(letter.lower())
                 program.expect("Device selected:\n%s - %s\n" % (letter, MidiDump.PORT))
@@ -67,33 +79,48 @@ class StartupOnJack(unittest.TestCase):
 
 
 class StartupWithoutJack(unittest.TestCase):
-    def test_install_help_and_no_stray_output(self):
-        program = Program({"JACK_DEFAULT_SERVER": unused_server_name(), "PATH": "/usr/bin:/bin"})
-        try:
-            printed = program.expect(INSTALL_LINE)
-            entries = menu_entries(printed + INSTALL_LINE)
-            install_letter = chr(ord("A") + len(entries) - 1)
-            program.send_line(install_letter)
-            program.expect("Press return to exit.")
-            program.send_line("")
-            status, _ = program.finish()
-            self.assertEqual(status, 0)
+    def test_install_help_when_the_bridge_is_missing(self):
+        with tempfile.TemporaryDirectory(prefix="varenta-e2e-") as directory:
+            program = Program(no_audio_env(directory, unused_server_name()), program_without_bridge(directory))
+            try:
+                printed, entries = program.read_menu()
+                install_letter, last = entries[-1]
+                self.assertEqual(last, INSTALL_ENTRY)
+                program.send_line(install_letter)
+                program.expect("Press return to exit.")
+                program.send_line("")
+                status, _ = program.finish()
+                self.assertEqual(status, 0)
 
-            listed = "".join("%s - %s\n" % entry for entry in entries[:-1])
-            self.assertNotIn("midi-monitor", listed)
-            url = r"https?://[^\n]+\n"
-            expected = (re.escape(BANNER + MENU_HEADER + listed + install_letter + INSTALL_LINE +
-                                  install_letter + "\n" + "How to install Quicktime for Midi apps:\n\nVisit ") +
-                        url +
-                        re.escape("Choose Custom Instll.\n\nThen choose to install Quicktime Music, and "
-                                  "Quicktime for Java.\n\nIf it doesn't let you install Quicktime for Java, "
-                                  "then it probably\n\nmeans you don't yet have Java 2 runtime Environment "
-                                  "installed\n\nYou can get it from\n\n") +
-                        url + re.escape("Press return to exit.\n"))
-            # Everything the terminal showed, library diagnostics included.
-            self.assertRegex(program.text(), "^" + expected + "$")
-        finally:
-            program.kill()
+                self.assertNotIn("midi-monitor", printed)
+                expected = (re.escape(BANNER + MENU_HEADER + listed(entries) + install_letter + "\n") +
+                            INSTALL_MESSAGE + re.escape("Press return to exit.\n"))
+                # Everything the terminal showed, library diagnostics included.
+                self.assertRegex(program.text(), "^" + expected + "$")
+            finally:
+                program.kill()
+
+    def test_the_bridge_without_audio_fails_with_its_texts(self):
+        with tempfile.TemporaryDirectory(prefix="varenta-e2e-") as directory:
+            program = Program(no_audio_env(directory, unused_server_name()))
+            try:
+                printed, entries = program.read_menu()
+                letter, last = entries[-1]
+                self.assertEqual(last, "QuickTime")
+                program.send_line(letter)
+                program.expect("Press return to exit.")
+                program.send_line("")
+                status, _ = program.finish()
+                self.assertEqual(status, 0)
+                expected = (re.escape(BANNER + MENU_HEADER + listed(entries) + letter + "\n" +
+                                      "Device selected:\n" + letter + " - QuickTime\n" +
+                                      "\n\nInitialising QuickTime - may take a little while\n" +
+                                      "\n\nCouldn't start up Quicktime\n\n") +
+                            INSTALL_MESSAGE + re.escape("Press return to exit.\n"))
+                # Nothing from the synthesizer or the audio libraries reaches the terminal.
+                self.assertRegex(program.text(), "^" + expected + "$")
+            finally:
+                program.kill()
 
 
 if __name__ == "__main__":

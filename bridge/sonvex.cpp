@@ -1,0 +1,321 @@
+// libsonvex: the software-synthesizer bridge; see sonvex.h.
+//
+// One FluidSynth synthesizer with 32 MIDI channels, the General MIDI
+// SoundFont and a real-time audio output. Nothing here talks to the console:
+// FluidSynth's log is switched off before anything else happens.
+#include "bridge/sonvex.h"
+
+#include <fluidsynth.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct SonvexState {
+    fluid_settings_t* settings;    // the synthesizer's settings; nullptr while stopped
+    fluid_synth_t* synth;          // the synthesizer; nullptr while stopped
+    fluid_audio_driver_t* driver;  // real-time output; nullptr offline and while stopped
+} state;
+
+constexpr int kChannels = 32;         // MIDI channels 0..31
+constexpr int kDrumChannel = 9;       // the only percussion channel
+constexpr int kSampleRate = 44100;    // Hz, real-time output
+constexpr int kBendSemitones = 2;     // pitch-wheel sensitivity of every channel
+
+// FluidSynth's standard pitch-wheel modulator multiplies the wheel position
+// (-1..+1) by the sensitivity divided by 128 (it scales 7-bit sources over
+// 128 steps) and by its amount, 12700: a range of N semitones sounds as
+// 12700 * N / 128 cents, 0.8 % short. FluidSynth 2.3 keeps that modulator
+// apart from the default modulators fluid_synth_add_default_mod() edits: one
+// with the same sources and destination goes in beside it, and both act
+// (measured: amounts of 0 leave the range as it was, -12700 silences the
+// wheel). So the bridge adds the missing 100, for 12800 in all, which makes
+// the range exactly 100 * N cents.
+constexpr double kStandardPitchWheelAmount = 12700.0;
+constexpr double kPitchWheelAmount = 12800.0;
+
+// Where Debian's SoundFont packages put General MIDI SoundFonts, and the
+// names to prefer there (fluid-soundfont-gm, then the system default).
+const char* const kSoundFontDirectory = "/usr/share/sounds/sf2";
+const char* const kPreferredSoundFonts[] = {"FluidR3_GM.sf2", "default-GM.sf2"};
+
+// Real-time outputs in the order they are tried; any other driver this
+// FluidSynth offers comes after them, except "file", which is no output.
+const char* const kPreferredDrivers[] = {"pulseaudio", "alsa", "jack", "sdl2", "oss"};
+const char* const kNotAnOutput = "file";
+
+void silence_fluidsynth()
+{
+    // No handler at all (rather than one of ours) so that FluidSynth never
+    // calls into this library after it has been unloaded.
+    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
+        fluid_set_log_function(level, nullptr, nullptr);
+}
+
+// While one of these lives, the process's standard error goes nowhere. The
+// audio libraries FluidSynth tries (ALSA, JACK, SDL, PulseAudio) write their
+// own complaints to it when a device or server is missing, and handlers set
+// from here would dangle once this library is unloaded.
+class QuietStandardError {
+public:
+    QuietStandardError()
+    {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        int null_device = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null_device >= 0)
+            dup2(null_device, STDERR_FILENO);
+        if (null_device >= 0)
+            close(null_device);
+    }
+    ~QuietStandardError()
+    {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+        }
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+private:
+    int saved_;  // the standard error to put back; -1 when it could not be kept
+};
+
+bool is_regular_file(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool has_sf2_suffix(const std::string& name)
+{
+    if (name.size() < 5)
+        return false;
+    std::string suffix = name.substr(name.size() - 4);
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) {
+        return static_cast<char>(std::tolower(c));
+    });
+    return suffix == ".sf2";
+}
+
+// The SoundFonts to try, best first: the preferred names, then every other
+// .sf2 file in the directory in name order. Empty when there is none.
+std::vector<std::string> soundfont_candidates()
+{
+    std::vector<std::string> candidates;
+    const std::string directory = kSoundFontDirectory;
+    for (const char* name : kPreferredSoundFonts) {
+        std::string path = directory + "/" + name;
+        if (is_regular_file(path))
+            candidates.push_back(path);
+    }
+    std::vector<std::string> others;
+    if (DIR* dir = opendir(kSoundFontDirectory)) {
+        while (const dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            std::string path = directory + "/" + name;
+            bool preferred = std::find(std::begin(kPreferredSoundFonts), std::end(kPreferredSoundFonts), name) !=
+                             std::end(kPreferredSoundFonts);
+            if (!preferred && has_sf2_suffix(name) && is_regular_file(path))
+                others.push_back(path);
+        }
+        closedir(dir);
+    }
+    std::sort(others.begin(), others.end());
+    candidates.insert(candidates.end(), others.begin(), others.end());
+    return candidates;
+}
+
+// Completes FluidSynth's pitch-wheel modulator so that a full swing is
+// exactly the channel's sensitivity, and gives every channel +-2 semitones.
+bool set_exact_pitch_wheel(fluid_synth_t* synth)
+{
+    fluid_mod_t* mod = new_fluid_mod();
+    if (mod == nullptr)
+        return false;
+    // The same sources, flags and destination as the standard modulator;
+    // overwriting (rather than adding) keeps a second call from counting twice.
+    fluid_mod_set_source1(mod, FLUID_MOD_PITCHWHEEL,
+                          FLUID_MOD_GC | FLUID_MOD_LINEAR | FLUID_MOD_BIPOLAR | FLUID_MOD_POSITIVE);
+    fluid_mod_set_source2(mod, FLUID_MOD_PITCHWHEELSENS,
+                          FLUID_MOD_GC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR | FLUID_MOD_POSITIVE);
+    fluid_mod_set_dest(mod, GEN_PITCH);
+    fluid_mod_set_amount(mod, kPitchWheelAmount - kStandardPitchWheelAmount);
+    bool ok = fluid_synth_add_default_mod(synth, mod, FLUID_SYNTH_OVERWRITE) == FLUID_OK;
+    delete_fluid_mod(mod);
+    for (int channel = 0; channel < kChannels && ok; ++channel)
+        ok = fluid_synth_pitch_wheel_sens(synth, channel, kBendSemitones) == FLUID_OK;
+    return ok;
+}
+
+// Channel 9 plays percussion; every other channel, 25 included, is melodic
+// and selects from bank 0.
+bool set_channel_types(fluid_synth_t* synth)
+{
+    for (int channel = 0; channel < kChannels; ++channel) {
+        bool drum = channel == kDrumChannel;
+        if (fluid_synth_set_channel_type(synth, channel, drum ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC) != FLUID_OK)
+            return false;
+        if (!drum && fluid_synth_bank_select(synth, channel, 0) != FLUID_OK)
+            return false;
+    }
+    return true;
+}
+
+void stop_everything()
+{
+    if (state.driver != nullptr)
+        delete_fluid_audio_driver(state.driver);
+    if (state.synth != nullptr)
+        delete_fluid_synth(state.synth);
+    if (state.settings != nullptr)
+        delete_fluid_settings(state.settings);
+    state = SonvexState();
+}
+
+// Creates the synthesizer with the first SoundFont of the list that loads.
+bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate)
+{
+    state.settings = new_fluid_settings();
+    if (state.settings == nullptr)
+        return false;
+    fluid_settings_setint(state.settings, "synth.midi-channels", kChannels);
+    fluid_settings_setint(state.settings, "synth.chorus.active", 0);  // chorus detunes
+    fluid_settings_setnum(state.settings, "synth.sample-rate", sample_rate);
+    state.synth = new_fluid_synth(state.settings);
+    if (state.synth == nullptr)
+        return false;
+    if (!set_channel_types(state.synth) || !set_exact_pitch_wheel(state.synth))
+        return false;
+    for (const std::string& path : soundfonts) {
+        // Loading resets every channel's program, now with the types above.
+        if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED)
+            return true;
+    }
+    return false;
+}
+
+void collect_option(void* data, const char* /*name*/, const char* option)
+{
+    static_cast<std::vector<std::string>*>(data)->push_back(option);
+}
+
+// The audio drivers to try, in order.
+std::vector<std::string> driver_candidates(fluid_settings_t* settings)
+{
+    std::vector<std::string> offered;
+    fluid_settings_foreach_option(settings, "audio.driver", &offered, collect_option);
+    std::vector<std::string> order;
+    for (const char* name : kPreferredDrivers) {
+        if (std::find(offered.begin(), offered.end(), name) != offered.end())
+            order.push_back(name);
+    }
+    for (const std::string& name : offered) {
+        if (name != kNotAnOutput && std::find(order.begin(), order.end(), name) == order.end())
+            order.push_back(name);
+    }
+    return order;
+}
+
+bool open_audio_output()
+{
+    // JACK is used only when a server is already running.
+    setenv("JACK_NO_START_SERVER", "1", 0);
+    fluid_settings_setint(state.settings, "audio.jack.autoconnect", 1);
+    fluid_settings_setstr(state.settings, "audio.jack.id", "varenta");
+    for (const std::string& name : driver_candidates(state.settings)) {
+        fluid_settings_setstr(state.settings, "audio.driver", name.c_str());
+        state.driver = new_fluid_audio_driver(state.settings, state.synth);
+        if (state.driver != nullptr)
+            return true;
+    }
+    return false;
+}
+
+// Unloading the library, or the end of the process, stops the audio thread
+// before the code it runs goes away.
+__attribute__((destructor)) void stop_on_unload() { stop_everything(); }
+
+}  // namespace
+
+extern "C" {
+
+int Sonvex_Initialise_SME(void)
+{
+    if (state.synth != nullptr)
+        return 1;
+    silence_fluidsynth();
+    QuietStandardError quiet;
+    if (!start_synth(soundfont_candidates(), kSampleRate) || !open_audio_output()) {
+        stop_everything();
+        return 0;
+    }
+    return 1;
+}
+
+int Sonvex_SendMidiEvent(int status, int channel, int data1, int data2)
+{
+    if (state.synth == nullptr || channel < 0 || channel >= kChannels)
+        return 0;
+    int result = FLUID_FAILED;
+    switch (status) {
+    case 0x80:
+        result = fluid_synth_noteoff(state.synth, channel, data1);
+        break;
+    case 0x90:
+        result = fluid_synth_noteon(state.synth, channel, data1, data2);
+        break;
+    case 0xB0:
+        result = fluid_synth_cc(state.synth, channel, data1, data2);
+        break;
+    case 0xC0:
+        result = fluid_synth_program_change(state.synth, channel, data1);
+        break;
+    case 0xE0:
+        result = fluid_synth_pitch_bend(state.synth, channel, (data1 & 0x7F) | ((data2 & 0x7F) << 7));
+        break;
+    default:
+        break;
+    }
+    return result == FLUID_OK ? 1 : 0;
+}
+
+void Sonvex_CleanUp_SME(void) { stop_everything(); }
+
+int Sonvex_Delay(int, int) { return 0; }
+
+#ifdef SONVEX_OFFLINE_RENDER
+int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate)
+{
+    stop_everything();
+    silence_fluidsynth();
+    QuietStandardError quiet;
+    if (soundfont_path == nullptr || sample_rate <= 0 ||
+        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate)) {
+        stop_everything();
+        return 0;
+    }
+    return 1;
+}
+
+int Sonvex_TestOnly_Render(int frames, float* left, float* right)
+{
+    if (state.synth == nullptr || frames <= 0 || left == nullptr || right == nullptr)
+        return 0;
+    return fluid_synth_write_float(state.synth, frames, left, 0, 1, right, 0, 1) == FLUID_OK ? 1 : 0;
+}
+#endif
+
+}  // extern "C"

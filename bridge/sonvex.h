@@ -1,0 +1,50 @@
+// libsonvex: the bridge between the program and a General MIDI software
+// synthesizer (FluidSynth with a GM SoundFont). The program loads it by file
+// name and calls the four functions below, all with C linkage.
+#pragma once
+
+#if defined(SONVEX_BUILDING_LIBRARY)
+#define SONVEX_EXPORT __attribute__((visibility("default")))
+#else
+#define SONVEX_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
+// SoundFont, chorus off, a bend of 0 or 16383 sounding two semitones down or
+// up, real-time audio through the first output that opens. Returns non-zero
+// when it is ready to sound, 0 (quietly) when no SoundFont or no audio output
+// can be opened. Calling it again while started returns non-zero at once.
+SONVEX_EXPORT int Sonvex_Initialise_SME(void);
+
+// Plays one channel message at once. status: 0x80 note off, 0x90 note on,
+// 0xB0 control change, 0xC0 program change (data2 unused), 0xE0 pitch bend
+// (data1 low 7 bits, data2 high 7 bits); the channel is not part of status.
+// channel: 0..31. Returns 1 when the synthesizer took it, 0 otherwise.
+SONVEX_EXPORT int Sonvex_SendMidiEvent(int status, int channel, int data1, int data2);
+
+// Stops audio and frees the synthesizer. Safe to call at any time, and twice.
+SONVEX_EXPORT void Sonvex_CleanUp_SME(void);
+
+// Kept for callers that look it up; does nothing and returns 0.
+SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
+
+#ifdef SONVEX_OFFLINE_RENDER
+// ---- Offline rendering, in the test build of the bridge only ----
+// Starts the synthesizer as Sonvex_Initialise_SME does, but with the given
+// SoundFont file and sample rate (Hz) and no audio output, so that a test can
+// render the sound itself. Anything started before is cleaned up first.
+// Returns non-zero when ready.
+SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate);
+
+// Renders the next frames (> 0) of stereo audio into left and right, each
+// holding at least frames floats. Returns 1, or 0 when nothing is started.
+SONVEX_EXPORT int Sonvex_TestOnly_Render(int frames, float* left, float* right);
+#endif
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,293 @@
+// Offline pitch measurement through the real bridge library; see
+// pitch_render.h.
+#include "pitch_render.h"
+
+#include "sine_soundfont.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <map>
+#include <stdexcept>
+
+namespace {
+
+const double kPi = std::acos(-1.0);
+constexpr int kCentreBend = 8192;
+constexpr int kRenderBlock = 4096;  // frames per render call
+constexpr double kLobeFloor = 0.05;  // a peak stands this far above its surroundings
+
+size_t frame_at(double time_ms, int sample_rate)
+{
+    double frame = std::floor(time_ms * sample_rate / 1000.0 + 0.5);
+    return frame <= 0.0 ? 0 : static_cast<size_t>(frame);
+}
+
+// Four-term Blackman-Harris window: side lobes below -92 dB, so that other
+// notes sounding at the same time do not pull the peak.
+std::vector<double> blackman_harris(size_t count)
+{
+    std::vector<double> window(count);
+    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
+    for (size_t n = 0; n < count; ++n) {
+        double x = 2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1);
+        window[n] = a0 - a1 * std::cos(x) + a2 * std::cos(2.0 * x) - a3 * std::cos(3.0 * x);
+    }
+    return window;
+}
+
+// |sum of signal[n] * exp(-i 2 pi f n / rate)|, the phasor kept exact by
+// starting it afresh every few thousand steps.
+double spectrum_magnitude(const std::vector<double>& signal, double rate, double frequency)
+{
+    const double step = -2.0 * kPi * frequency / rate;
+    const std::complex<double> rotation = std::polar(1.0, step);
+    std::complex<double> sum = 0.0;
+    std::complex<double> phasor = 1.0;
+    for (size_t n = 0; n < signal.size(); ++n) {
+        if (n % 2048 == 0)
+            phasor = std::polar(1.0, step * static_cast<double>(n));
+        sum += signal[n] * phasor;
+        phasor *= rotation;
+    }
+    return std::abs(sum);
+}
+
+}  // namespace
+
+OfflineBridge::OfflineBridge(const std::string& library_path)
+{
+    handle_ = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr)
+        throw std::runtime_error("cannot load the bridge library " + library_path);
+    initialise_ = find<InitialiseFunction>("Sonvex_Initialise_SME");
+    initialise_offline_ = find<InitialiseOfflineFunction>("Sonvex_TestOnly_InitialiseOffline");
+    render_ = find<RenderFunction>("Sonvex_TestOnly_Render");
+    send_ = find<SendFunction>("Sonvex_SendMidiEvent");
+    cleanup_ = find<CleanUpFunction>("Sonvex_CleanUp_SME");
+}
+
+OfflineBridge::~OfflineBridge()
+{
+    cleanup_();
+    dlclose(handle_);
+}
+
+template <class Function>
+Function OfflineBridge::find(const char* name)
+{
+    void* address = dlsym(handle_, name);
+    if (address == nullptr) {
+        dlclose(handle_);
+        throw std::runtime_error(std::string("the bridge library has no ") + name);
+    }
+    return reinterpret_cast<Function>(address);
+}
+
+bool OfflineBridge::start(const std::string& soundfont_path, int sample_rate)
+{
+    return initialise_offline_(soundfont_path.c_str(), sample_rate) != 0;
+}
+
+int OfflineBridge::initialise() { return initialise_(); }
+
+bool OfflineBridge::send(int status, int channel, int data1, int data2)
+{
+    return send_(status, channel, data1, data2) != 0;
+}
+
+bool OfflineBridge::render(size_t frames, std::vector<float>& mix)
+{
+    std::vector<float> left(kRenderBlock), right(kRenderBlock);
+    while (frames > 0) {
+        int block = static_cast<int>(std::min<size_t>(kRenderBlock, frames));
+        if (render_(block, left.data(), right.data()) == 0)
+            return false;
+        for (int i = 0; i < block; ++i)
+            mix.push_back(0.5f * (left[i] + right[i]));
+        frames -= static_cast<size_t>(block);
+    }
+    return true;
+}
+
+void OfflineBridge::cleanup() { cleanup_(); }
+
+std::vector<BridgeEvent> bridge_events(const std::vector<FakeMessage>& log)
+{
+    std::vector<BridgeEvent> events;
+    for (const FakeMessage& m : log) {
+        if (m.route == FakeRoute::Bridge)
+            events.push_back(BridgeEvent{static_cast<double>(m.time_ms), m.status, m.channel, m.data1, m.data2});
+    }
+    return events;
+}
+
+double measure_frequency(const float* samples, size_t count, double sample_rate, double guess_hz,
+                         double search_cents, double* amplitude)
+{
+    if (amplitude != nullptr)
+        *amplitude = 0.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0))
+        return nan;
+    std::vector<double> window = blackman_harris(count);
+    std::vector<double> signal(count);
+    double window_sum = 0.0;
+    for (size_t n = 0; n < count; ++n) {
+        signal[n] = window[n] * samples[n];
+        window_sum += window[n];
+    }
+
+    // Coarse: the spectrum on a grid of a quarter bin over the search range.
+    const double low = guess_hz * std::pow(2.0, -search_cents / 1200.0);
+    const double high = guess_hz * std::pow(2.0, search_cents / 1200.0);
+    const double grid = 0.25 * sample_rate / static_cast<double>(count);
+    const int points = static_cast<int>(std::ceil((high - low) / grid)) + 1;
+    int best = 0;
+    double best_magnitude = -1.0;
+    for (int i = 0; i < points; ++i) {
+        double magnitude = spectrum_magnitude(signal, sample_rate, low + grid * i);
+        if (magnitude > best_magnitude) {
+            best_magnitude = magnitude;
+            best = i;
+        }
+    }
+    if (best == 0 || best == points - 1)
+        return nan;  // still rising at the edge: the tone is not in range
+
+    // Fine: golden-section search for the maximum between the neighbours.
+    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
+    double a = low + grid * (best - 1);
+    double b = low + grid * (best + 1);
+    double c = b - ratio * (b - a);
+    double d = a + ratio * (b - a);
+    double fc = spectrum_magnitude(signal, sample_rate, c);
+    double fd = spectrum_magnitude(signal, sample_rate, d);
+    while (b - a > 1e-9 * guess_hz) {
+        if (fc > fd) {
+            b = d;
+            d = c;
+            fd = fc;
+            c = b - ratio * (b - a);
+            fc = spectrum_magnitude(signal, sample_rate, c);
+        } else {
+            a = c;
+            c = d;
+            fc = fd;
+            d = a + ratio * (b - a);
+            fd = spectrum_magnitude(signal, sample_rate, d);
+        }
+    }
+    double frequency = 0.5 * (a + b);
+    double peak = spectrum_magnitude(signal, sample_rate, frequency);
+    // A tone's main lobe ends four bins either side; five bins away a tone
+    // has fallen by more than 90 dB, a ripple of some tone outside the range
+    // has not.
+    const double bin = sample_rate / static_cast<double>(count);
+    for (double side : {-5.0 * bin, 5.0 * bin}) {
+        if (!(spectrum_magnitude(signal, sample_rate, frequency + side) < kLobeFloor * peak))
+            return nan;
+    }
+    if (amplitude != nullptr)
+        *amplitude = 2.0 * peak / window_sum;
+    return frequency;
+}
+
+std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& events,
+                                             const RenderSettings& settings)
+{
+    std::vector<BridgeEvent> ordered = events;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const BridgeEvent& x, const BridgeEvent& y) { return x.time_ms < y.time_ms; });
+
+    // The notes and, per note, until when its pitch stays put.
+    struct Note {
+        MeasuredNote result;
+        double steady_from_ms;
+        double steady_until_ms;  // infinity while open
+        bool released;
+    };
+    std::vector<Note> notes;
+    std::map<int, int> bends;  // channel -> current bend
+    const double open = std::numeric_limits<double>::infinity();
+    for (const BridgeEvent& e : ordered) {
+        const int status = e.status;
+        if (status == 0xE0) {
+            int bend = (e.data1 & 0x7F) | ((e.data2 & 0x7F) << 7);
+            for (Note& n : notes) {
+                if (n.result.channel == e.channel && n.steady_until_ms == open)
+                    n.steady_until_ms = e.time_ms;  // a new bend moves every note sounding there
+            }
+            bends[e.channel] = bend;
+        } else if (status == 0x90 && e.data2 > 0) {
+            auto bend = bends.find(e.channel);
+            MeasuredNote m{};
+            m.channel = e.channel;
+            m.key = e.data1;
+            m.velocity = e.data2;
+            m.bend = bend == bends.end() ? kCentreBend : bend->second;
+            m.on_ms = e.time_ms;
+            m.off_ms = open;
+            m.frequency_hz = std::numeric_limits<double>::quiet_NaN();
+            notes.push_back(Note{m, e.time_ms, open, false});
+        } else if (status == 0x80 || status == 0x90) {
+            for (Note& n : notes) {  // the earliest unreleased note of that key
+                if (!n.released && n.result.channel == e.channel && n.result.key == e.data1) {
+                    n.released = true;
+                    n.result.off_ms = e.time_ms;
+                    n.steady_until_ms = std::min(n.steady_until_ms, e.time_ms);
+                    break;
+                }
+            }
+        }
+    }
+
+    OfflineBridge bridge(settings.library_path);
+    if (!bridge.start(settings.soundfont_path, settings.sample_rate))
+        throw std::runtime_error("the bridge library did not start with " + settings.soundfont_path);
+    std::vector<float> mix;
+    auto render_until = [&](double time_ms) {
+        size_t frame = frame_at(time_ms, settings.sample_rate);
+        if (frame > mix.size() && !bridge.render(frame - mix.size(), mix))
+            throw std::runtime_error("the bridge library did not render");
+    };
+    for (const BridgeEvent& e : ordered) {
+        render_until(e.time_ms);
+        bridge.send(e.status, e.channel, e.data1, e.data2);
+    }
+    const double end_ms = (ordered.empty() ? 0.0 : ordered.back().time_ms) + settings.tail_ms;
+    render_until(end_ms);
+
+    std::vector<MeasuredNote> measured;
+    for (Note& n : notes) {
+        MeasuredNote& m = n.result;
+        m.off_ms = std::min(m.off_ms, end_ms);
+        double from = n.steady_from_ms + settings.settle_ms;
+        double until = std::min({n.steady_until_ms, end_ms}) - settings.margin_ms;
+        until = std::min(until, from + settings.max_window_ms);
+        if (until > from) {
+            size_t first = frame_at(from, settings.sample_rate);
+            size_t last = std::min(frame_at(until, settings.sample_rate), mix.size());
+            if (last > first) {
+                m.window_ms = (until - from);
+                double nominal =
+                    SINE_ROOT_HZ * std::pow(2.0, (m.key - SINE_ROOT_KEY + (m.bend - kCentreBend) / 4096.0) / 12.0);
+                m.frequency_hz = measure_frequency(mix.data() + first, last - first, settings.sample_rate, nominal,
+                                                   settings.search_cents, &m.amplitude);
+            }
+        }
+        measured.push_back(m);
+    }
+    return measured;
+}
+
+double fluidsynth_pitch_hz(int key, int bend, double range_cents)
+{
+    double pitch_cents = 100.0 * key + range_cents * (bend - kCentreBend) / 8192.0;
+    return SINE_ROOT_HZ * std::pow(2.0, (std::floor(pitch_cents) - 100.0 * SINE_ROOT_KEY) / 1200.0);
+}
+
+double cents_above(double hz, double reference_hz) { return 1200.0 * std::log2(hz / reference_hz); }
