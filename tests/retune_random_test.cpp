@@ -74,22 +74,22 @@ struct ScaleModel {
     }
 };
 
-// What the step being applied is expected to send.
-struct Expected {
-    const struct Voice* pending = nullptr;  // play_degree: the voice its note-on starts
-    bool releasing = false;                 // release_degree of released_key
-    int released_key = 0;
-    int prepared_note = -1;                 // a prepare: the MIDI note of the degree, when known
-};
-
 struct Voice {
     int channel;
     int note;
     int key;
     bool percussion;
-    double target;           // fractional MIDI note it should sound; NaN: not checked
-    unsigned bend_count;     // bends its channel had received at its note-on
-    unsigned scale_epoch;    // typed scales installed before its note-on
+    double target;         // fractional MIDI note it should sound; NaN: not checked
+    unsigned bend_count;   // bends its channel had received at its note-on
+    unsigned scale_epoch;  // typed scales installed before its note-on
+};
+
+// What the step being applied is expected to send.
+struct Expected {
+    const Voice* pending = nullptr;  // play_degree: the voice its note-on starts
+    bool releasing = false;          // release_degree of released_key
+    int released_key = 0;
+    int prepared_note = -1;          // a prepare: the MIDI note of the degree, when known
 };
 
 class RandomWalk {
