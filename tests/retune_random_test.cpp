@@ -23,8 +23,9 @@
 // sounding, and later notes may also take such a marked channel. A note that
 // was already sounding when the scale was typed may therefore be re-bent (its
 // channel handed to a degree of the new scale, as long as the new degree's
-// MIDI note is not one that sounds there). Installing the default scale (empty
-// text) marks nothing and is no exception.
+// MIDI note is not one that sounds there), and this happens to a channel at
+// most once per typed scale: once re-bent it is neither marked nor free.
+// Installing the default scale (empty text) marks nothing and is no exception.
 #include "test_support.h"
 
 #include "midi/channel.h"
@@ -107,6 +108,7 @@ private:
     size_t seen_ = 0;          // log messages applied to the model so far
     int synth_bend_[32];       // 14-bit bend each channel carries
     unsigned bend_count_[32];  // bends each channel has received
+    unsigned rebent_in_[32];   // 1 + the scale epoch in which a channel was last re-bent under notes; 0 never
     std::vector<Voice> voices_;  // sounding, oldest first
     unsigned scale_epoch_ = 0;   // typed scales installed so far
     ScaleModel scale_;
@@ -253,6 +255,10 @@ void RandomWalk::apply_log(Expected expected)
                 if (note == expected.prepared_note)
                     return fail("prepare re-bent channel " + std::to_string(c) + " that sounds its note");
             }
+            if (!under.empty() && rebent_in_[c] == scale_epoch_ + 1)
+                return fail("channel " + std::to_string(c) + " re-bent twice under the same notes");
+            if (!under.empty())
+                rebent_in_[c] = scale_epoch_ + 1;
             rebent_channel = under.empty() ? -1 : c;
             rebent_notes = under;
             synth_bend_[c] = value;
@@ -369,6 +375,7 @@ void RandomWalk::walk(int steps)
     for (int c = 0; c < 32; ++c) {
         synth_bend_[c] = 8192;  // the open centred every melodic channel
         bend_count_[c] = 0;
+        rebent_in_[c] = 0;
     }
     seen_ = fake_messages().size();
     reference_ = 440.0 * std::pow(2.0, -9.0 / 12);
