@@ -18,7 +18,7 @@ struct NotesState {
 
 const NoteTable& note_table() { return state.table; }
 
-void notes_reset() { state.table.count = 0; }
+void notes_reset() { state = NotesState(); }
 
 int add_note(int key, double ratio, int channel, int midi_note)
 {

@@ -11,6 +11,7 @@
 #include "tuning/scale.h"
 
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -749,4 +750,47 @@ TEST_F(Report, GroupedByChannelInTableOrder)
     notes_reset();
     report_notes_in_play();
     EXPECT_EQ(fake_console_output(), std::string(kReportHeader) + "\n");
+}
+
+TEST_F(PlayDegrees, ExtremeInputsGiveTheEdgesOfTheRange)
+{
+    open_fake_port();
+    // An infinite reference pitch: the top note at the top bend.
+    set_reference_pitch(kInf);
+    play_degree(0, 100);
+    EXPECT_EQ(describe_log(), "E0 127 127\n90 127 100\n");
+
+    // The most negative degree of twelve-tone: 2^(1/12) * e^-308 of middle C.
+    set_reference_pitch(0.0);
+    fake_clear_messages();
+    play_degree(INT_MIN, 100);
+    play_degree(INT_MAX, 100);
+    EXPECT_EQ(describe_log(), "E1 0 0\n91 0 100\n" + note_on_line(0, 127, 100) + "\n");
+
+    // A zero denominator: an infinite ratio, stored and played at the top.
+    release_all_notes(127);
+    set_scale("9/8 3/0 2/1");
+    fake_clear_messages();
+    play_degree(2, 100);
+    const NoteTable& t = note_table();
+    ASSERT_EQ(t.count, 1);
+    EXPECT_EQ(t.entries[0].ratio, kInf);
+    EXPECT_EQ(t.entries[0].midi_note, 127);
+    EXPECT_EQ(channel_state(t.entries[0].channel).bend, 16383.0);
+
+    // A ratio that is not a number plays as a frequency of zero: note 0,
+    // bend 0 (which, after the marker, rounds the same and is not sent).
+    release_all_notes(127);
+    set_scale("1 0/0 cents");
+    EXPECT_TRUE(std::isnan(scale_table().entries[1]));
+    fake_clear_messages();
+    play_degree(1, 100);
+    ASSERT_EQ(t.count, 1);
+    EXPECT_EQ(t.entries[0].midi_note, 0);
+    EXPECT_EQ(channel_state(t.entries[0].channel).bend, 0.0);
+    EXPECT_EQ(describe_log(), note_on_line(t.entries[0].channel, 0, 100) + "\n");
+
+    fake_clear_console_output();
+    report_notes_in_play();
+    EXPECT_NE(fake_console_output().find("nan (1) [0]"), std::string::npos);
 }
