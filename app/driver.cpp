@@ -8,6 +8,9 @@
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
+#include "retune/notes.h"
+#include "tuning/scale.h"
+#include "tuning/scale_parser.h"
 
 namespace {
 
@@ -160,4 +163,15 @@ void driver_reset()
     state.line[0] = '\0';
     state.chosen.index = 0;
     state.chosen.name[0] = '\0';
+}
+
+void program_reset()
+{
+    bridge_reset();
+    device_reset();
+    channel_reset();
+    driver_reset();
+    scale_parser_reset();
+    tuning_reset();
+    notes_reset();
 }

@@ -30,3 +30,7 @@ int& recommendation_flag();
 
 // Back to the state at program start (tests).
 void driver_reset();
+
+// Every subsystem back to its state at program start, the loaded bridge
+// released (tests and benchmarks; the platform is theirs to reset).
+void program_reset();

@@ -38,6 +38,14 @@ const char* const kDiatonicPreset = "9/8 5/4 4/3 3/2 5/3 15/8 2/1";
 
 bool is_return(int key) { return key == 13 || key == 10; }
 
+// The space bar: sustain on, or off and everything silenced. Returns the new state.
+bool switch_sustain(bool sustain)
+{
+    if (sustain)
+        release_all_notes(127);
+    return !sustain;
+}
+
 // Plays degrees from keys until Return.
 void play_from_keys()
 {
@@ -50,9 +58,7 @@ void play_from_keys()
             return;
         }
         if (key == ' ') {
-            sustain = !sustain;
-            if (!sustain)
-                release_all_notes(127);
+            sustain = switch_sustain(sustain);
             continue;
         }
         if (last_degree >= 0 && !sustain)
@@ -115,9 +121,7 @@ PromptAnswer percussion_test()
             key = static_cast<unsigned char>(line[0]);  // N goes on: it plays the sound of n
         }
         if (key == ' ') {
-            sustain = !sustain;
-            if (!sustain)
-                release_all_notes(127);
+            sustain = switch_sustain(sustain);
             continue;
         }
         if (last_index >= 0 && !sustain)

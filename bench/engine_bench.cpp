@@ -27,13 +27,7 @@ constexpr size_t kLogLimit = 1 << 16;  // messages kept before the log is cleare
 // bridge (32 channels).
 void open_program(int channels)
 {
-    bridge_reset();
-    device_reset();
-    channel_reset();
-    driver_reset();
-    scale_parser_reset();
-    tuning_reset();
-    notes_reset();
+    program_reset();
     fake_reset();
     if (channels == 32) {
         fake_add_library(BRIDGE_RUNTIME_LIBRARY);

@@ -4,6 +4,7 @@
 // SoundFont and a real-time audio output. Nothing here talks to the console:
 // FluidSynth's log is switched off before anything else happens.
 #include "bridge/sonvex.h"
+#include "platform/posix/quiet_stderr.h"
 
 #include <fluidsynth.h>
 
@@ -61,37 +62,6 @@ void silence_fluidsynth()
     for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
         fluid_set_log_function(level, nullptr, nullptr);
 }
-
-// While one of these lives, the process's standard error goes nowhere. The
-// audio libraries FluidSynth tries (ALSA, JACK, SDL, PulseAudio) write their
-// own complaints to it when a device or server is missing, and handlers set
-// from here would dangle once this library is unloaded.
-class QuietStandardError {
-public:
-    QuietStandardError()
-    {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        int null_device = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && null_device >= 0)
-            dup2(null_device, STDERR_FILENO);
-        if (null_device >= 0)
-            close(null_device);
-    }
-    ~QuietStandardError()
-    {
-        std::fflush(stderr);
-        if (saved_ >= 0) {
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStandardError(const QuietStandardError&) = delete;
-    QuietStandardError& operator=(const QuietStandardError&) = delete;
-
-private:
-    int saved_;  // the standard error to put back; -1 when it could not be kept
-};
 
 bool is_regular_file(const std::string& path)
 {
@@ -257,7 +227,7 @@ int Sonvex_Initialise_SME(void)
     if (state.synth != nullptr)
         return 1;
     silence_fluidsynth();
-    QuietStandardError quiet;
+    QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
     if (!start_synth(soundfont_candidates(), kSampleRate) || !open_audio_output()) {
         stop_everything();
         return 0;
@@ -301,7 +271,7 @@ int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rat
 {
     stop_everything();
     silence_fluidsynth();
-    QuietStandardError quiet;
+    QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
     if (soundfont_path == nullptr || sample_rate <= 0 ||
         !start_synth(std::vector<std::string>{soundfont_path}, sample_rate)) {
         stop_everything();

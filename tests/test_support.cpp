@@ -13,13 +13,7 @@
 
 void reset_all()
 {
-    bridge_reset();
-    device_reset();
-    channel_reset();
-    driver_reset();
-    scale_parser_reset();
-    tuning_reset();
-    notes_reset();
+    program_reset();
     fake_reset();
 }
 

@@ -8,6 +8,7 @@
 // their handlers are silenced and stderr is closed around every call into them.
 #include "platform/platform.h"
 #include "platform/port_choice.h"
+#include "platform/posix/quiet_stderr.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
@@ -16,9 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 static_assert(PORT_TYPE_SYNTH == SND_SEQ_PORT_TYPE_SYNTH, "ALSA port type bits");
@@ -66,34 +65,6 @@ static void silence_libraries()
     // Listing ports must never start a JACK server behind the user's back.
     setenv("JACK_NO_START_SERVER", "1", 1);
 }
-
-// Points stderr at /dev/null for as long as it lives.
-class QuietStderr {
-public:
-    QuietStderr()
-    {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && null_fd >= 0)
-            dup2(null_fd, STDERR_FILENO);
-        if (null_fd >= 0)
-            close(null_fd);
-    }
-    ~QuietStderr()
-    {
-        std::fflush(stderr);
-        if (saved_ >= 0) {
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-private:
-    int saved_;
-};
 
 // A new RtMidi output for one API, or nullptr when the API cannot start
 // (no sequencer device, no JACK server).
