@@ -295,3 +295,42 @@ TEST_F(Commands, HzLinesAndLinesThatAreNot)
             EXPECT_EQ(out.find("new 1/1"), std::string::npos) << c.line;
     }
 }
+
+using BendTestAtEveryPrompt = VarentaTest;
+
+TEST_F(BendTestAtEveryPrompt, ReturnsToThePromptItWasTypedAt)
+{
+    // Reached by "next" from the chord prompt: the prompt's last line, and the
+    // lines that lead there.
+    const struct {
+        const char* to_prompt;
+        std::string prompt_end;
+    } prompts[] = {
+        {"", "7/6 3/2 2/1\n\nType " + kMoveOn},
+        {"next\n", "9/8 5/4 4/3 3/2 5/3 15/8 2/1\n" + kMoveOn},
+        {"next\nnext\n", "Press return only for preset values of 10 notes and 100 chords\n" + kMoveOn},
+        {"next\nnext\nnext\n", "reset to middle c\n" + kMoveOn},
+    };
+    for (const auto& p : prompts) {
+        reset_all();
+        // Fail the test and ask to try again: the same prompt comes back, with the recommendation.
+        std::string out = play(std::string(p.to_prompt) + "test\nn\nn\nexit\n");
+        const std::string again = "****Type \"test\" to try the test again***";
+        size_t at = out.find(again);
+        ASSERT_NE(at, std::string::npos) << p.to_prompt;
+        std::string after = out.substr(at + again.size());
+        EXPECT_NE(after.find(p.prompt_end + kTail + "\n"), std::string::npos) << p.to_prompt;
+        EXPECT_EQ(after.substr(after.size() - kTail.size() - 1), kTail + "\n") << p.to_prompt;
+    }
+}
+
+TEST_F(ScaleTest, ACommandOrTheBendTestKeepsThePromptVariant)
+{
+    std::string out = play("next\n55 hz\ntest\ny\n2/1\n\ntest\ny\nexit\n");
+    const std::string preset = scale_prompt_preset(), current = scale_prompt_current("2/1");
+    EXPECT_EQ(out.find(preset), 0u);
+    size_t after_hz = out.find("\n******new 1/1 55 Hz******\n" + preset);
+    ASSERT_NE(after_hz, std::string::npos);
+    EXPECT_NE(out.find(kBendTestStart + preset), std::string::npos);
+    EXPECT_NE(out.find(kBendTestStart + current), std::string::npos);
+}
