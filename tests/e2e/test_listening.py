@@ -30,6 +30,16 @@ def open_dump_port(test, program, dump):
     test.assertEqual(len(dump.wait_for(OPENING_MESSAGES)), OPENING_MESSAGES)
 
 
+def start_keyboard_test(program):
+    """From the chord prompt to the keyboard test's key loop, on the preset scale."""
+    for heading in ("****Scale test****", "****Harmonic Series test****", KEYBOARD_PROMPT_END):
+        program.send_line("next")
+        program.expect(heading)
+    program.expect("exit.\n")
+    program.send_line("")
+    program.expect(PLAY_INSTRUCTIONS)
+
+
 def press_return_in_key_loop(program):
     """Return ends the key loop; the program then waits for a line."""
     program.send_key("\r")
@@ -78,15 +88,7 @@ class KeysOnJack(unittest.TestCase):
             program = Program(jack.env())
             try:
                 open_dump_port(self, program, dump)
-                program.send_line("next")
-                program.expect("****Scale test****")
-                program.send_line("next")
-                program.expect("****Harmonic Series test****")
-                program.send_line("next")
-                program.expect(KEYBOARD_PROMPT_END)
-                program.expect("exit.\n")
-                program.send_line("")
-                program.expect(PLAY_INSTRUCTIONS)
+                start_keyboard_test(program)
 
                 program.send_key("1")
                 program.expect("1")
@@ -129,12 +131,7 @@ class KeysOnJack(unittest.TestCase):
             program = Program(jack.env())
             try:
                 open_dump_port(self, program, dump)
-                for _ in range(3):
-                    program.send_line("next")
-                program.expect(KEYBOARD_PROMPT_END)
-                program.expect("exit.\n")
-                program.send_line("")
-                program.expect(PLAY_INSTRUCTIONS)
+                start_keyboard_test(program)
                 program.send_key("5")
                 program.expect("5")
                 program.send_key("\x03")
