@@ -45,7 +45,6 @@ const char* const kScalePromptCurrent =
     "\"next\" to move on to next option, \"start\" to start again or \"exit\" to exit.%s\n";
 
 const char* const kChordPreset = "7/6 3/2 2/1";
-const char* const kDiatonicPreset = "9/8 5/4 4/3 3/2 5/3 15/8 2/1";
 
 // The smallest number of equal steps "= N" takes; fewer would divide by zero.
 constexpr double kFewestSteps = 1e-10;
@@ -108,6 +107,8 @@ void play_scale(char* line)
 
 }  // namespace
 
+const char* const DIATONIC_PRESET = "9/8 5/4 4/3 3/2 5/3 15/8 2/1";
+
 PromptAnswer chord_test()
 {
     for (;;) {
@@ -123,7 +124,7 @@ PromptAnswer chord_test()
 
 PromptAnswer scale_test()
 {
-    set_scale(kDiatonicPreset);
+    set_scale(DIATONIC_PRESET);
     bool preset_variant = true;
     for (;;) {
         console_printf("%s", kScalePromptStart);

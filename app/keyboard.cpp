@@ -34,8 +34,6 @@ const char* const kPercussionIntro =
 
 const char* const kExitQuestion = "\nExit Program (press return again to exit, or N to continue)\n";
 
-const char* const kDiatonicPreset = "9/8 5/4 4/3 3/2 5/3 15/8 2/1";
-
 bool is_return(int key) { return key == 13 || key == 10; }
 
 // The space bar: sustain on, or off and everything silenced. Returns the new state.
@@ -76,7 +74,7 @@ void play_from_keys()
 void install_typed_scale(const char* line)
 {
     pause_seconds(0.5);
-    const char* text = line[0] == '\0' ? kDiatonicPreset : (line[0] == '.' ? line + 1 : line);
+    const char* text = line[0] == '\0' ? DIATONIC_PRESET : (line[0] == '.' ? line + 1 : line);
     set_scale(text);
     pause_seconds(0.5);
     console_printf("%s", kPlayInstructions);

@@ -5,6 +5,9 @@
 
 #include "app/driver.h"
 
+// The just diatonic scale the scale and keyboard tests offer as their preset.
+extern const char* const DIATONIC_PRESET;
+
 PromptAnswer chord_test();
 PromptAnswer scale_test();
 PromptAnswer harmonic_series_test();
