@@ -18,7 +18,7 @@ import sys
 import tempfile
 import time
 
-from harness import no_audio_env
+from harness import jack_servers_lock, no_audio_env
 
 
 def fail(message):
@@ -56,6 +56,42 @@ def check_no_output(out, err, expected, what):
         fail("%s: the console received\n%s" % (what, err))
 
 
+def with_server(probe, library, env, jack_env, server):
+    """Runs the probe while a JACK server of our own (dummy back end) runs;
+    returns its output, status and what the server listed."""
+    jackd = subprocess.Popen(["jackd", "-n", server, "-r", "-d", "dummy", "-r", "44100", "-p", "256"],
+                             env=jack_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    try:
+        waited = subprocess.run(["jack_wait", "-s", server, "-w", "-t", "10"], env=jack_env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+        if waited.returncode != 0:
+            fail("the JACK server did not come up")
+        ports = {}
+
+        def look_at_ports():
+            # The synthesizer's ports may take a moment to be connected.
+            deadline = time.monotonic() + 5.0
+            while True:
+                listed = subprocess.run(["jack_lsp", "-s", server, "-c"], env=jack_env, capture_output=True,
+                                        text=True, timeout=10)
+                listing = listed.stdout
+                ports["listing"] = listing + listed.stderr
+                if listing.count("\n   system:playback_") >= 2 or time.monotonic() > deadline:
+                    return
+                time.sleep(0.1)
+
+        out, err, status = run_probe(probe, library, env, look_at_ports)
+    finally:
+        jackd.terminate()
+        try:
+            jackd.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            jackd.kill()
+            jackd.wait()
+    return out, err, status, ports
+
+
 def main():
     if len(sys.argv) != 3:
         fail("usage: bridge_audio.py <probe> <library>")
@@ -75,36 +111,9 @@ def main():
         # 2. A JACK server of our own, on the dummy back end.
         jack_env = dict(env)
         jack_env["JACK_NO_START_SERVER"] = "1"
-        jackd = subprocess.Popen(["jackd", "-n", server, "-r", "-d", "dummy", "-r", "44100", "-p", "256"],
-                                 env=jack_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL)
-        try:
-            waited = subprocess.run(["jack_wait", "-s", server, "-w", "-t", "10"], env=jack_env,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
-            if waited.returncode != 0:
-                fail("the JACK server did not come up")
-            ports = {}
+        with jack_servers_lock():
+            out, err, status, ports = with_server(probe, library, env, jack_env, server)
 
-            def look_at_ports():
-                # The synthesizer's ports may take a moment to be connected.
-                deadline = time.monotonic() + 5.0
-                while True:
-                    listed = subprocess.run(["jack_lsp", "-s", server, "-c"], env=jack_env, capture_output=True,
-                                            text=True, timeout=10)
-                    listing = listed.stdout
-                    ports["listing"] = listing + listed.stderr
-                    if listing.count("\n   system:playback_") >= 2 or time.monotonic() > deadline:
-                        return
-                    time.sleep(0.1)
-
-            out, err, status = run_probe(probe, library, env, look_at_ports)
-        finally:
-            jackd.terminate()
-            try:
-                jackd.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                jackd.kill()
-                jackd.wait()
 
         check_no_output(out, err, "initialise 1\njack_no_start_server 1\nsend 1\nagain 1\ncleaned up\n",
                         "with a JACK server")

@@ -5,6 +5,8 @@ never touches a server the user runs), captures what reaches a JACK MIDI port
 with jack_midi_dump, and drives the program under a pseudo-terminal.
 """
 
+import contextlib
+import fcntl
 import math
 import os
 import re
@@ -33,6 +35,21 @@ def _stop(proc):
         proc.wait()
 
 
+@contextlib.contextmanager
+def jack_servers_lock():
+    """Holds the machine-wide lock under which the end-to-end tests start JACK
+    servers. Server names are global to the machine and JACK's table of servers
+    is small, so test runs from other build trees wait here instead of
+    colliding with ours."""
+    path = os.path.join(tempfile.gettempdir(), "varenta-jack-servers.lock")
+    with open(path, "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(lock, fcntl.LOCK_UN)
+
+
 def unused_server_name():
     """A JACK server name that no server uses."""
     return "vt-none"
@@ -49,6 +66,7 @@ class JackServer:
     def __init__(self, name):
         self.name = "vt-" + name  # short: jack_lsp of jackd2 1.9.21 crashes on long names
         self.proc = None
+        self.lock = None
 
     def env(self, **extra):
         env = dict(os.environ, JACK_DEFAULT_SERVER=self.name, JACK_NO_START_SERVER="1")
@@ -56,6 +74,8 @@ class JackServer:
         return env
 
     def __enter__(self):
+        self.lock = jack_servers_lock()
+        self.lock.__enter__()
         # A period of 256 frames: smaller periods drop MIDI events here.
         self.proc = subprocess.Popen(
             ["jackd", "-n", self.name, "-r", "-d", "dummy", "-r", "44100", "-p", "256"],
@@ -65,7 +85,10 @@ class JackServer:
         return self
 
     def __exit__(self, *exc):
-        _stop(self.proc)
+        try:
+            _stop(self.proc)
+        finally:
+            self.lock.__exit__(None, None, None)
 
     def ports(self):
         out = subprocess.run(["jack_lsp", "-s", self.name], capture_output=True, text=True,
