@@ -40,6 +40,7 @@ struct FakeState {
     size_t input_pos;
     bool scan_code_next;  // the last key was a lead byte (0 or 224): the next is its scan code
     std::string output;
+    std::string error_output;  // everything written to the error stream
 } fake;
 
 const int kNoDevice = -100;
@@ -77,6 +78,7 @@ void fake_reset()
     fake.input_pos = 0;
     fake.scan_code_next = false;
     fake.output.clear();
+    fake.error_output.clear();
 }
 
 // ---- MIDI ports ------------------------------------------------------------
@@ -290,6 +292,7 @@ void platform_library_free(void* library)
 void fake_console_input(const std::string& bytes) { fake.input += bytes; }
 const std::string& fake_console_output() { return fake.output; }
 void fake_clear_console_output() { fake.output.clear(); }
+const std::string& fake_console_error_output() { return fake.error_output; }
 size_t fake_console_pending() { return fake.input.size() - fake.input_pos; }
 
 static int take_byte()
@@ -325,3 +328,5 @@ int platform_console_read_key()
 int platform_console_read_char() { return take_byte(); }
 
 void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }
+
+void platform_console_write_error(const char* text, size_t length) { fake.error_output.append(text, length); }
