@@ -106,7 +106,9 @@ TEST(ProgramCommandLine, RunHelpVersionOrRefuse)
     }
 }
 
-TEST_F(VarentaTest, RefusedArgumentsGetOneLineOnTheErrorStream)
+using CommandLineMessages = VarentaTest;
+
+TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
 {
     const std::string usage = "; usage: varenta-test [--help] [--version]\n";
     struct Case {
