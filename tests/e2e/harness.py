@@ -104,7 +104,7 @@ class MidiDump:
 
     PORT = "midi-monitor:input"
     LINE = re.compile(r"^\s*(\d+):\s+((?:[0-9a-f]{2} ?)+)")
-    RATE = 44100  # the server's sample rate: times are in frames
+    TIME_UNIT = 1e6  # the capture's times are in microseconds
 
     def __init__(self, server, checked=True):
         self.server = server
@@ -149,7 +149,7 @@ class MidiDump:
         for line in text[:text.rfind("\n") + 1].split("\n"):
             match = self.LINE.match(line)
             if match:
-                result.append((int(match.group(1)) / self.RATE, tuple(int(b, 16) for b in match.group(2).split())))
+                result.append((int(match.group(1)) / self.TIME_UNIT, tuple(int(b, 16) for b in match.group(2).split())))
         return result
 
     def messages(self):
