@@ -9,6 +9,7 @@
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "retune/notes.h"
+#include "tuning/scala_file.h"
 #include "tuning/scale.h"
 #include "tuning/scale_parser.h"
 
@@ -172,6 +173,7 @@ void program_reset()
     channel_reset();
     driver_reset();
     scale_parser_reset();
+    scala_file_reset();
     tuning_reset();
     notes_reset();
 }

@@ -15,6 +15,11 @@ struct FakePortSpec {
     bool opens;
 };
 
+struct FakeFileEntry {
+    std::string bytes;
+    FakeFile kind;
+};
+
 struct FakeLibrary {
     std::string real_path;               // non-empty: dlopen this
     std::map<std::string, void*> symbols;  // in-process exports
@@ -40,6 +45,9 @@ struct FakeState {
     size_t input_pos;
     bool scan_code_next;  // the last key was a lead byte (0 or 224): the next is its scan code
     std::string output;
+    std::map<std::string, FakeFileEntry> files;  // path -> what reading it gives
+    bool has_home;
+    std::string home;
 } fake;
 
 const int kNoDevice = -100;
@@ -77,6 +85,9 @@ void fake_reset()
     fake.input_pos = 0;
     fake.scan_code_next = false;
     fake.output.clear();
+    fake.files.clear();
+    fake.has_home = false;
+    fake.home.clear();
 }
 
 // ---- MIDI ports ------------------------------------------------------------
@@ -325,3 +336,42 @@ int platform_console_read_key()
 int platform_console_read_char() { return take_byte(); }
 
 void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }
+
+// ---- Files -----------------------------------------------------------------
+
+void fake_add_file(const std::string& path, const std::string& bytes, FakeFile kind)
+{
+    fake.files[path] = FakeFileEntry{bytes, kind};
+}
+
+void fake_set_home(const char* folder)
+{
+    fake.has_home = folder != nullptr;
+    fake.home = folder != nullptr ? folder : "";
+}
+
+int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length)
+{
+    *length = 0;
+    auto it = fake.files.find(path);
+    if (it == fake.files.end())
+        return PLATFORM_FILE_MISSING;
+    if (it->second.kind == FakeFile::Folder)
+        return PLATFORM_FILE_FOLDER;
+    if (it->second.kind == FakeFile::Unreadable)
+        return PLATFORM_FILE_UNREADABLE;
+    if (it->second.bytes.size() > capacity)
+        return PLATFORM_FILE_TOO_LARGE;
+    std::memcpy(buffer, it->second.bytes.data(), it->second.bytes.size());
+    *length = it->second.bytes.size();
+    return PLATFORM_FILE_OK;
+}
+
+int platform_home_folder(char* buffer, int size)
+{
+    copy_text("", buffer, size);
+    if (!fake.has_home || fake.home.size() + 1 > static_cast<size_t>(size))
+        return -1;
+    copy_text(fake.home, buffer, size);
+    return static_cast<int>(fake.home.size());
+}
