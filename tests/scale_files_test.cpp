@@ -104,6 +104,20 @@ TEST_F(ScaleFiles, ThreeHundredPitchesAreUsedWholeBeyondTheLineLimit)
         EXPECT_NEAR(cents_between(261.6255653005986, synth.notes()[i].frequency), 4.0 * i, BEND_UNIT_CENTS) << i;
 }
 
+TEST_F(ScaleFiles, ALongerFilePlaysTheFirstPitchesThatFitAndSaysSo)
+{
+    std::string file = "1100 steps\n1100\n";
+    for (int i = 1; i <= 1100; ++i)
+        file += std::to_string(i) + ".0\n";
+    fake_add_file("/s/long.scl", file);
+    std::string out = run(kToScale + "/s/long.scl\n0\nexit\n");
+    EXPECT_NE(out.find("Scale file /s/long.scl, 1100 pitches: 1100 steps\n"
+                       "Only its first 1022 pitches fit a scale, so it repeats at pitch 1022, not at pitch 1100.\n"
+                       "Enter the number of notes"),
+              std::string::npos);
+    EXPECT_EQ(scale_size(), 1023);
+}
+
 TEST_F(ScaleFiles, ARefusedFileSendsNothingAndShowsThePromptAgain)
 {
     fake_add_file("/s/dir.scl", "", FakeFile::Folder);
