@@ -97,31 +97,45 @@ class JackServer:
 
 
 class MidiDump:
-    """jack_midi_dump on a JACK server: every MIDI event its input port gets."""
+    """A capture client of our own on a JACK server (jack_capture, built with
+    the tests): every MIDI event its input port gets, with its frame time.
+    Unlike jack_midi_dump it keeps every event of a cycle, and it prints all it
+    has received before it ends."""
 
     PORT = "midi-monitor:input"
     LINE = re.compile(r"^\s*(\d+):\s+((?:[0-9a-f]{2} ?)+)")
-    RATE = 44100  # the server's sample rate: -a times are in frames
+    RATE = 44100  # the server's sample rate: times are in frames
 
     def __init__(self, server):
         self.server = server
         self.proc = None
         self.file = None
+        self.errors = None
 
     def __enter__(self):
         self.file = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(["stdbuf", "-oL", "jack_midi_dump", "-a"], stdin=subprocess.DEVNULL,
-                                     stdout=self.file, stderr=subprocess.DEVNULL, env=self.server.env())
+        self.errors = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen([os.environ["VARENTA_JACK_CAPTURE"]], stdin=subprocess.DEVNULL,
+                                     stdout=self.file, stderr=self.errors, env=self.server.env())
         deadline = time.monotonic() + 10
         while self.PORT not in self.server.ports():
             if time.monotonic() > deadline:
-                raise RuntimeError("jack_midi_dump did not register its port")
+                raise RuntimeError("the capture client did not register its port")
             time.sleep(0.05)
         return self
 
     def __exit__(self, *exc):
         _stop(self.proc)
+        self.errors.seek(0)
+        complaint = self.errors.read().decode("latin-1")
         self.file.close()
+        self.errors.close()
+        if exc[0] is None and (self.proc.returncode != 0 or complaint):
+            raise AssertionError("the capture client failed (%s): %s" % (self.proc.returncode, complaint))
+
+    def stop(self):
+        """Stops capturing; everything received stays readable."""
+        _stop(self.proc)
 
     def timed_messages(self):
         """The messages received so far as (seconds, bytes) pairs."""
