@@ -68,55 +68,45 @@ void refuse(const char* reason)
     console_printf("Can't use the scale file %s: %s\n", state.named, reason);
 }
 
+// The reasons that quote the line and the count or pitch at fault.
+const char* line_and_token_format(ScalaStatus status)
+{
+    switch (status) {
+    case SCALA_BAD_COUNT: return "line %d: the pitch count \"%s\" is not a whole number above 0.";
+    case SCALA_BAD_PITCH: return "line %d: \"%s\" is neither cents nor a ratio.";
+    case SCALA_ZERO_RATIO: return "line %d: the ratio \"%s\" is zero.";
+    case SCALA_NEGATIVE_RATIO: return "line %d: the ratio \"%s\" is negative.";
+    case SCALA_ZERO_DENOMINATOR: return "line %d: the ratio \"%s\" has a zero denominator.";
+    case SCALA_TINY_RATIO: return "line %d: the ratio \"%s\" is too small to play (below 1e-10).";
+    default: return nullptr;
+    }
+}
+
 // Why a file was refused, one line.
 void report_fault(const ScalaFile& file)
 {
-    const int line = file.line;
-    const char* token = file.token;
     char reason[512];
-    switch (file.status) {
-    case SCALA_FILE_MISSING: refuse("there is no such file."); return;
-    case SCALA_FILE_UNREADABLE: refuse("it can't be read."); return;
-    case SCALA_FILE_FOLDER: refuse("it is a folder."); return;
-    case SCALA_FILE_TOO_LARGE:
-        std::snprintf(reason, sizeof reason, "it is larger than %zu bytes.", SCALA_FILE_CAPACITY);
-        break;
-    case SCALA_NO_COUNT:
-        std::snprintf(reason, sizeof reason, "line %d: the file ends before the pitch count.", line);
-        break;
-    case SCALA_BAD_COUNT:
-        std::snprintf(reason, sizeof reason, "line %d: the pitch count \"%s\" is not a whole number above 0.", line,
-                      token);
-        break;
-    case SCALA_TOO_FEW_PITCHES:
-        std::snprintf(reason, sizeof reason, "line %d: the file ends after %d of its %d pitches.", line,
+    const char* format = line_and_token_format(file.status);
+    if (file.status == SCALA_BAD_PITCH && file.token[0] == '\0')
+        std::snprintf(reason, sizeof reason, "line %d: there is no pitch on the line.", file.line);
+    else if (format != nullptr)
+        std::snprintf(reason, sizeof reason, format, file.line, file.token);
+    else if (file.status == SCALA_NO_COUNT)
+        std::snprintf(reason, sizeof reason, "line %d: the file ends before the pitch count.", file.line);
+    else if (file.status == SCALA_TOO_FEW_PITCHES)
+        std::snprintf(reason, sizeof reason, "line %d: the file ends after %d of its %d pitches.", file.line,
                       file.pitches_found, file.pitch_count);
-        break;
-    case SCALA_BAD_PITCH:
-        if (token[0] == '\0')
-            std::snprintf(reason, sizeof reason, "line %d: there is no pitch on the line.", line);
-        else
-            std::snprintf(reason, sizeof reason, "line %d: \"%s\" is neither cents nor a ratio.", line, token);
-        break;
-    case SCALA_LONG_PITCH:
-        std::snprintf(reason, sizeof reason, "line %d: the pitch is longer than %d characters.", line,
+    else if (file.status == SCALA_LONG_PITCH)
+        std::snprintf(reason, sizeof reason, "line %d: the pitch is longer than %d characters.", file.line,
                       SCALA_LONGEST_PITCH);
-        break;
-    case SCALA_ZERO_RATIO:
-        std::snprintf(reason, sizeof reason, "line %d: the ratio \"%s\" is zero.", line, token);
-        break;
-    case SCALA_NEGATIVE_RATIO:
-        std::snprintf(reason, sizeof reason, "line %d: the ratio \"%s\" is negative.", line, token);
-        break;
-    case SCALA_ZERO_DENOMINATOR:
-        std::snprintf(reason, sizeof reason, "line %d: the ratio \"%s\" has a zero denominator.", line, token);
-        break;
-    case SCALA_TINY_RATIO:
-        std::snprintf(reason, sizeof reason, "line %d: the ratio \"%s\" is too small to play (below 1e-10).", line,
-                      token);
-        break;
-    case SCALA_OK: return;
-    }
+    else if (file.status == SCALA_FILE_TOO_LARGE)
+        std::snprintf(reason, sizeof reason, "it is larger than %zu bytes.", SCALA_FILE_CAPACITY);
+    else if (file.status == SCALA_FILE_FOLDER)
+        std::snprintf(reason, sizeof reason, "it is a folder.");
+    else if (file.status == SCALA_FILE_MISSING)
+        std::snprintf(reason, sizeof reason, "there is no such file.");
+    else
+        std::snprintf(reason, sizeof reason, "it can't be read.");
     refuse(reason);
 }
 

@@ -59,42 +59,38 @@ TEST_F(ScalaReader, FormsOfRealFiles)
 
 TEST_F(ScalaReader, EveryRefusalNamesItsLine)
 {
-    const std::string long_pitch(SCALA_LONGEST_PITCH + 1, '1');
-    const struct {
+    struct Refusal {
         std::string bytes;
         ScalaStatus status;
         int line;
-        const char* token;
-    } cases[] = {
+        std::string token;
+    };
+    std::vector<Refusal> cases = {
         {"", SCALA_NO_COUNT, 1, ""},
         {"! only\n! comments\ndescription\n! more\n", SCALA_NO_COUNT, 5, ""},
         {"d\n\n1/1\n", SCALA_BAD_COUNT, 2, ""},
-        {"d\n0\n", SCALA_BAD_COUNT, 2, "0"},
-        {"d\n-3\n", SCALA_BAD_COUNT, 2, "-3"},
-        {"d\n12.0\n", SCALA_BAD_COUNT, 2, "12.0"},
         {"d\n3\n5/4\n! c\n3/2\n", SCALA_TOO_FEW_PITCHES, 6, ""},
         {file_of("5/4\n\n", 2), SCALA_BAD_PITCH, 4, ""},
-        {file_of("abc\n", 1), SCALA_BAD_PITCH, 3, "abc"},
-        {file_of("3.0/2\n", 1), SCALA_BAD_PITCH, 3, "3.0/2"},
-        {file_of("1e3\n", 1), SCALA_BAD_PITCH, 3, "1e3"},
-        {file_of("3/2/1\n", 1), SCALA_BAD_PITCH, 3, "3/2/1"},
-        {file_of("n(1/7)\n", 1), SCALA_BAD_PITCH, 3, "n(1/7)"},
-        {file_of("3/\n", 1), SCALA_BAD_PITCH, 3, "3/"},
-        {file_of("-.\n", 1), SCALA_BAD_PITCH, 3, "-."},
-        {file_of(long_pitch + "\n", 1), SCALA_LONG_PITCH, 3, long_pitch.substr(0, SCALA_LONGEST_PITCH).c_str()},
-        {file_of("0\n", 1), SCALA_ZERO_RATIO, 3, "0"},
-        {file_of("-0/7\n", 1), SCALA_ZERO_RATIO, 3, "-0/7"},
-        {file_of("-3/2\n", 1), SCALA_NEGATIVE_RATIO, 3, "-3/2"},
-        {file_of("3/-2\n", 1), SCALA_NEGATIVE_RATIO, 3, "3/-2"},
-        {file_of("3/0\n", 1), SCALA_ZERO_DENOMINATOR, 3, "3/0"},
-        {file_of("0/0\n", 1), SCALA_ZERO_DENOMINATOR, 3, "0/0"},
-        {file_of("1/20000000000\n", 1), SCALA_TINY_RATIO, 3, "1/20000000000"},
     };
-    for (const auto& c : cases) {
+    for (const char* count : {"0", "-3", "12.0", "+3"})
+        cases.push_back({"d\n" + std::string(count) + "\n", SCALA_BAD_COUNT, 2, count});
+    const std::string long_pitch(SCALA_LONGEST_PITCH + 1, '1');
+    cases.push_back({file_of(long_pitch + "\n", 1), SCALA_LONG_PITCH, 3, long_pitch.substr(1)});
+    const struct {
+        const char* pitch;
+        ScalaStatus status;
+    } pitches[] = {{"abc", SCALA_BAD_PITCH}, {"3.0/2", SCALA_BAD_PITCH}, {"1e3", SCALA_BAD_PITCH},
+                   {"3/2/1", SCALA_BAD_PITCH}, {"n(1/7)", SCALA_BAD_PITCH}, {"3/", SCALA_BAD_PITCH},
+                   {"-.", SCALA_BAD_PITCH}, {"0", SCALA_ZERO_RATIO}, {"-0/7", SCALA_ZERO_RATIO},
+                   {"-3/2", SCALA_NEGATIVE_RATIO}, {"3/-2", SCALA_NEGATIVE_RATIO}, {"3/0", SCALA_ZERO_DENOMINATOR},
+                   {"0/0", SCALA_ZERO_DENOMINATOR}, {"1/20000000000", SCALA_TINY_RATIO}};
+    for (const auto& p : pitches)
+        cases.push_back({file_of(std::string(p.pitch) + " rest\n", 1), p.status, 3, p.pitch});
+    for (const Refusal& c : cases) {
         parse("d\n1\n2/1\n");  // a good file first: a refusal must not keep any of it
         EXPECT_EQ(parse(c.bytes), c.status) << c.bytes;
         EXPECT_EQ(scala_file().line, c.line) << c.bytes;
-        EXPECT_EQ(std::string(scala_file().token), c.token) << c.bytes;
+        EXPECT_EQ(scala_file().token, c.token) << c.bytes;
         EXPECT_STREQ(scala_file().scale_text, "");
         EXPECT_EQ(scala_file().pitches_used, 0);
     }
