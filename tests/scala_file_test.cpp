@@ -1,5 +1,5 @@
 // The Scala file reader: the forms real files take, every refusal with its
-// line, the scale size limit, and the example scales the project ships.
+// line, and the example scales the project ships.
 #include "test_support.h"
 
 #include "tuning/scala_file.h"
@@ -96,22 +96,6 @@ TEST_F(ScalaReader, EveryRefusalNamesItsLine)
     }
     // 1/10000000000 is exactly the smallest ratio the scale text keeps.
     EXPECT_EQ(parse(file_of("1/10000000000\n", 1)), SCALA_OK);
-}
-
-TEST_F(ScalaReader, OnlyTheFirstPitchesThatFitAScaleAreUsed)
-{
-    std::string lines;
-    for (int i = 1; i <= 1100; ++i)
-        lines += std::to_string(i) + ".0\n";
-    ASSERT_EQ(parse(file_of(lines, 1100)), SCALA_OK);
-    EXPECT_EQ(scala_file().pitch_count, 1100);
-    EXPECT_EQ(scala_file().pitches_used, SCALA_MAX_PITCHES);
-    std::vector<double> played = pitches_played();
-    ASSERT_EQ(played.size(), static_cast<size_t>(SCALA_MAX_PITCHES));
-    EXPECT_DOUBLE_EQ(played.back(), std::pow(2.0, 1022.0 / 1200));
-    // Pitches past those used are still checked.
-    EXPECT_EQ(parse(file_of(lines + "x\n", 1101)), SCALA_BAD_PITCH);
-    EXPECT_EQ(scala_file().line, 1103);
 }
 
 TEST_F(ScalaReader, ShippedExampleScalesRiseToTheirPeriod)
