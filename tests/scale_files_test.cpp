@@ -106,11 +106,11 @@ TEST_F(ScaleFiles, ThreeHundredPitchesAreUsedWholeBeyondTheLineLimit)
 
 TEST_F(ScaleFiles, ALongerFilePlaysTheFirstPitchesThatFitAndSaysSo)
 {
-    std::string file = "1100 steps\n1100\n";
+    std::string pitches;
     for (int i = 1; i <= 1100; ++i)
-        file += std::to_string(i) + ".0\n";
-    fake_add_file("/s/long.scl", file);
-    fake_add_file("/s/bad-tail.scl", file + "x\n");  // pitches past those used are still checked
+        pitches += std::to_string(i) + ".0\n";
+    fake_add_file("/s/long.scl", "1100 steps\n1100\n" + pitches);
+    fake_add_file("/s/bad-tail.scl", "d\n1101\n" + pitches + "x\n");  // pitches past those used are still checked
     std::string out = run(kToScale + "/s/long.scl\n0\n/s/bad-tail.scl\nexit\n");
     EXPECT_NE(out.find("Scale file /s/long.scl, 1100 pitches: 1100 steps\n"
                        "Only its first 1022 pitches fit a scale, so it repeats at pitch 1022, not at pitch 1100.\n"
