@@ -167,13 +167,10 @@ void parse_scale_text(double* entries, int* count, const char* text)
                 copy_token(token, text, position + 2, SCALE_TOKEN_SIZE);
             }
             if (equals_nocase(token, "cents")) {
-                // The last number read was in cents: it rewrites the last
-                // entry. Not a number (after 0/0) is no pitch: nothing changes.
+                // The last number read was in cents: it rewrites the last entry.
                 int i = used > 0 ? used - 1 : 0;
-                if (!std::isnan(last_read)) {
-                    entries[i] = std::exp(clamp_exponent(std::log(2.0) * last_read / 1200.0));
-                    used = i + 1;
-                }
+                entries[i] = std::exp(clamp_exponent(std::log(2.0) * last_read / 1200.0));
+                used = i + 1;
             } else {
                 const char* slash = std::strchr(token, '/');
                 bool checked = true;  // the magnitude test applies
@@ -188,8 +185,7 @@ void parse_scale_text(double* entries, int* count, const char* text)
                 }
                 last_read = value;
                 if (!checked) {
-                    if (!std::isnan(value))  // "nan." reads as not a number: no pitch
-                        entries[used++] = std::pow(2.0, value / 1200.0);
+                    entries[used++] = std::pow(2.0, value / 1200.0);
                 } else if (std::fabs(value) >= 1e-10) {  // false for NaN too
                     entries[used++] = power ? std::pow(2.0, value) : value;
                 }

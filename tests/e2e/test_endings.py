@@ -65,8 +65,7 @@ class SignalsOnJack(unittest.TestCase):
                 self.assertEqual(program.child.signalstatus, signal.SIGINT)
             finally:
                 program.kill()
-            time.sleep(0.3)
-            messages = dump.messages()
+            messages = dump.settled()
             self.assertEqual(len(note_ons(messages)), 3)
             self.assertEqual(unbalanced(messages), {})
 
@@ -90,8 +89,7 @@ class SignalsOnJack(unittest.TestCase):
                 self.assertEqual(program.child.signalstatus, signal.SIGHUP)
             finally:
                 program.kill()
-            time.sleep(0.3)
-            messages = dump.messages()
+            messages = dump.settled()
             self.assertEqual(len(note_ons(messages)), 1)
             self.assertEqual(unbalanced(messages), {})
 
@@ -102,8 +100,7 @@ class PipedInputOnJack(unittest.TestCase):
             letter = port_letter(jack)
             done = run_piped(jack, letter + "\nnext\nnext\nnext\n\n135")
             self.assertEqual((done.returncode, done.stderr), (0, b""))
-            time.sleep(0.3)
-            messages = dump.messages()
+            messages = dump.settled()
             self.assertEqual(len(note_ons(messages)), 3)
             self.assertEqual(unbalanced(messages), {})
 
@@ -127,7 +124,7 @@ class LosingTheServer(unittest.TestCase):
         with JackServer("endings") as jack, MidiDump(jack) as dump:
             letter = port_letter(jack)
             reference = run_piped(jack, letter + self.INPUT)
-            self.assertEqual(len(note_ons(dump.messages())), 4)
+            self.assertEqual(len(note_ons(dump.settled())), 4)
         with JackServer("endings") as jack, MidiDump(jack) as dump:
             typed = tempfile.TemporaryFile()
             typed.write((letter + self.INPUT).encode())

@@ -15,7 +15,6 @@
 #include "voices/voices.h"
 
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -60,9 +59,15 @@ int fuzz_scale_text(const uint8_t* data, size_t size)
     const size_t kept = std::strlen(kept_scale_text());
     FUZZ_CHECK(kept == std::min(std::strlen(typed), static_cast<size_t>(SCALE_TEXT_SIZE - 1)));
     FUZZ_CHECK(std::strncmp(kept_scale_text(), typed, kept) == 0);
+    // Any degree of any scale has a ratio, its arithmetic free of undefined
+    // behaviour (the sanitizers watch). A scale may hold infinities, negative
+    // ratios, and a not-a-number pitch from "0/0 cents", which sounds as the
+    // lowest note.
     const int degrees[] = {0, 1, -1, 7, -8, 1000, -1000, INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1};
-    for (int degree : degrees)
-        FUZZ_CHECK(!std::isnan(degree_ratio(entries, count, degree)));
+    for (int degree : degrees) {
+        volatile double ratio = degree_ratio(entries, count, degree);
+        (void)ratio;
+    }
 
     // The scale on a port: every degree the input names sounds and ends as
     // well-formed messages.
