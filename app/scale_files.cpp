@@ -78,6 +78,7 @@ const char* line_and_token_format(ScalaStatus status)
     case SCALA_NEGATIVE_RATIO: return "line %d: the ratio \"%s\" is negative.";
     case SCALA_ZERO_DENOMINATOR: return "line %d: the ratio \"%s\" has a zero denominator.";
     case SCALA_TINY_RATIO: return "line %d: the ratio \"%s\" is too small to play (below 1e-10).";
+    case SCALA_CENTS_OUT_OF_RANGE: return "line %d: \"%s\" cents is too far from the 1/1 to play.";
     default: return nullptr;
     }
 }

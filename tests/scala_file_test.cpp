@@ -83,7 +83,8 @@ TEST_F(ScalaReader, EveryRefusalNamesItsLine)
                    {"3/2/1", SCALA_BAD_PITCH}, {"n(1/7)", SCALA_BAD_PITCH}, {"3/", SCALA_BAD_PITCH},
                    {"-.", SCALA_BAD_PITCH}, {"0", SCALA_ZERO_RATIO}, {"-0/7", SCALA_ZERO_RATIO},
                    {"-3/2", SCALA_NEGATIVE_RATIO}, {"3/-2", SCALA_NEGATIVE_RATIO}, {"3/0", SCALA_ZERO_DENOMINATOR},
-                   {"0/0", SCALA_ZERO_DENOMINATOR}, {"1/20000000000", SCALA_TINY_RATIO}};
+                   {"0/0", SCALA_ZERO_DENOMINATOR}, {"1/20000000000", SCALA_TINY_RATIO},
+                   {"-2000000000000.", SCALA_CENTS_OUT_OF_RANGE}, {"1300000.0", SCALA_CENTS_OUT_OF_RANGE}};
     for (const auto& p : pitches)
         cases.push_back({file_of(std::string(p.pitch) + " rest\n", 1), p.status, 3, p.pitch});
     for (const Refusal& c : cases) {

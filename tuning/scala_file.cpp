@@ -3,12 +3,14 @@
 // The file's pitches become scale text for the same parser a typed line goes
 // through, so every pitch is checked here against what that parser would do
 // with it: a token it would read differently (cut, ignored as too small, or
-// taken as one of its keywords) is refused rather than played wrong.
+// taken as one of its keywords), or one that gives no pitch at all (a ratio
+// of 0 or infinity), is refused rather than played wrong.
 #include "tuning/scala_file.h"
 
 #include "platform/platform.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -168,9 +170,15 @@ ScalaStatus check_pitch(const Line& token)
         return SCALA_BAD_PITCH;
     if (token.length > static_cast<size_t>(SCALA_LONGEST_PITCH))
         return SCALA_LONG_PITCH;
-    if (std::memchr(token.start, '.', token.length) != nullptr)
-        return is_cents(token) ? SCALA_OK : SCALA_BAD_PITCH;
-    return check_ratio(token);
+    if (std::memchr(token.start, '.', token.length) == nullptr)
+        return check_ratio(token);
+    if (!is_cents(token))
+        return SCALA_BAD_PITCH;
+    char cents[SCALA_LONGEST_PITCH + 1];
+    std::memcpy(cents, token.start, token.length);
+    cents[token.length] = '\0';
+    double ratio = std::pow(2.0, std::strtod(cents, nullptr) / 1200.0);
+    return ratio > 0.0 && std::isfinite(ratio) ? SCALA_OK : SCALA_CENTS_OUT_OF_RANGE;
 }
 
 // The count: digits only, above 0; held to INT_MAX.

@@ -34,6 +34,7 @@ enum ScalaStatus {
     SCALA_NEGATIVE_RATIO,    // -3/2, 3/-2
     SCALA_ZERO_DENOMINATOR,  // 3/0
     SCALA_TINY_RATIO,        // below 1e-10, which the scale text ignores
+    SCALA_CENTS_OUT_OF_RANGE,  // so far from the 1/1 that the ratio is 0 or infinite
 };
 
 // What the last read found.
