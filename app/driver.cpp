@@ -5,6 +5,7 @@
 #include "app/commands.h"
 #include "app/console.h"
 #include "app/listening_tests.h"
+#include "measure/measure.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
@@ -203,4 +204,5 @@ void program_reset()
     scala_file_reset();
     tuning_reset();
     notes_reset();
+    measure_reset();
 }

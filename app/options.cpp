@@ -4,6 +4,7 @@
 // README is installed) come from the build.
 #include "app/options.h"
 
+#include "measure/measure.h"
 #include "platform/platform.h"
 
 #include <cstdarg>
@@ -15,11 +16,27 @@ namespace {
 const char* const kProgramName = "varenta-test";
 
 // Rows of kOptions, in table order.
-enum OptionRow { ROW_HELP, ROW_VERSION, ROW_COUNT };
+enum OptionRow {
+    ROW_HELP,
+    ROW_VERSION,
+    ROW_MEASURE,
+    ROW_AUDIO_IN,
+    ROW_LIST_AUDIO_IN,
+    ROW_VOICE,
+    ROW_JSON,
+    ROW_PLOT,
+    ROW_COUNT
+};
 
 const OptionSpec kOptions[] = {
     {"--help", nullptr, "print this help and exit"},
     {"--version", nullptr, "print the program's name and version and exit"},
+    {"--measure", "DEVICE", "measure the tuning of a device of the menu (its number or name) and exit"},
+    {"--audio-in", "SOURCE", "the device's sound to measure: a JACK port or client, an ALSA or PulseAudio input"},
+    {"--list-audio-in", nullptr, "list the audio sources --audio-in takes and exit"},
+    {"--voice", "NAME", "the General MIDI voice to measure with (default: Reed Organ)"},
+    {"--json", "FILE", "also write the measurement to FILE as JSON"},
+    {"--plot", "FILE.svg", "also draw the measurement as an SVG chart"},
 };
 static_assert(sizeof kOptions / sizeof kOptions[0] == ROW_COUNT, "one row per OptionRow");
 
@@ -28,7 +45,12 @@ const char* const kAbout =
     "synthesizer: a chord, a scale, a drifting harmonic series, playing from the\n"
     "keyboard, percussion, and a test of the synthesizer's pitch-bend range.\n"
     "It takes no arguments besides the options below: the device, the tunings\n"
-    "and the instruments are chosen at its prompts.\n";
+    "and the instruments are chosen at its prompts.\n"
+    "\n"
+    "With --measure it plays to a device and listens to its sound instead: how\n"
+    "far each key is off, the pitch-bend range each channel really uses, and how\n"
+    "close Varenta's tunings land (Linux only). The built-in synthesizer needs\n"
+    "no --audio-in: it is measured from its own offline render.\n";
 
 const char* const kChoosingDevice =
     "Choosing a device: the program lists by letter the synthesizers it can play\n"
@@ -78,7 +100,7 @@ void append_help(Text* text)
         char left[64];
         std::snprintf(left, sizeof left, "%s%s%s", option.name, option.value_name ? " " : "",
                       option.value_name ? option.value_name : "");
-        append(text, "  %-18s %s\n", left, option.help);
+        append(text, "  %-22s %s\n", left, option.help);
     }
     append(text, "\n%s\nManual: man %s\nREADME: %s\n", kChoosingDevice, kProgramName, VARENTA_README_PATH);
 }
@@ -96,6 +118,9 @@ void append_usage_error(Text* text, const ProgramOptions& options)
         break;
     case OPTION_TAKES_NO_VALUE:
         append(text, "option '%.*s' takes no value", static_cast<int>(std::strcspn(argument, "=")), argument);
+        break;
+    case OPTION_NEEDS_MEASURE:
+        append(text, "option '%.*s' goes with --measure", static_cast<int>(std::strcspn(argument, "=")), argument);
         break;
     default:
         append(text, "unknown option '%s'", argument);
@@ -145,7 +170,9 @@ OptionMatch match_option(int argc, const char* const* argv, int index, const Opt
 
 ProgramOptions parse_options(int argc, const char* const* argv)
 {
-    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr};
+    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    const char* needs_measure = nullptr;  // the first option given that goes with --measure
+    bool list_audio = false;
     for (int index = 1; index < argc;) {
         OptionMatch match = match_option(argc, argv, index, kOptions, ROW_COUNT);
         if (match.error != OPTION_OK) {
@@ -161,8 +188,37 @@ ProgramOptions parse_options(int argc, const char* const* argv)
         case ROW_VERSION:
             options.action = ACTION_VERSION;
             return options;
+        case ROW_MEASURE:
+            options.measure_device = match.value;
+            break;
+        case ROW_LIST_AUDIO_IN:
+            list_audio = true;
+            break;
+        case ROW_AUDIO_IN:
+            options.audio_in = match.value;
+            break;
+        case ROW_VOICE:
+            options.voice = match.value;
+            break;
+        case ROW_JSON:
+            options.json_path = match.value;
+            break;
+        case ROW_PLOT:
+            options.plot_path = match.value;
+            break;
         }
+        if (match.row >= ROW_AUDIO_IN && match.row != ROW_LIST_AUDIO_IN && needs_measure == nullptr)
+            needs_measure = argv[index];
         index = match.next;
+    }
+    if (list_audio) {
+        options.action = ACTION_LIST_AUDIO;
+    } else if (options.measure_device != nullptr) {
+        options.action = ACTION_MEASURE;
+    } else if (needs_measure != nullptr) {
+        options.action = ACTION_USAGE_ERROR;
+        options.error = OPTION_NEEDS_MEASURE;
+        options.bad_argument = needs_measure;
     }
     return options;
 }
@@ -185,6 +241,13 @@ int run_option_action(const ProgramOptions& options)
         append_usage_error(&text, options);
         platform_console_write_error(text.bytes, text.length);
         return 2;
+    case ACTION_LIST_AUDIO:
+        return list_audio_sources();
+    case ACTION_MEASURE: {
+        MeasureRequest request = {options.measure_device, options.audio_in, options.voice, options.json_path,
+                                  options.plot_path};
+        return run_measure(request);
+    }
     default:
         return 0;
     }

@@ -21,7 +21,8 @@ enum OptionError {
     OPTION_UNKNOWN,       // an option the table does not have ("-x", "--bogus")
     OPTION_NOT_AN_OPTION, // an argument that is not an option at all ("foo", "-", "")
     OPTION_NEEDS_VALUE,   // the last argument, and its row takes a value
-    OPTION_TAKES_NO_VALUE // "--name=VALUE" for a row without a value
+    OPTION_TAKES_NO_VALUE, // "--name=VALUE" for a row without a value
+    OPTION_NEEDS_MEASURE   // an option that only goes with --measure, without it
 };
 
 // One argument matched against a table.
@@ -42,20 +43,31 @@ enum ProgramAction {
     ACTION_RUN,         // the listening-test dialogue
     ACTION_HELP,        // the usage on standard output, status 0
     ACTION_VERSION,     // the name and version on standard output, status 0
-    ACTION_USAGE_ERROR  // a one-line hint on standard error, status 2
+    ACTION_USAGE_ERROR, // a one-line hint on standard error, status 2
+    ACTION_MEASURE,     // measure a synthesizer's tuning from its sound (measure/measure.h)
+    ACTION_LIST_AUDIO   // list the audio sources --audio-in takes, status 0
 };
 
 struct ProgramOptions {
     ProgramAction action;
     OptionError error;         // why the arguments were refused (ACTION_USAGE_ERROR)
     const char* bad_argument;  // the refused argument, pointing into argv; nullptr otherwise
+    // The values of the options that take one, pointing into argv; nullptr
+    // when not given. All but --measure's ask for --measure.
+    const char* measure_device;  // --measure DEVICE
+    const char* audio_in;        // --audio-in SOURCE
+    const char* voice;           // --voice NAME
+    const char* json_path;       // --json FILE
+    const char* plot_path;       // --plot FILE.svg
 };
 
 // Reads argv[1 .. argc - 1] left to right. --help and --version act at once,
 // so what follows them is not looked at; the first argument not understood
-// refuses the whole command line. No argument: ACTION_RUN.
+// refuses the whole command line, and so does an option that goes with
+// --measure given without it. No argument: ACTION_RUN.
 ProgramOptions parse_options(int argc, const char* const* argv);
 
-// Prints what an action other than ACTION_RUN asks for and returns the exit
-// status: 0 for help and version, 2 for a usage error.
+// Carries out an action other than ACTION_RUN and returns the exit status:
+// 0 for help, version and the audio sources, 2 for a usage error, the
+// measurement's own for ACTION_MEASURE.
 int run_option_action(const ProgramOptions& options);

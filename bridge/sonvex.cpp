@@ -272,8 +272,9 @@ int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rat
     stop_everything();
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
-    if (soundfont_path == nullptr || sample_rate <= 0 ||
-        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate)) {
+    std::vector<std::string> soundfonts =
+        soundfont_path == nullptr ? soundfont_candidates() : std::vector<std::string>{soundfont_path};
+    if (sample_rate <= 0 || !start_synth(soundfonts, sample_rate)) {
         stop_everything();
         return 0;
     }

@@ -33,11 +33,14 @@ SONVEX_EXPORT void Sonvex_CleanUp_SME(void);
 SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
 
 #ifdef SONVEX_OFFLINE_RENDER
-// ---- Offline rendering, in the test build of the bridge only ----
+// ---- Offline rendering, in the offline build of the bridge only ----
+// (the tests' build, and the second library the program loads to measure the
+// built-in synthesizer from its own render)
 // Starts the synthesizer as Sonvex_Initialise_SME does, but with the given
-// SoundFont file and sample rate (Hz) and no audio output, so that a test can
-// render the sound itself. Anything started before is cleaned up first.
-// Returns non-zero when ready.
+// SoundFont file (nullptr: the one Sonvex_Initialise_SME would load) and
+// sample rate (Hz) and no audio output, so that the caller can render the
+// sound itself. Anything started before is cleaned up first. Returns non-zero
+// when ready.
 SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate);
 
 // Renders the next frames (> 0) of stereo audio into left and right, each

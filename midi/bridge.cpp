@@ -5,6 +5,7 @@
 
 const char* const BRIDGE_RUNTIME_LIBRARY = "libfluidsynth.so.3";
 const char* const BRIDGE_LIBRARY = "libsonvex.so";
+const char* const BRIDGE_OFFLINE_LIBRARY = "libsonvex_offline.so";
 const char* const BRIDGE_EXPORT_CLEANUP = "Sonvex_CleanUp_SME";
 const char* const BRIDGE_EXPORT_INITIALISE = "Sonvex_Initialise_SME";
 const char* const BRIDGE_EXPORT_DELAY = "Sonvex_Delay";
@@ -16,6 +17,12 @@ typedef void (*CleanUpFunction)();
 typedef int (*InitialiseFunction)();
 typedef int (*DelayFunction)(int, int);
 typedef int (*SendFunction)(int status, int channel, int data1, int data2);
+typedef int (*InitialiseOfflineFunction)(const char* soundfont_path, int sample_rate);
+typedef int (*RenderFunction)(int frames, float* left, float* right);
+
+// The offline build's two extra exports.
+const char* const kExportInitialiseOffline = "Sonvex_TestOnly_InitialiseOffline";
+const char* const kExportRender = "Sonvex_TestOnly_Render";
 
 struct BridgeState {
     void* runtime_library;          // the synthesizer runtime; nullptr = not loaded
@@ -25,6 +32,7 @@ struct BridgeState {
     DelayFunction delay;            // looked up, never called
     SendFunction send;              // nullptr where the export is missing
     bool active;                    // output goes to the bridge, 32 channels
+    RenderFunction render;          // the offline bridge's renderer; nullptr otherwise
 } state;
 
 template <class Function>
@@ -76,6 +84,7 @@ void stop_bridge()
     state.runtime_library = nullptr;
     state.bridge_library = nullptr;
     state.active = false;
+    state.render = nullptr;
 }
 
 bool bridge_active() { return state.active; }
@@ -86,6 +95,37 @@ bool bridge_send(int status, int channel, int data1, int data2)
         return false;
     state.send(status, channel, data1, data2);
     return true;
+}
+
+int start_offline_bridge(int sample_rate)
+{
+    if (state.active && state.render == nullptr)
+        return 0;  // the real-time bridge plays already
+    if (state.bridge_library != nullptr && state.render == nullptr) {
+        platform_library_free(state.bridge_library);
+        state.bridge_library = nullptr;
+    }
+    if (state.runtime_library == nullptr)
+        state.runtime_library = platform_library_load(BRIDGE_RUNTIME_LIBRARY);
+    if (state.bridge_library == nullptr)
+        state.bridge_library = platform_library_load(BRIDGE_OFFLINE_LIBRARY);
+    if (state.runtime_library == nullptr || state.bridge_library == nullptr)
+        return 0;
+    InitialiseOfflineFunction initialise_offline = find_export<InitialiseOfflineFunction>(kExportInitialiseOffline);
+    RenderFunction render = find_export<RenderFunction>(kExportRender);
+    if (load_bridge() == 0 || initialise_offline == nullptr || render == nullptr || state.send == nullptr)
+        return 0;
+    // No SoundFont named: the one the bridge itself would play.
+    if (initialise_offline(nullptr, sample_rate) == 0)
+        return 0;
+    state.render = render;
+    state.active = true;
+    return 1;
+}
+
+bool bridge_render(int frames, float* left, float* right)
+{
+    return state.active && state.render != nullptr && state.render(frames, left, right) != 0;
 }
 
 void bridge_reset()

@@ -11,6 +11,7 @@
 // File names the two libraries are loaded by (the system's search rules apply).
 extern const char* const BRIDGE_RUNTIME_LIBRARY;  // the synthesizer runtime, only loaded
 extern const char* const BRIDGE_LIBRARY;          // the bridge with its four exports
+extern const char* const BRIDGE_OFFLINE_LIBRARY;  // the same bridge, able to render offline too
 
 // Export names, looked up in this order.
 extern const char* const BRIDGE_EXPORT_CLEANUP;
@@ -36,6 +37,18 @@ bool bridge_active();
 // While active and the bridge has a send function: plays the message on the
 // bridge (status without channel, channel 0..31) and returns true.
 bool bridge_send(int status, int channel, int data1, int data2);
+
+// Puts the offline build of the bridge in the place of the bridge (releasing
+// the bridge when it is loaded but not active) and starts its synthesizer,
+// with the SoundFont the bridge plays, at sample_rate Hz and without audio
+// output: its sound is rendered on demand by bridge_render instead. Opening
+// the "QuickTime" entry afterwards plays on it. Returns 1 when it is ready,
+// 0 when it cannot be loaded or started.
+int start_offline_bridge(int sample_rate);
+
+// Renders the next frames of the offline bridge's sound into left and right
+// (each holding frames floats). False when no offline bridge is started.
+bool bridge_render(int frames, float* left, float* right);
 
 // Back to the state at program start, releasing what is loaded (tests).
 void bridge_reset();

@@ -115,6 +115,10 @@ void platform_console_write(const char* text, size_t length);
 // command line, which are no part of the dialogue.
 void platform_console_write_error(const char* text, size_t length);
 
+// True when standard output is a terminal (a progress bar may redraw its
+// line), false for a pipe or a file.
+bool platform_console_is_terminal();
+
 // ---- Files ------------------------------------------------------------------
 
 // Result codes of platform_file_read. Zero is success.
@@ -130,8 +134,56 @@ constexpr int PLATFORM_FILE_TOO_LARGE = 4;   // it holds more than capacity byte
 // codes above and leaves *length at 0.
 int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length);
 
+// Writes length bytes to the file at path, replacing whatever was there.
+// Returns PLATFORM_FILE_OK, or PLATFORM_FILE_MISSING (its folder does not
+// exist), PLATFORM_FILE_FOLDER or PLATFORM_FILE_UNREADABLE (it cannot be
+// written, or not whole).
+int platform_file_write(const char* path, const char* bytes, size_t length);
+
 // Writes the user's home folder, without a trailing separator unless it is
 // the root, into buffer: at most size - 1 bytes, always terminated when size
 // >= 1. Returns its length, or -1 when the system names none or it does not
 // fit (the buffer is then empty).
 int platform_home_folder(char* buffer, int size);
+
+// ---- Audio capture (measuring a synthesizer from its sound) ------------------
+
+// What kind of source a capture source is.
+enum PlatformAudioKind {
+    PLATFORM_AUDIO_JACK_CLIENT,  // every audio output port of a JACK client, mixed
+    PLATFORM_AUDIO_JACK_PORT,    // one JACK audio output port
+    PLATFORM_AUDIO_DEVICE,       // an ALSA or PulseAudio capture device (a loopback, a monitor)
+};
+
+// Result codes of platform_audio_open. Zero is success.
+constexpr int PLATFORM_AUDIO_NO_SOURCE = 1;    // no source of that name
+constexpr int PLATFORM_AUDIO_FAILED = 2;       // it is there but would not open
+constexpr int PLATFORM_AUDIO_UNSUPPORTED = 3;  // this build has no audio capture
+
+// Number of sources that can be captured: JACK clients and ports (while a
+// JACK server runs), then ALSA and PulseAudio capture devices. Listed afresh
+// on every call.
+int platform_audio_source_count();
+
+// Writes the name of source index (0 .. count - 1 of the last count) into
+// buffer (at most length - 1 bytes, always terminated when length >= 1) and
+// its kind into *kind. Returns false for an index that names none.
+bool platform_audio_source_name(int index, char* buffer, int length, PlatformAudioKind* kind);
+
+// Starts capturing the named source (a name as listed; a JACK client's ports
+// are mixed into one signal, a device's channels too) and writes its sample
+// rate into *sample_rate. One capture at a time. Returns PLATFORM_OK or one
+// of the codes above.
+int platform_audio_open(const char* source, double* sample_rate);
+
+// Moves up to capacity of the samples captured since the last call into
+// buffer, oldest first; returns how many. Never waits.
+size_t platform_audio_take(float* buffer, size_t capacity);
+
+// Where the capture stands now, in frames since it started: the frame that
+// a sound made at this moment would arrive as (before the synthesizer's own
+// delay), whether or not it has been taken yet.
+uint64_t platform_audio_position();
+
+// Stops capturing; samples not taken are dropped.
+void platform_audio_close();

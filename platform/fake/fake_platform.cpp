@@ -459,3 +459,34 @@ int platform_home_folder(char* buffer, int size)
     copy_text(fake.home, buffer, size);
     return static_cast<int>(fake.home.size());
 }
+
+int platform_file_write(const char* path, const char* bytes, size_t length)
+{
+    auto it = fake.files.find(path);
+    if (it != fake.files.end() && it->second.kind != FakeFile::Readable)
+        return it->second.kind == FakeFile::Folder ? PLATFORM_FILE_FOLDER : PLATFORM_FILE_UNREADABLE;
+    fake.files[path] = FakeFileEntry{std::string(bytes, length), FakeFile::Readable};
+    return PLATFORM_FILE_OK;
+}
+
+std::string fake_file(const std::string& path)
+{
+    auto it = fake.files.find(path);
+    return it == fake.files.end() ? std::string() : it->second.bytes;
+}
+
+// ---- Audio capture -----------------------------------------------------------
+// The test platform captures nothing: the measurement is tested end to end
+// against real synthesizers, and its parts on fixed measurements.
+
+bool platform_console_is_terminal() { return false; }
+int platform_audio_source_count() { return 0; }
+bool platform_audio_source_name(int, char* buffer, int length, PlatformAudioKind*)
+{
+    copy_text("", buffer, length);
+    return false;
+}
+int platform_audio_open(const char*, double*) { return PLATFORM_AUDIO_NO_SOURCE; }
+size_t platform_audio_take(float*, size_t) { return 0; }
+uint64_t platform_audio_position() { return 0; }
+void platform_audio_close() {}

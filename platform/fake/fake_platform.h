@@ -99,5 +99,7 @@ size_t fake_console_pending();   // input bytes not yet taken
 // Unreadable entry gives that result instead of bytes.
 enum class FakeFile { Readable, Unreadable, Folder };
 void fake_add_file(const std::string& path, const std::string& bytes, FakeFile kind = FakeFile::Readable);
+// What platform_file_write last wrote at exactly this path ("" when nothing).
+std::string fake_file(const std::string& path);
 // The home folder platform_home_folder reports; nullptr: the system names none.
 void fake_set_home(const char* folder);

@@ -215,3 +215,5 @@ static void write_all(int fd, const char* text, size_t length)
 void platform_console_write(const char* text, size_t length) { write_all(STDOUT_FILENO, text, length); }
 
 void platform_console_write_error(const char* text, size_t length) { write_all(STDERR_FILENO, text, length); }
+
+bool platform_console_is_terminal() { return isatty(STDOUT_FILENO) != 0; }

@@ -96,3 +96,25 @@ int platform_home_folder(char* buffer, int size)
     buffer[length] = '\0';
     return static_cast<int>(length);
 }
+
+int platform_file_write(const char* path, const char* bytes, size_t length)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return code_of_open_error(errno);
+    int result = PLATFORM_FILE_OK;
+    while (length > 0) {
+        ssize_t n = write(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            result = PLATFORM_FILE_UNREADABLE;
+            break;
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    if (close(fd) != 0)
+        result = PLATFORM_FILE_UNREADABLE;
+    return result;
+}

@@ -1,0 +1,23 @@
+// The measurement's results as people read them (a table per stage, the
+// worst and typical error, a one-line verdict) and as scripts read them
+// (JSON).
+#pragma once
+
+#include "measure/results.h"
+
+#include <string>
+
+// The verdict, one line without its end: how close the program's tunings
+// land, and the faults that explain it (a bend range other than the one
+// asked, a detuned channel).
+std::string verdict(const MeasureResults& results);
+
+// The readable report, the verdict last.
+std::string report_text(const MeasureResults& results);
+
+// The results as one JSON object: latency_ms, level_db, keys [{key, cents}],
+// key_runs, channels [{channel, cents_at_zero_bend, bend_up_semitones,
+// bend_down_semitones, linearity_cents, obeys_range_message, shifts}],
+// tunings [{test, asked_hz, measured_hz, cents, channel, key, bend}],
+// verdict, and what was measured how. Values not measured are null.
+std::string report_json(const MeasureResults& results);

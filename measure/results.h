@@ -1,0 +1,77 @@
+// What a measurement of a synthesizer found, stage by stage: the data the
+// report, the JSON file and the chart are made from. Pitches are in cents
+// against equal temperament at A = 440 Hz unless said otherwise; a value not
+// measured is NaN. Channels are numbered from 0, as the dialogue numbers them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The bend values of the bend-range stage, as offsets from the centre 8192:
+// the extremes 0 and 16383, a quarter swing either way, and no bend.
+constexpr int BEND_POINTS = 5;
+constexpr int BEND_OFFSETS[BEND_POINTS] = {-8192, -4096, 0, 4096, 8191};
+constexpr double ASKED_BEND_RANGE = 2.0;  // semitones, the range the opening asks every channel for
+
+struct KeyOffset {
+    int key;           // MIDI note 0..127
+    double cents;      // the unbent key against equal temperament at A = 440 Hz
+};
+
+struct ChannelBend {
+    int channel;                        // 0..31, never 9
+    double cents_at_zero_bend;          // its unbent note against equal temperament at A = 440 Hz
+    double shift_semitones[BEND_POINTS];// pitch at each of BEND_OFFSETS above its unbent pitch
+    double bend_up_semitones;           // what a full swing up (8192 units) moves, semitones
+    double bend_down_semitones;         // what a full swing down moves, semitones (positive)
+    double linearity_cents;             // largest distance of a point from the straight line through the extremes
+    bool obeys_range_message;           // both ranges within BEND_RANGE_TOLERANCE of the 2 asked
+};
+
+// A range within this many semitones of the one asked counts as obeyed: at
+// most half a cent off for the bends of up to half a semitone the program
+// sends to retune a key.
+constexpr double BEND_RANGE_TOLERANCE = 0.02;
+
+struct TuningNote {
+    std::string test;      // "chord" or "harmonics"
+    double asked_hz;       // the frequency the retuning engine was asked for
+    double measured_hz;    // what sounded
+    double cents;          // measured against asked
+    int channel;           // where the engine put it
+    int midi_note;         // the key it sent
+    int bend;              // the 14-bit bend the channel carried
+};
+
+struct MeasureResults {
+    std::string device;        // the device's name in the menu
+    std::string source;        // the audio source, or "offline render"
+    std::string voice;         // the General MIDI voice played
+    int program;               // its program number 0..127
+    double sample_rate;        // Hz
+    double latency_ms;         // note-on to sound
+    double level_db;           // RMS of a steady note, dB re full scale
+    int reference_key;         // the key of the route and bend-range stages
+    std::vector<KeyOffset> keys;
+    std::vector<ChannelBend> channels;
+    std::vector<TuningNote> tunings;
+    double seconds;            // how long the measurement took
+};
+
+// One run of keys that share an offset (a sample's key range, as far as
+// every third key shows it).
+struct KeyRun {
+    int first_key;
+    int last_key;
+    double cents;  // their mean offset
+};
+
+// Runs of consecutive measured keys whose offsets stay within
+// KEY_RUN_TOLERANCE cents of the run's first key.
+constexpr double KEY_RUN_TOLERANCE = 0.3;
+std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys);
+
+// The bend range figures of a channel from its five shifts (fills
+// bend_up_semitones, bend_down_semitones, linearity_cents and
+// obeys_range_message).
+void complete_channel(ChannelBend* channel);

@@ -1,0 +1,599 @@
+// The measurement: the device opened as the dialogue opens it, a steady
+// voice, then four stages (the route, the unbent tuning, the pitch-bend
+// range of every melodic channel, the program's own tunings), each note
+// played through the program's MIDI layer or retuning engine and measured
+// from the sound; then the report. See measure.h.
+#include "measure/measure.h"
+
+#include "app/console.h"
+#include "app/driver.h"
+#include "measure/capture.h"
+#include "measure/pitch.h"
+#include "measure/plot.h"
+#include "measure/report.h"
+#include "measure/results.h"
+#include "midi/bridge.h"
+#include "midi/channel.h"
+#include "midi/device.h"
+#include "platform/end_request.h"
+#include "platform/platform.h"
+#include "retune/degrees.h"
+#include "retune/notes.h"
+#include "tuning/scale.h"
+#include "voices/voices.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+constexpr int kDefaultProgram = 20;     // Reed Organ: steady, no vibrato
+constexpr int kVelocity = 127;          // as the dialogues play
+constexpr int kRouteKey = 69;           // A, 440 Hz in tune
+constexpr int kBendKey = 60;            // bent two octaves either way, it stays in the audible range
+constexpr int kFirstKey = 36;           // the unbent tuning: every third key from here ...
+constexpr int kLastKey = 96;            // ... to here
+constexpr int kKeyStep = 3;
+constexpr int kTuningChannel = 0;       // the channel of the unbent tuning
+constexpr double kFloorMs = 200.0;      // silence listened to before the first note
+constexpr double kHearWithinMs = 3000.0;// the first note must be heard within this
+constexpr double kBlockMs = 2.0;        // envelope resolution of the route stage
+constexpr double kOnsetBelowSteady = 0.01;  // sound "arrives" at -40 dB of its steady level
+constexpr double kOnsetAboveFloor = 4.0;    // ... and above four times the noise before it
+constexpr double kQuietest = 1e-4;          // -80 dB re full scale: nothing below counts as heard
+constexpr double kSettleMs = 250.0;     // a note's attack, left out
+constexpr double kWindowMs = 250.0;     // the stretch of a note measured
+constexpr double kBendSettleMs = 60.0;  // after a bend, left out
+constexpr double kBendWindowMs = 200.0; // the stretch measured per bend
+constexpr double kGapMs = 120.0;        // between notes, for the release
+constexpr double kKeySearchCents = 90.0;    // an unbent key is looked for this far around equal temperament
+constexpr double kShiftSearchCents = 3000.0;// a bend is looked for this far (past a 24-semitone range)
+constexpr double kRefineCents = 25.0;       // a bend's coarse shift is refined this far around
+constexpr double kTuningSearchCents = 60.0; // a tuning is looked for this far around its prediction
+constexpr int kHarmonicNotes = 12;          // harmonics of 55 Hz played, from the first above 100 Hz
+constexpr double kHarmonicBaseHz = 55.0;    // the harmonic series test's 1/1
+constexpr double kHarmonicLowestHz = 100.0;
+const char* const kChord = "7/6 3/2 2/1";   // the chord test's preset chord
+const char* const kHarmonicScale = "h 2";   // the harmonic series test's scale
+constexpr int kStages = 4;
+
+struct MeasureState {
+    MeasureResults results;  // what has been found so far
+    double rate;             // Hz of the sound
+    uint64_t latency;        // frames from a note-on to its sound; 0 until the route stage
+    bool terminal;           // progress as a redrawn bar, else as plain lines
+    int stage;               // 1..kStages while running
+    std::string source;      // the source's name as typed, for messages
+} state;
+
+// ---- Output ------------------------------------------------------------------
+
+void error_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void error_printf(const char* format, ...)
+{
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0)
+        platform_console_write_error(text, std::min(static_cast<size_t>(n), sizeof text - 1));
+}
+
+const char* const kStageNames[kStages] = {"the route", "the unbent tuning", "the pitch-bend range",
+                                          "Varenta's tunings"};
+
+// One progress line per stage: redrawn as a bar on a terminal, written
+// once, when the stage begins, into a pipe.
+void progress(int done, int total, const char* what)
+{
+    if (!state.terminal) {
+        if (done == 0)
+            console_printf("Measuring %d/%d: %s (%d notes)\n", state.stage, kStages, kStageNames[state.stage - 1],
+                           total);
+        return;
+    }
+    constexpr int kWidth = 24;
+    char bar[kWidth + 1];
+    int filled = total > 0 ? done * kWidth / total : kWidth;
+    for (int i = 0; i < kWidth; ++i)
+        bar[i] = i < filled ? '#' : '.';
+    bar[kWidth] = '\0';
+    console_printf("\r%d/%d %-22s [%s] %3d/%-3d %-16s", state.stage, kStages, kStageNames[state.stage - 1], bar, done,
+                   total, what);
+    if (done == total)
+        console_printf("\n");
+}
+
+// ---- Frames and notes -----------------------------------------------------------
+
+uint64_t frames_of(double ms) { return static_cast<uint64_t>(std::llround(ms * 0.001 * state.rate)); }
+
+double nominal_hz(double key) { return 440.0 * std::pow(2.0, (key - 69.0) / 12.0); }
+
+double cents_from_equal(double hz, double key) { return cents_between_hz(nominal_hz(key), hz); }
+
+// Waits out the release of the last note.
+void gap() { capture_wait_until(capture_position() + frames_of(kGapMs)); }
+
+// The stretch measured of a sound that changed at frame `changed`, after
+// settle_ms of it; waits until it is there.
+const float* steady_window(uint64_t changed, double settle_ms, double window_ms, size_t* count)
+{
+    uint64_t from = changed + state.latency + frames_of(settle_ms);
+    *count = static_cast<size_t>(frames_of(window_ms));
+    capture_wait_until(from + *count);
+    return capture_samples(from);
+}
+
+// ---- Stage 1: the route ----------------------------------------------------------
+
+double rms(const float* samples, size_t count)
+{
+    double sum = 0.0;
+    for (size_t i = 0; i < count; ++i)
+        sum += static_cast<double>(samples[i]) * samples[i];
+    return count == 0 ? 0.0 : std::sqrt(sum / static_cast<double>(count));
+}
+
+// The first block from frame `from` on whose level passes threshold, up to
+// frame `until`; -1 when none does.
+long long first_block_above(uint64_t from, uint64_t until, double threshold)
+{
+    const uint64_t block = std::max<uint64_t>(1, frames_of(kBlockMs));
+    for (uint64_t f = from; f + block <= until; f += block) {
+        if (rms(capture_samples(f), block) > threshold)
+            return static_cast<long long>(f);
+    }
+    return -1;
+}
+
+// Plays the route's note; false when nothing was heard in time.
+bool measure_route()
+{
+    progress(0, 1, "listening");
+    uint64_t quiet_from = capture_position();
+    capture_wait_until(quiet_from + frames_of(kFloorMs));
+    const double floor = rms(capture_samples(quiet_from), frames_of(kFloorMs));
+    const double heard_above = std::max(kQuietest, kOnsetAboveFloor * floor);
+
+    uint64_t on = capture_position();
+    note_on(port_handle(), kTuningChannel, kRouteKey, kVelocity);
+    long long heard = -1;
+    const uint64_t give_up = on + frames_of(kHearWithinMs);
+    for (uint64_t until = on + frames_of(50.0); heard < 0 && until <= give_up; until += frames_of(50.0)) {
+        capture_wait_until(until);
+        heard = first_block_above(on, until, heard_above);
+    }
+    if (heard < 0) {
+        note_off(port_handle(), kTuningChannel, kRouteKey, kVelocity);
+        return false;
+    }
+    // The steady level, then where the sound first reached 1% of it.
+    size_t count = 0;
+    const float* steady = steady_window(static_cast<uint64_t>(heard), kSettleMs, kWindowMs, &count);
+    const double level = rms(steady, count);
+    long long onset = first_block_above(on, static_cast<uint64_t>(heard) + frames_of(kBlockMs),
+                                        std::max(heard_above, kOnsetBelowSteady * level));
+    if (onset < 0)
+        onset = heard;
+    state.latency = static_cast<uint64_t>(onset) - on;
+    state.results.latency_ms = 1000.0 * static_cast<double>(state.latency) / state.rate;
+    state.results.level_db = level_db(steady, count);
+    note_off(port_handle(), kTuningChannel, kRouteKey, kVelocity);
+    gap();
+    progress(1, 1, "heard");
+    return true;
+}
+
+// ---- Stage 2: the unbent tuning ---------------------------------------------------
+
+void measure_keys()
+{
+    const int total = (kLastKey - kFirstKey) / kKeyStep + 1;
+    int done = 0;
+    progress(0, total, "");
+    for (int key = kFirstKey; key <= kLastKey; key += kKeyStep) {
+        uint64_t on = capture_position();
+        note_on(port_handle(), kTuningChannel, key, kVelocity);
+        size_t count = 0;
+        const float* window = steady_window(on, kSettleMs, kWindowMs, &count);
+        PitchEstimate e = estimate_pitch(window, count, state.rate, nominal_hz(key), kKeySearchCents);
+        note_off(port_handle(), kTuningChannel, key, kVelocity);
+        state.results.keys.push_back(KeyOffset{key, cents_from_equal(e.frequency_hz, key)});
+        gap();
+        char what[32];
+        std::snprintf(what, sizeof what, "key %d", key);
+        progress(++done, total, what);
+    }
+}
+
+// The measured offset of a key: linear between the measured keys, the
+// nearest one's beyond them; 0 when none was measured.
+double key_offset(int key)
+{
+    const std::vector<KeyOffset>& keys = state.results.keys;
+    const KeyOffset* below = nullptr;
+    const KeyOffset* above = nullptr;
+    for (const KeyOffset& k : keys) {
+        if (std::isnan(k.cents))
+            continue;
+        if (k.key <= key && (below == nullptr || k.key > below->key))
+            below = &k;
+        if (k.key >= key && (above == nullptr || k.key < above->key))
+            above = &k;
+    }
+    if (below == nullptr && above == nullptr)
+        return 0.0;
+    if (below == nullptr || above == nullptr || below->key == above->key)
+        return (below != nullptr ? below : above)->cents;
+    double t = static_cast<double>(key - below->key) / (above->key - below->key);
+    return below->cents + t * (above->cents - below->cents);
+}
+
+// ---- Stage 3: the pitch-bend range ------------------------------------------------
+
+void measure_channel(int channel, ChannelBend* result)
+{
+    result->channel = channel;
+    for (double& s : result->shift_semitones)
+        s = kNaN;
+    uint64_t on = capture_position();
+    note_on(port_handle(), channel, kBendKey, kVelocity);
+    size_t reference_count = 0;
+    const float* reference_window = steady_window(on, kSettleMs, kWindowMs, &reference_count);
+    std::vector<float> reference(reference_window, reference_window + reference_count);
+    const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
+    const double unbent = estimate_pitch(reference.data(), reference.size(), state.rate, guess, kKeySearchCents).frequency_hz;
+    result->cents_at_zero_bend = cents_from_equal(unbent, kBendKey);
+    for (int i = 0; i < BEND_POINTS; ++i) {
+        if (BEND_OFFSETS[i] == 0) {
+            result->shift_semitones[i] = std::isnan(unbent) ? kNaN : 0.0;
+            continue;
+        }
+        uint64_t bent_at = capture_position();
+        set_pitch_bend(port_handle(), channel, BEND_CENTRE + BEND_OFFSETS[i]);
+        size_t count = 0;
+        const float* window = steady_window(bent_at, kBendSettleMs, kBendWindowMs, &count);
+        double coarse = estimate_shift_cents(reference.data(), reference.size(), window, count, state.rate,
+                                             kShiftSearchCents);
+        if (std::isnan(coarse) || std::isnan(unbent))
+            continue;
+        double bent = estimate_pitch(window, count, state.rate, unbent * std::pow(2.0, coarse / 1200.0), kRefineCents)
+                          .frequency_hz;
+        result->shift_semitones[i] = cents_between_hz(unbent, bent) / 100.0;
+    }
+    set_pitch_bend(port_handle(), channel, BEND_CENTRE);
+    note_off(port_handle(), channel, kBendKey, kVelocity);
+    complete_channel(result);
+    gap();
+}
+
+void measure_bends()
+{
+    const int channels = channel_count();
+    const int total = channels - 1;
+    int done = 0;
+    progress(0, total, "");
+    for (int channel = 0; channel < channels; ++channel) {
+        if (channel == PERCUSSION_CHANNEL)
+            continue;
+        ChannelBend result;
+        measure_channel(channel, &result);
+        state.results.channels.push_back(result);
+        char what[32];
+        std::snprintf(what, sizeof what, "channel %d", channel);
+        progress(++done, total, what);
+    }
+}
+
+// ---- Stage 4: the program's own tunings -------------------------------------------
+
+// Where a note (key, channel, bend) should sound, in cents from equal
+// temperament at its key, from what the earlier stages measured: the key's
+// offset, the channel's own detuning and its bend curve.
+double predicted_cents(int key, int channel, double bend)
+{
+    double cents = key_offset(key);
+    for (const ChannelBend& c : state.results.channels) {
+        if (c.channel != channel)
+            continue;
+        if (!std::isnan(c.cents_at_zero_bend))
+            cents += c.cents_at_zero_bend - key_offset(kBendKey);
+        // Linear between the measured bends, the outer segments extended.
+        const double offset = bend - BEND_CENTRE;
+        int i = 0;
+        while (i + 2 < BEND_POINTS && offset > BEND_OFFSETS[i + 1])
+            ++i;
+        const double a = c.shift_semitones[i], b = c.shift_semitones[i + 1];
+        if (std::isnan(a) || std::isnan(b))
+            break;
+        const double t = (offset - BEND_OFFSETS[i]) / (BEND_OFFSETS[i + 1] - BEND_OFFSETS[i]);
+        return cents + 100.0 * (a + t * (b - a));
+    }
+    return cents + (bend - BEND_CENTRE) * ASKED_BEND_RANGE * 100.0 / 8192.0;
+}
+
+// Plays a degree of the current scale as the dialogues do and measures it
+// against the frequency the engine was asked for.
+void measure_degree(const char* test, int degree)
+{
+    const double asked = reference_pitch() * current_degree_ratio(degree);
+    uint64_t on = capture_position();
+    play_degree(degree, kVelocity);
+    const NoteTable& table = note_table();
+    const NoteEntry& entry = table.entries[table.count - 1];
+    const double bend = channel_state(entry.channel).bend;
+    const double guess = nominal_hz(entry.midi_note + predicted_cents(entry.midi_note, entry.channel, bend) / 100.0);
+    size_t count = 0;
+    const float* window = steady_window(on, kSettleMs, kWindowMs, &count);
+    double measured = estimate_pitch(window, count, state.rate, guess, kTuningSearchCents).frequency_hz;
+    state.results.tunings.push_back(TuningNote{test, asked, measured, cents_between_hz(asked, measured), entry.channel,
+                                               entry.midi_note, bend_for_sending(bend)});
+    release_degree(degree, kVelocity);
+    gap();
+}
+
+void measure_tunings()
+{
+    // The chord test's preset, then harmonics of the harmonic series test.
+    set_reference_pitch(0.0);
+    set_scale(kChord);
+    const int chord_notes = scale_size();
+    int first_harmonic = 0;
+    set_reference_pitch(kHarmonicBaseHz);
+    set_scale(kHarmonicScale);
+    while (reference_pitch() * current_degree_ratio(first_harmonic) < kHarmonicLowestHz)
+        ++first_harmonic;
+    const int total = chord_notes + kHarmonicNotes;
+    int done = 0;
+    progress(0, total, "");
+
+    set_reference_pitch(0.0);
+    set_scale(kChord);
+    for (int degree = 0; degree < chord_notes; ++degree) {
+        measure_degree("chord", degree);
+        progress(++done, total, "chord");
+    }
+    set_reference_pitch(kHarmonicBaseHz);
+    set_scale(kHarmonicScale);
+    for (int degree = first_harmonic; degree < first_harmonic + kHarmonicNotes; ++degree) {
+        measure_degree("harmonics", degree);
+        progress(++done, total, "harmonics");
+    }
+}
+
+// ---- Choosing the device and the source ----------------------------------------------
+
+bool all_digits(const char* text)
+{
+    if (*text == '\0')
+        return false;
+    for (; *text != '\0'; ++text) {
+        if (!std::isdigit(static_cast<unsigned char>(*text)))
+            return false;
+    }
+    return true;
+}
+
+bool contains_nocase(const char* text, const char* part)
+{
+    size_t n = std::strlen(part);
+    for (; *text != '\0'; ++text) {
+        size_t i = 0;
+        while (i < n && text[i] != '\0' && upper_ascii(static_cast<unsigned char>(text[i])) ==
+                                               upper_ascii(static_cast<unsigned char>(part[i])))
+            ++i;
+        if (i == n)
+            return true;
+    }
+    return n == 0;
+}
+
+// The catalogue index DEVICE names: its number (1 = the first entry), its
+// whole name, or a part of exactly one name, case aside. -1 when none.
+int find_device(const char* typed)
+{
+    const int count = device_count();
+    char name[1024];
+    if (all_digits(typed)) {
+        long number = std::strtol(typed, nullptr, 10);
+        return number >= 1 && number <= count ? static_cast<int>(number - 1) : -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (equals_nocase(device_name(i, name, sizeof name), typed))
+            return i;
+    }
+    int found = -1;
+    for (int i = 0; i < count; ++i) {
+        if (contains_nocase(device_name(i, name, sizeof name), typed)) {
+            if (found >= 0)
+                return -1;  // more than one: say which are there
+            found = i;
+        }
+    }
+    return found;
+}
+
+void print_devices()
+{
+    char name[1024];
+    error_printf("The devices are:\n");
+    for (int i = 0; i < device_count(); ++i)
+        error_printf("  %d  %s\n", i + 1, device_name(i, name, sizeof name));
+}
+
+// Makes sure a results file can be written before a minute is spent measuring.
+bool writable(const char* option, const char* path)
+{
+    if (path == nullptr)
+        return true;
+    if (platform_file_write(path, "", 0) == PLATFORM_FILE_OK)
+        return true;
+    error_printf("varenta-test: %s: cannot write '%s'\n", option, path);
+    return false;
+}
+
+bool write_text(const char* path, const std::string& text)
+{
+    if (path == nullptr)
+        return true;
+    if (platform_file_write(path, text.data(), text.size()) == PLATFORM_FILE_OK)
+        return true;
+    error_printf("varenta-test: cannot write '%s'\n", path);
+    return false;
+}
+
+// ---- The run ---------------------------------------------------------------------
+
+// Opens the sound and the device; an exit status when that failed, else -1.
+int open_everything(const MeasureRequest& request, int device)
+{
+    if (request.audio_in == nullptr) {
+        if (start_offline_bridge(CAPTURE_OFFLINE_RATE) == 0) {
+            error_printf("varenta-test: the built-in synthesizer cannot render offline (%s did not start)\n",
+                         BRIDGE_OFFLINE_LIBRARY);
+            return 1;
+        }
+        capture_open_offline();
+        state.source = "its own offline render";
+    } else {
+        int result = capture_open_live(request.audio_in);
+        if (result == PLATFORM_AUDIO_NO_SOURCE) {
+            error_printf("varenta-test: no audio source '%s'; see varenta-test --list-audio-in\n", request.audio_in);
+            return 2;
+        }
+        if (result != PLATFORM_OK) {
+            error_printf("varenta-test: cannot capture '%s'\n", request.audio_in);
+            return 1;
+        }
+        state.source = request.audio_in;
+    }
+    state.rate = capture_rate();
+    if (open_device(device) == 0) {
+        error_printf("varenta-test: cannot open '%s'\n", state.results.device.c_str());
+        return 1;
+    }
+    set_program_all(state.results.program);
+    return -1;
+}
+
+// The four stages and the report. Returns the exit status.
+int measure_and_report(const MeasureRequest& request)
+{
+    const uint32_t started = platform_clock_ms();
+    console_printf("Measuring %s from %s, voice %d %s\n", state.results.device.c_str(), state.source.c_str(),
+                   state.results.program, state.results.voice.c_str());
+    state.stage = 1;
+    if (!measure_route()) {
+        console_printf("\n");
+        error_printf("varenta-test: nothing heard from %s within 3 s: is the synthesizer's output connected to it?\n",
+                     state.source.c_str());
+        return 1;
+    }
+    state.stage = 2;
+    measure_keys();
+    state.stage = 3;
+    measure_bends();
+    state.stage = 4;
+    measure_tunings();
+    state.results.seconds = 0.001 * (platform_clock_ms() - started);
+
+    std::string report = report_text(state.results);
+    platform_console_write(report.data(), report.size());
+    bool written = write_text(request.json_path, report_json(state.results));
+    written = write_text(request.plot_path, plot_svg(state.results)) && written;
+    return written ? 0 : 1;
+}
+
+}  // namespace
+
+int run_measure(const MeasureRequest& request)
+{
+    measure_reset();
+    state.terminal = platform_console_is_terminal();
+    init_device_catalogue();
+    const int device = find_device(request.device);
+    if (device < 0) {
+        error_printf("varenta-test: no device '%s' (or more than one)\n", request.device);
+        print_devices();
+        return 2;
+    }
+    char name[1024];
+    state.results.device = device_name(device, name, sizeof name);
+    if (request.audio_in == nullptr && device != quicktime_index()) {
+        error_printf("varenta-test: --measure '%s' needs --audio-in SOURCE, the synthesizer's sound "
+                     "(see --list-audio-in)\n",
+                     state.results.device.c_str());
+        return 2;
+    }
+    char voice[100];
+    state.results.program = request.voice != nullptr ? find_voice(request.voice, voice, sizeof voice) : kDefaultProgram;
+    state.results.voice = request.voice != nullptr ? voice : voice_names[kDefaultProgram];
+    if (!writable("--json", request.json_path) || !writable("--plot", request.plot_path))
+        return 2;
+
+    platform_watch_end_requests();
+    int status = 0;
+    int request_to_end = 0;
+    try {
+        status = open_everything(request, device);
+        if (status < 0) {
+            state.results.source = state.source;
+            state.results.sample_rate = state.rate;
+            state.results.reference_key = kBendKey;
+            status = measure_and_report(request);
+        }
+    } catch (const EndRequested& asked) {
+        request_to_end = asked.request;
+    } catch (const CaptureStopped&) {
+        console_printf("\n");
+        error_printf("varenta-test: the sound from %s stopped\n", state.source.c_str());
+        status = 1;
+    }
+    // Whatever ended the measurement, no note is left sounding.
+    end_every_note();
+    close_device();
+    capture_close();
+    if (request_to_end != 0)
+        platform_end_by_request(request_to_end);
+    return status;
+}
+
+int list_audio_sources()
+{
+    const int count = platform_audio_source_count();
+    console_printf("Audio sources for --audio-in (%d):\n", count);
+    const char* const kinds[] = {"JACK client, its outputs mixed", "JACK port", "ALSA or PulseAudio device"};
+    for (int i = 0; i < count; ++i) {
+        char name[1024];
+        PlatformAudioKind kind;
+        if (platform_audio_source_name(i, name, sizeof name, &kind))
+            console_printf("  %-40s %s\n", name, kinds[kind]);
+    }
+    if (count == 0)
+        console_printf("  none: start the JACK server, or connect a loopback or monitor device\n");
+    console_printf("The built-in synthesizer (QuickTime) is measured from its own render without one.\n");
+    return 0;
+}
+
+void measure_reset()
+{
+    capture_reset();
+    state.results = MeasureResults();
+    state.rate = 0.0;
+    state.latency = 0;
+    state.terminal = false;
+    state.stage = 0;
+    state.source.clear();
+}
