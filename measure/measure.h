@@ -23,5 +23,9 @@ int run_measure(const MeasureRequest& request);
 // Prints the audio sources --audio-in takes; returns the exit status (0).
 int list_audio_sources();
 
+// What the last measurement found, as far as it got (tests).
+struct MeasureResults;
+const MeasureResults& measure_results();
+
 // Back to the state at program start (tests).
 void measure_reset();

@@ -587,6 +587,8 @@ int list_audio_sources()
     return 0;
 }
 
+const MeasureResults& measure_results() { return state.results; }
+
 void measure_reset()
 {
     capture_reset();

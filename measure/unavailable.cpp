@@ -1,6 +1,7 @@
 // The measuring options in a build without audio capture and FFTW (the
 // Windows build): they say that they need the Linux build.
 #include "measure/measure.h"
+#include "measure/results.h"
 
 #include "platform/platform.h"
 
@@ -22,5 +23,11 @@ int needs_linux(const char* option)
 int run_measure(const MeasureRequest&) { return needs_linux("--measure"); }
 
 int list_audio_sources() { return needs_linux("--list-audio-in"); }
+
+const MeasureResults& measure_results()
+{
+    static const MeasureResults nothing = MeasureResults();
+    return nothing;
+}
 
 void measure_reset() {}

@@ -1,0 +1,147 @@
+"""End to end: varenta-test --measure against the project's test synthesizer
+(pure tones, settable faults) on a JACK server of the test's own, measured
+through JACK: a synthesizer that obeys the bend range message but has
+detuned keys and a detuned channel, one that ignores the message and bends
+12 semitones, and one that makes no sound at all. Every fault must be
+reported within 0.1 cents or 0.01 semitones."""
+
+import json
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import PROGRAM, JackServer, _stop
+
+TONE_SYNTH = os.environ.get("VARENTA_TONE_SYNTH", "")
+KEYS = list(range(36, 97, 3))
+MELODIC = [c for c in range(16) if c != 9]
+
+
+class ToneSynth:
+    """The test synthesizer as a JACK client of its own name."""
+
+    def __init__(self, server, name, *args):
+        self.server, self.name, self.args = server, name, list(args)
+        self.proc = None
+
+    def __enter__(self):
+        self.proc = subprocess.Popen([TONE_SYNTH, self.name] + self.args, stdin=subprocess.DEVNULL,
+                                     env=self.server.env())
+        deadline = time.monotonic() + 10
+        while self.name + ":out" not in self.server.ports():
+            if time.monotonic() > deadline:
+                raise RuntimeError("the test synthesizer did not register its ports")
+            time.sleep(0.05)
+        return self
+
+    def __exit__(self, *exc):
+        _stop(self.proc)
+
+
+def measure(server, device, source, directory):
+    out = os.path.join(directory, "measured.json")
+    plot = os.path.join(directory, "measured.svg")
+    done = subprocess.run([PROGRAM, "--measure", device, "--audio-in", source, "--json", out, "--plot", plot],
+                          stdin=subprocess.DEVNULL, capture_output=True, env=server.env(), timeout=240)
+    results = None
+    if done.returncode == 0:
+        with open(out) as f:
+            results = json.load(f)
+    return done, results
+
+
+class MeasureOnJack(unittest.TestCase):
+    def check_run(self, done, results):
+        self.assertEqual(done.returncode, 0, done.stderr.decode())
+        self.assertEqual(done.stderr, b"")
+        report = done.stdout.decode()
+        # Piped: one plain progress line per stage, then the report.
+        self.assertEqual([line for line in report.split("\n") if line.startswith("Measuring ")][1:],
+                         ["Measuring 1/4: the route (1 notes)", "Measuring 2/4: the unbent tuning (21 notes)",
+                          "Measuring 3/4: the pitch-bend range (15 notes)",
+                          "Measuring 4/4: Varenta's tunings (16 notes)"])
+        self.assertIn("Verdict: %s.\n" % results["verdict"], report)
+        self.assertEqual([k["key"] for k in results["keys"]], KEYS)
+        self.assertEqual([c["channel"] for c in results["channels"]], MELODIC)
+        self.assertEqual(len(results["tunings"]), 16)
+        self.assertLess(results["latency_ms"], 50)
+        self.assertLess(results["seconds"], 90)
+
+    def test_detuned_keys_and_channel_on_a_synth_that_obeys_the_range(self):
+        detuned_keys = {45: 6.5, 72: -4.25}
+        with JackServer("measure") as jack, tempfile.TemporaryDirectory() as directory, \
+                ToneSynth(jack, "tones", "--detune", "45=6.5", "--detune", "72=-4.25", "--channel-detune", "5=7"):
+            done, results = measure(jack, "tones:midi_in", "tones", directory)
+            self.check_run(done, results)
+        for key in results["keys"]:
+            self.assertAlmostEqual(key["cents"], detuned_keys.get(key["key"], 0.0), delta=0.1, msg=key)
+        for channel in results["channels"]:
+            self.assertAlmostEqual(channel["cents_at_zero_bend"], 7.0 if channel["channel"] == 5 else 0.0,
+                                   delta=0.1, msg=channel)
+            self.assertAlmostEqual(channel["bend_up_semitones"], 2.0, delta=0.01, msg=channel)
+            self.assertAlmostEqual(channel["bend_down_semitones"], 2.0, delta=0.01, msg=channel)
+            self.assertTrue(channel["obeys_range_message"])
+        for note in results["tunings"]:
+            fault = detuned_keys.get(note["key"], 0.0) + (7.0 if note["channel"] == 5 else 0.0)
+            self.assertAlmostEqual(note["cents"], fault, delta=0.1, msg=note)
+        self.assertIn("channel 5 is detuned by +7.0 cents", results["verdict"])
+
+    def test_a_synth_that_ignores_the_range_message_and_bends_twelve_semitones(self):
+        with JackServer("measure") as jack, tempfile.TemporaryDirectory() as directory, \
+                ToneSynth(jack, "tones", "--range", "12"):
+            done, results = measure(jack, "tones:midi_in", "tones:out", directory)
+            self.check_run(done, results)
+            with open(os.path.join(directory, "measured.svg")) as chart:
+                self.assertIn("ch 15: +12.000/-12.000", chart.read())
+        for channel in results["channels"]:
+            self.assertAlmostEqual(channel["bend_up_semitones"], 12.0, delta=0.01, msg=channel)
+            self.assertAlmostEqual(channel["bend_down_semitones"], 12.0, delta=0.01, msg=channel)
+            self.assertFalse(channel["obeys_range_message"])
+        for note in results["tunings"]:
+            # Every bend moves six times as far as the engine meant.
+            meant = (note["bend"] - 8192) * 200 / 8192
+            self.assertAlmostEqual(note["cents"], 5 * meant, delta=0.1, msg=note)
+        self.assertTrue(results["verdict"].startswith(
+            "ignores the 2-semitone pitch-bend range on all of 15 channels (bends +12.00/-12.00 semitones)"),
+            results["verdict"])
+        self.assertIn("6.00 times the range asked", done.stdout.decode())
+
+    def test_nothing_heard_from_a_silent_source(self):
+        with JackServer("measure") as jack, ToneSynth(jack, "tones"), ToneSynth(jack, "silent"):
+            started = time.monotonic()
+            done = subprocess.run([PROGRAM, "--measure", "tones:midi_in", "--audio-in", "silent"],
+                                  stdin=subprocess.DEVNULL, capture_output=True, env=jack.env(), timeout=60)
+            self.assertLess(time.monotonic() - started, 20)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr.decode(), "varenta-test: nothing heard from silent within 3 s: "
+                                               "is the synthesizer's output connected to it?\n")
+
+    def test_sources_listed_and_arguments_it_cannot_use(self):
+        with JackServer("measure") as jack, ToneSynth(jack, "tones"):
+            listed = subprocess.run([PROGRAM, "--list-audio-in"], capture_output=True, env=jack.env(), timeout=30)
+            self.assertEqual(listed.returncode, 0)
+            lines = listed.stdout.decode().split("\n")
+            self.assertTrue(any(line.split() == ["tones", "JACK", "client,", "its", "outputs", "mixed"] for line in lines),
+                            lines)
+            self.assertTrue(any(line.split()[:2] == ["tones:out", "JACK"] for line in lines if line.split()), lines)
+
+            refusals = [
+                (["--measure", "no such synth", "--audio-in", "tones"], "no device 'no such synth'"),
+                (["--measure", "tones:midi_in"], "needs --audio-in SOURCE"),
+                (["--measure", "tones:midi_in", "--audio-in", "nowhere"], "no audio source 'nowhere'"),
+                (["--measure", "tones:midi_in", "--audio-in", "tones", "--json", "/no/such/folder/x.json"],
+                 "--json: cannot write '/no/such/folder/x.json'"),
+                (["--audio-in", "tones"], "option '--audio-in' goes with --measure"),
+                (["--measure"], "option '--measure' needs a value"),
+            ]
+            for args, complaint in refusals:
+                done = subprocess.run([PROGRAM] + args, stdin=subprocess.DEVNULL, capture_output=True,
+                                      env=jack.env(), timeout=30)
+                self.assertEqual((done.returncode, done.stdout), (2, b""), args)
+                self.assertIn(complaint, done.stderr.decode(), args)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,199 @@
+// A test synthesizer for the end-to-end tests of --measure: a JACK client
+// with a MIDI input port "midi_in" and an audio output port "out" that plays
+// every note as a pure tone, with faults that a test sets and then expects
+// the measurement to report:
+//   tone_synth NAME [--range SEMITONES] [--detune KEY=CENTS]... [--channel-detune CHANNEL=CENTS]...
+// Without --range it obeys the pitch-bend range message (registered
+// parameter 0, data entry in semitones and cents), starting at +-2
+// semitones; with it, it ignores the message and bends that many semitones.
+// --detune moves one key, --channel-detune every note of one channel
+// (channels from 0). Events take effect at their frame within the cycle.
+// It runs until SIGTERM or SIGINT.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kChannels = 16;
+constexpr int kVoices = 64;
+constexpr float kLevel = 0.2f;        // peak amplitude of one note
+constexpr double kRampSeconds = 0.002; // attack and release, no clicks
+
+struct Voice {
+    bool sounding;
+    bool releasing;
+    int channel;
+    int key;
+    double phase;     // cycles, 0..1
+    double gain;      // 0..1 along the ramps
+};
+
+struct Channel {
+    int bend = 8192;
+    double range = 2.0;  // semitones for a full swing
+    int rpn_high = 127, rpn_low = 127;
+    int data_semitones = 2, data_cents = 0;
+};
+
+struct Synth {
+    jack_client_t* client;
+    jack_port_t* midi_in;
+    jack_port_t* out;
+    double rate;
+    double fixed_range;             // > 0: the range used whatever is asked
+    double key_detune[128];         // cents
+    double channel_detune[kChannels];
+    Channel channels[kChannels];
+    Voice voices[kVoices];
+} synth;
+
+volatile sig_atomic_t stop = 0;
+
+double frequency(const Voice& v)
+{
+    const Channel& c = synth.channels[v.channel];
+    double semitones = v.key - 69 + (synth.key_detune[v.key] + synth.channel_detune[v.channel]) / 100.0 +
+                       c.range * (c.bend - 8192) / 8192.0;
+    return 440.0 * std::pow(2.0, semitones / 12.0);
+}
+
+void apply(const jack_midi_data_t* bytes, size_t size)
+{
+    if (size < 2)
+        return;
+    const int status = bytes[0] & 0xF0, channel = bytes[0] & 0x0F;
+    Channel& c = synth.channels[channel];
+    const int data1 = bytes[1], data2 = size > 2 ? bytes[2] : 0;
+    if (status == 0x90 && data2 > 0) {
+        for (Voice& v : synth.voices) {
+            if (!v.sounding) {
+                v = Voice{true, false, channel, data1, 0.0, 0.0};
+                return;
+            }
+        }
+    } else if (status == 0x80 || status == 0x90) {
+        for (Voice& v : synth.voices) {
+            if (v.sounding && !v.releasing && v.channel == channel && v.key == data1) {
+                v.releasing = true;
+                return;
+            }
+        }
+    } else if (status == 0xE0 && size > 2) {
+        c.bend = data1 | (data2 << 7);
+    } else if (status == 0xB0 && size > 2) {
+        if (data1 == 101)
+            c.rpn_high = data2;
+        else if (data1 == 100)
+            c.rpn_low = data2;
+        else if ((data1 == 6 || data1 == 38) && c.rpn_high == 0 && c.rpn_low == 0) {
+            (data1 == 6 ? c.data_semitones : c.data_cents) = data2;
+            if (synth.fixed_range <= 0.0)
+                c.range = c.data_semitones + c.data_cents / 100.0;
+        }
+    }
+}
+
+int process(jack_nframes_t frames, void*)
+{
+    void* midi = jack_port_get_buffer(synth.midi_in, frames);
+    float* out = static_cast<float*>(jack_port_get_buffer(synth.out, frames));
+    const uint32_t events = jack_midi_get_event_count(midi);
+    uint32_t next = 0;
+    jack_midi_event_t event;
+    bool pending = events > 0 && jack_midi_event_get(&event, midi, 0) == 0;
+    const double ramp = 1.0 / (kRampSeconds * synth.rate);
+    for (jack_nframes_t i = 0; i < frames; ++i) {
+        while (pending && event.time <= i) {
+            apply(event.buffer, event.size);
+            pending = ++next < events && jack_midi_event_get(&event, midi, next) == 0;
+        }
+        double sum = 0.0;
+        for (Voice& v : synth.voices) {
+            if (!v.sounding)
+                continue;
+            v.gain += v.releasing ? -ramp : ramp;
+            if (v.gain >= 1.0)
+                v.gain = 1.0;
+            if (v.gain <= 0.0 && v.releasing) {
+                v.sounding = false;
+                continue;
+            }
+            sum += v.gain * std::sin(2.0 * M_PI * v.phase);
+            v.phase += frequency(v) / synth.rate;
+            v.phase -= std::floor(v.phase);
+        }
+        out[i] = static_cast<float>(kLevel * sum);
+    }
+    return 0;
+}
+
+void on_signal(int) { stop = 1; }
+
+bool read_pair(const char* text, int* index, double* cents)
+{
+    char* end = nullptr;
+    long i = std::strtol(text, &end, 10);
+    if (end == text || *end != '=')
+        return false;
+    *index = static_cast<int>(i);
+    *cents = std::strtod(end + 1, nullptr);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tone_synth NAME [--range S] [--detune KEY=CENTS]... [--channel-detune CH=CENTS]...\n");
+        return 2;
+    }
+    for (int i = 2; i + 1 < argc; i += 2) {
+        int index = 0;
+        double cents = 0.0;
+        if (std::strcmp(argv[i], "--range") == 0) {
+            synth.fixed_range = std::strtod(argv[i + 1], nullptr);
+        } else if (std::strcmp(argv[i], "--detune") == 0 && read_pair(argv[i + 1], &index, &cents) && index >= 0 &&
+                   index < 128) {
+            synth.key_detune[index] = cents;
+        } else if (std::strcmp(argv[i], "--channel-detune") == 0 && read_pair(argv[i + 1], &index, &cents) &&
+                   index >= 0 && index < kChannels) {
+            synth.channel_detune[index] = cents;
+        } else {
+            std::fprintf(stderr, "tone_synth: cannot use %s %s\n", argv[i], argv[i + 1]);
+            return 2;
+        }
+    }
+    for (Channel& c : synth.channels)
+        c.range = synth.fixed_range > 0.0 ? synth.fixed_range : 2.0;
+
+    jack_status_t status;
+    synth.client = jack_client_open(argv[1], JackNoStartServer, &status);
+    if (synth.client == nullptr) {
+        std::fprintf(stderr, "tone_synth: no JACK server\n");
+        return 1;
+    }
+    synth.rate = jack_get_sample_rate(synth.client);
+    synth.midi_in = jack_port_register(synth.client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    synth.out = jack_port_register(synth.client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGINT, on_signal);
+    if (synth.midi_in == nullptr || synth.out == nullptr || jack_set_process_callback(synth.client, process, nullptr) != 0 ||
+        jack_activate(synth.client) != 0) {
+        std::fprintf(stderr, "tone_synth: cannot start\n");
+        return 1;
+    }
+    while (!stop)
+        usleep(20000);
+    jack_deactivate(synth.client);
+    jack_client_close(synth.client);
+    return 0;
+}
