@@ -108,21 +108,27 @@ std::string channel_list(const std::vector<int>& channels)
     return text;
 }
 
+// A channel whose range was measured and is not the one asked.
+bool disobeys(const ChannelBend& c)
+{
+    return !c.obeys_range_message && !std::isnan(c.bend_up_semitones) && !std::isnan(c.bend_down_semitones);
+}
+
 std::vector<int> disobeying(const MeasureResults& results)
 {
     std::vector<int> channels;
     for (const ChannelBend& c : results.channels) {
-        if (!c.obeys_range_message)
+        if (disobeys(c))
             channels.push_back(c.channel);
     }
     return channels;
 }
 
-// The range most channels that disobey use, up and down.
+// The first channel that disobeys, for the range it uses.
 const ChannelBend* typical_disobeying(const MeasureResults& results)
 {
     for (const ChannelBend& c : results.channels) {
-        if (!c.obeys_range_message)
+        if (disobeys(c))
             return &c;
     }
     return nullptr;
@@ -256,7 +262,7 @@ std::string report_text(const MeasureResults& r)
                 t += format("%8s ", figure(c.shift_semitones[i], 3).c_str());
         }
         t += format(" %6.3f  %6.3f  %7.2f   %s\n", c.bend_up_semitones, c.bend_down_semitones, c.linearity_cents,
-                    c.obeys_range_message ? "yes" : "NO");
+                    c.obeys_range_message ? "yes" : disobeys(c) ? "NO" : "-");
     }
     std::vector<int> bad = disobeying(r);
     if (const ChannelBend* c = typical_disobeying(r)) {

@@ -123,6 +123,10 @@ double nominal_hz(double key) { return 440.0 * std::pow(2.0, (key - 69.0) / 12.0
 
 double cents_from_equal(double hz, double key) { return cents_between_hz(nominal_hz(key), hz); }
 
+// The attack left out of a note of a key: a sample played below its root
+// plays its attack slower, an octave down twice as long.
+double settle_ms(int key) { return kSettleMs * std::max(1.0, std::pow(2.0, (kBendKey - key) / 12.0)); }
+
 // Waits out the release of the last note.
 void gap() { capture_wait_until(capture_position() + frames_of(kGapMs)); }
 
@@ -207,7 +211,7 @@ void measure_keys()
         uint64_t on = capture_position();
         note_on(port_handle(), kTuningChannel, key, kVelocity);
         size_t count = 0;
-        const float* window = steady_window(on, kSettleMs, kWindowMs, &count);
+        const float* window = steady_window(on, settle_ms(key), kWindowMs, &count);
         PitchEstimate e = estimate_pitch(window, count, state.rate, nominal_hz(key), kKeySearchCents);
         note_off(port_handle(), kTuningChannel, key, kVelocity);
         state.results.keys.push_back(KeyOffset{key, cents_from_equal(e.frequency_hz, key)});
@@ -336,7 +340,7 @@ void measure_degree(const char* test, int degree)
     const double bend = channel_state(entry.channel).bend;
     const double guess = nominal_hz(entry.midi_note + predicted_cents(entry.midi_note, entry.channel, bend) / 100.0);
     size_t count = 0;
-    const float* window = steady_window(on, kSettleMs, kWindowMs, &count);
+    const float* window = steady_window(on, settle_ms(entry.midi_note), kWindowMs, &count);
     double measured = estimate_pitch(window, count, state.rate, guess, kTuningSearchCents).frequency_hz;
     state.results.tunings.push_back(TuningNote{test, asked, measured, cents_between_hz(asked, measured), entry.channel,
                                                entry.midi_note, bend_for_sending(bend)});
