@@ -106,11 +106,51 @@ TEST(ProgramCommandLine, RunHelpVersionOrRefuse)
     }
 }
 
+TEST(ProgramCommandLine, MeasureTakesItsCompanionsInAnyOrder)
+{
+    ProgramOptions o = parse({"--json=r.json", "--measure", "2", "--audio-in", "fluidsynth", "--plot", "c.svg",
+                              "--voice", "organ"});
+    EXPECT_EQ(o.action, ACTION_MEASURE);
+    EXPECT_STREQ(o.measure_device, "2");
+    EXPECT_STREQ(o.audio_in, "fluidsynth");
+    EXPECT_STREQ(o.json_path, "r.json");
+    EXPECT_STREQ(o.plot_path, "c.svg");
+    EXPECT_STREQ(o.voice, "organ");
+
+    o = parse({"--measure", "QuickTime"});
+    EXPECT_EQ(o.action, ACTION_MEASURE);
+    EXPECT_EQ(o.audio_in, nullptr);
+    EXPECT_EQ(o.json_path, nullptr);
+
+    EXPECT_EQ(parse({"--list-audio-in"}).action, ACTION_LIST_AUDIO);
+    EXPECT_EQ(parse({"--measure", "1", "--list-audio-in"}).action, ACTION_LIST_AUDIO);
+
+    // The companions alone ask for --measure; the first one is named.
+    struct Case {
+        std::vector<const char*> args;
+        OptionError error;
+        const char* bad;
+    } refused[] = {
+        {{"--audio-in", "x", "--json", "r.json"}, OPTION_NEEDS_MEASURE, "--audio-in"},
+        {{"--voice=organ"}, OPTION_NEEDS_MEASURE, "--voice=organ"},
+        {{"--measure", "1", "--list-audio-in=x"}, OPTION_TAKES_NO_VALUE, "--list-audio-in=x"},
+        {{"--measure", "1", "--json"}, OPTION_NEEDS_VALUE, "--json"},
+    };
+    for (const Case& c : refused) {
+        ProgramOptions options = parse(c.args);
+        EXPECT_EQ(options.action, ACTION_USAGE_ERROR) << c.bad;
+        EXPECT_EQ(options.error, c.error) << c.bad;
+        EXPECT_STREQ(options.bad_argument, c.bad);
+    }
+}
+
 using CommandLineMessages = VarentaTest;
 
 TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
 {
-    const std::string usage = "; usage: varenta-test [--help] [--version]\n";
+    const std::string usage =
+        "; usage: varenta-test [--help] [--version] [--measure DEVICE] [--audio-in SOURCE] [--list-audio-in] "
+        "[--voice NAME] [--json FILE] [--plot FILE.svg]\n";
     struct Case {
         std::vector<const char*> args;
         std::string line;
@@ -118,6 +158,8 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
         {{"--bogus"}, "varenta-test: unknown option '--bogus'" + usage},
         {{"scale.txt"}, "varenta-test: unexpected argument 'scale.txt'" + usage},
         {{"--help=all"}, "varenta-test: option '--help' takes no value" + usage},
+        {{"--plot", "c.svg"}, "varenta-test: option '--plot' goes with --measure" + usage},
+        {{"--measure"}, "varenta-test: option '--measure' needs a value" + usage},
     };
     for (const Case& c : cases) {
         reset_all();

@@ -12,7 +12,8 @@ from harness import PROGRAM, no_audio_env, unused_server_name
 VERSION = os.environ.get("VARENTA_VERSION", "")
 BUILD_DIR = os.environ.get("VARENTA_BUILD_DIR", "")
 BRIDGE_DIR = os.environ.get("VARENTA_INSTALL_BRIDGEDIR", "")
-SYNOPSIS = "varenta-test [--help] [--version]"
+SYNOPSIS = ("varenta-test [--help] [--version] [--measure DEVICE] [--audio-in SOURCE] [--list-audio-in] "
+            "[--voice NAME] [--json FILE] [--plot FILE.svg]")
 BANNER = "Test of the Varenta routines.\n\n"
 SCALES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scales")
 
@@ -62,6 +63,7 @@ class InstalledTree(unittest.TestCase):
             self.assertEqual(files_under(prefix), sorted([
                 "bin/varenta-test",
                 BRIDGE_DIR + "/libsonvex.so",
+                BRIDGE_DIR + "/libsonvex_offline.so",
                 "share/doc/varenta/README.md",
                 "share/doc/varenta/changelog.gz",
                 "share/doc/varenta/copyright",
@@ -83,6 +85,12 @@ class InstalledTree(unittest.TestCase):
             menu = listed.stdout.decode("latin-1")
             self.assertTrue(menu.startswith(BANNER), menu)
             self.assertRegex(menu, r"\n[A-Z] - QuickTime\n$")
+
+            # It measures the built-in synthesizer from its own render, with
+            # the offline bridge installed beside the bridge.
+            measured = run(program, ["--measure", "QuickTime"], cwd=elsewhere, env=env)
+            self.assertEqual((measured.returncode, measured.stderr), (0, b""))
+            self.assertIn("\nVerdict: plays Varenta's tunings within ", measured.stdout.decode())
 
             # The bridge it found was the installed one.
             os.remove(os.path.join(moved, BRIDGE_DIR, "libsonvex.so"))

@@ -7,6 +7,7 @@ reported within 0.1 cents or 0.01 semitones."""
 
 import json
 import os
+import signal
 import subprocess
 import tempfile
 import time
@@ -25,10 +26,12 @@ class ToneSynth:
     def __init__(self, server, name, *args):
         self.server, self.name, self.args = server, name, list(args)
         self.proc = None
+        self.report = None  # what it printed when it ended
 
     def __enter__(self):
+        self.out = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([TONE_SYNTH, self.name] + self.args, stdin=subprocess.DEVNULL,
-                                     env=self.server.env())
+                                     stdout=self.out, env=self.server.env())
         deadline = time.monotonic() + 10
         while self.name + ":out" not in self.server.ports():
             if time.monotonic() > deadline:
@@ -38,25 +41,58 @@ class ToneSynth:
 
     def __exit__(self, *exc):
         _stop(self.proc)
+        self.out.seek(0)
+        self.report = self.out.read().decode()
+        self.out.close()
 
 
-def measure(server, device, source, directory):
-    out = os.path.join(directory, "measured.json")
-    plot = os.path.join(directory, "measured.svg")
-    done = subprocess.run([PROGRAM, "--measure", device, "--audio-in", source, "--json", out, "--plot", plot],
-                          stdin=subprocess.DEVNULL, capture_output=True, env=server.env(), timeout=240)
-    results = None
-    if done.returncode == 0:
-        with open(out) as f:
-            results = json.load(f)
-    return done, results
+class Measurement:
+    """varenta-test --measure started in the background, with its JSON and chart."""
+
+    def __init__(self, server, device, source, directory, name):
+        self.json = os.path.join(directory, name + ".json")
+        self.plot = os.path.join(directory, name + ".svg")
+        self.proc = subprocess.Popen([PROGRAM, "--measure", device, "--audio-in", source, "--json", self.json,
+                                      "--plot", self.plot], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=server.env())
+
+    def finish(self):
+        """(exit status, stdout, stderr, results or None)."""
+        try:
+            out, err = self.proc.communicate(timeout=240)
+        finally:
+            _stop(self.proc)
+        results = None
+        if self.proc.returncode == 0:
+            with open(self.json) as f:
+                results = json.load(f)
+        return self.proc.returncode, out.decode(), err.decode(), results
 
 
-class MeasureOnJack(unittest.TestCase):
-    def check_run(self, done, results):
-        self.assertEqual(done.returncode, 0, done.stderr.decode())
-        self.assertEqual(done.stderr, b"")
-        report = done.stdout.decode()
+class MeasureTwoSynthsOnJack(unittest.TestCase):
+    """Two test synthesizers on one server, measured at the same time (a
+    measurement spends most of its minute waiting for sound)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.TemporaryDirectory()
+        with JackServer("measure") as jack, \
+                ToneSynth(jack, "right", "--detune", "45=6.5", "--detune", "72=-4.25", "--channel-detune", "5=7"), \
+                ToneSynth(jack, "wrong", "--range", "12"):
+            right = Measurement(jack, "right:midi_in", "right", cls.directory.name, "right")
+            wrong = Measurement(jack, "wrong:midi_in", "wrong:out", cls.directory.name, "wrong")
+            cls.right = right.finish()
+            cls.wrong = wrong.finish()
+        with open(os.path.join(cls.directory.name, "wrong.svg")) as chart:
+            cls.wrong_chart = chart.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.directory.cleanup()
+
+    def check_run(self, run):
+        status, report, errors, results = run
+        self.assertEqual((status, errors), (0, ""))
         # Piped: one plain progress line per stage, then the report.
         self.assertEqual([line for line in report.split("\n") if line.startswith("Measuring ")][1:],
                          ["Measuring 1/4: the route (1 notes)", "Measuring 2/4: the unbent tuning (21 notes)",
@@ -68,13 +104,11 @@ class MeasureOnJack(unittest.TestCase):
         self.assertEqual(len(results["tunings"]), 16)
         self.assertLess(results["latency_ms"], 50)
         self.assertLess(results["seconds"], 90)
+        return report, results
 
     def test_detuned_keys_and_channel_on_a_synth_that_obeys_the_range(self):
+        _, results = self.check_run(self.right)
         detuned_keys = {45: 6.5, 72: -4.25}
-        with JackServer("measure") as jack, tempfile.TemporaryDirectory() as directory, \
-                ToneSynth(jack, "tones", "--detune", "45=6.5", "--detune", "72=-4.25", "--channel-detune", "5=7"):
-            done, results = measure(jack, "tones:midi_in", "tones", directory)
-            self.check_run(done, results)
         for key in results["keys"]:
             self.assertAlmostEqual(key["cents"], detuned_keys.get(key["key"], 0.0), delta=0.1, msg=key)
         for channel in results["channels"]:
@@ -89,12 +123,8 @@ class MeasureOnJack(unittest.TestCase):
         self.assertIn("channel 5 is detuned by +7.0 cents", results["verdict"])
 
     def test_a_synth_that_ignores_the_range_message_and_bends_twelve_semitones(self):
-        with JackServer("measure") as jack, tempfile.TemporaryDirectory() as directory, \
-                ToneSynth(jack, "tones", "--range", "12"):
-            done, results = measure(jack, "tones:midi_in", "tones:out", directory)
-            self.check_run(done, results)
-            with open(os.path.join(directory, "measured.svg")) as chart:
-                self.assertIn("ch 15: +12.000/-12.000", chart.read())
+        report, results = self.check_run(self.wrong)
+        self.assertIn("ch 15: +12.000/-12.000", self.wrong_chart)
         for channel in results["channels"]:
             self.assertAlmostEqual(channel["bend_up_semitones"], 12.0, delta=0.01, msg=channel)
             self.assertAlmostEqual(channel["bend_down_semitones"], 12.0, delta=0.01, msg=channel)
@@ -106,8 +136,10 @@ class MeasureOnJack(unittest.TestCase):
         self.assertTrue(results["verdict"].startswith(
             "ignores the 2-semitone pitch-bend range on all of 15 channels (bends +12.00/-12.00 semitones)"),
             results["verdict"])
-        self.assertIn("6.00 times the range asked", done.stdout.decode())
+        self.assertIn("6.00 times the range asked", report)
 
+
+class MeasureFailuresOnJack(unittest.TestCase):
     def test_nothing_heard_from_a_silent_source(self):
         with JackServer("measure") as jack, ToneSynth(jack, "tones"), ToneSynth(jack, "silent"):
             started = time.monotonic()
@@ -117,6 +149,28 @@ class MeasureOnJack(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr.decode(), "varenta-test: nothing heard from silent within 3 s: "
                                                "is the synthesizer's output connected to it?\n")
+
+    def test_ctrl_c_mid_measurement_ends_every_note(self):
+        with JackServer("measure") as jack:
+            with ToneSynth(jack, "tones") as synth:
+                program = subprocess.Popen([PROGRAM, "--measure", "tones:midi_in", "--audio-in", "tones"],
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, env=jack.env())
+                try:
+                    # Into the unbent tuning, where a note sounds most of the time.
+                    for line in iter(program.stdout.readline, b""):
+                        if line.startswith(b"Measuring 2/4"):
+                            break
+                    time.sleep(2.0)
+                    program.send_signal(signal.SIGINT)
+                    _, errors = program.communicate(timeout=30)
+                finally:
+                    _stop(program)
+                self.assertEqual(program.returncode, -signal.SIGINT, errors.decode())
+                time.sleep(0.3)  # the last note-off on its way
+        ons, sounding = [int(word) for word in synth.report.split()[1::2]]
+        self.assertGreater(ons, 2)
+        self.assertEqual(sounding, 0, synth.report)
 
     def test_sources_listed_and_arguments_it_cannot_use(self):
         with JackServer("measure") as jack, ToneSynth(jack, "tones"):

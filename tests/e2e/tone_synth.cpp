@@ -8,7 +8,9 @@
 // semitones; with it, it ignores the message and bends that many semitones.
 // --detune moves one key, --channel-detune every note of one channel
 // (channels from 0). Events take effect at their frame within the cycle.
-// It runs until SIGTERM or SIGINT.
+// It runs until SIGTERM or SIGINT, then prints how many note-ons it took and
+// how many notes were still sounding (without their note-off):
+//   note-ons N sounding M
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -53,6 +55,7 @@ struct Synth {
     double channel_detune[kChannels];
     Channel channels[kChannels];
     Voice voices[kVoices];
+    std::atomic<int> note_ons;      // note-ons taken
 } synth;
 
 volatile sig_atomic_t stop = 0;
@@ -73,6 +76,7 @@ void apply(const jack_midi_data_t* bytes, size_t size)
     Channel& c = synth.channels[channel];
     const int data1 = bytes[1], data2 = size > 2 ? bytes[2] : 0;
     if (status == 0x90 && data2 > 0) {
+        synth.note_ons.fetch_add(1);
         for (Voice& v : synth.voices) {
             if (!v.sounding) {
                 v = Voice{true, false, channel, data1, 0.0, 0.0};
@@ -194,6 +198,10 @@ int main(int argc, char** argv)
     while (!stop)
         usleep(20000);
     jack_deactivate(synth.client);
+    int sounding = 0;
+    for (const Voice& v : synth.voices)
+        sounding += v.sounding && !v.releasing ? 1 : 0;
+    std::printf("note-ons %d sounding %d\n", synth.note_ons.load(), sounding);
     jack_client_close(synth.client);
     return 0;
 }
