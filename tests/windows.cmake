@@ -10,7 +10,10 @@ add_test(NAME unit COMMAND varenta_tests --gtest_brief=1)
 
 add_executable(varenta_windows_tests windows_platform_test.cpp)
 target_link_libraries(varenta_windows_tests PRIVATE varenta_platform GTest::gtest_main varenta_warnings)
-add_test(NAME windows_platform COMMAND varenta_windows_tests --gtest_brief=1)
+# Under a pseudo-terminal (script, from util-linux), where wine gives the
+# program a console: Ctrl-C can only be sent through one.
+add_test(NAME windows_platform
+  COMMAND script -qec "env WINEPREFIX=${VARENTA_WINE_PREFIX} ${VARENTA_WINE} $<TARGET_FILE:varenta_windows_tests> --gtest_brief=1 --gtest_color=no" /dev/null)
 
 # The real program under wine with piped input, beside the Linux program of
 # the Linux build given the same input: the same bytes (line ends aside),

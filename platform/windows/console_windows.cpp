@@ -130,7 +130,7 @@ bool fill_from_stream()
     return true;
 }
 
-// The next line typed on the console, with its CR LF.
+// The next line typed on the console.
 bool fill_from_console()
 {
     for (;;) {
@@ -142,6 +142,12 @@ bool fill_from_console()
         if (read && n > 0) {
             if (console.buffer[0] == kEndOfInput)
                 break;
+            // The line ends in LF alone, as text-mode input has it, so that
+            // the wait for Return takes the whole of an empty line.
+            if (n >= 2 && console.buffer[n - 2] == '\r' && console.buffer[n - 1] == '\n') {
+                console.buffer[n - 2] = '\n';
+                --n;
+            }
             console.start = 0;
             console.end = static_cast<int>(n);
             return true;
