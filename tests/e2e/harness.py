@@ -151,6 +151,18 @@ class MidiDump:
         """The messages received so far, each a tuple of byte values."""
         return [message for _, message in self.timed_messages()]
 
+    def settled(self, quiet=0.3, timeout=TIMEOUT):
+        """The messages once none has arrived for `quiet` seconds."""
+        deadline = time.monotonic() + timeout
+        got = self.messages()
+        while time.monotonic() < deadline:
+            time.sleep(quiet)
+            now = self.messages()
+            if len(now) == len(got):
+                break
+            got = now
+        return got
+
     def wait_for(self, count, timeout=TIMEOUT):
         """Waits until at least count messages have arrived; returns them all."""
         deadline = time.monotonic() + timeout
