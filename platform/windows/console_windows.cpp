@@ -12,7 +12,7 @@
 // its own, because a read from a pipe cannot also wait for the wake event.
 // Every wait for input also watches the wake event, so a request to end
 // interrupts it. Output goes out with Windows line ends.
-#include "platform/key_sequences.h"
+#include "platform/console_buffer.h"
 #include "platform/line_assembly.h"
 #include "platform/platform.h"
 #include "platform/windows/wake_windows.h"
@@ -23,16 +23,12 @@
 namespace {
 
 struct ConsoleState {
-    unsigned char buffer[4096];  // bytes read from standard input and not yet taken
-    int start;                   // first pending byte in buffer, 0..end
-    int end;                     // one past the last pending byte, 0..4096
-    bool ended;                  // standard input has ended (or failed)
+    ConsoleBuffer in;            // bytes read from standard input and not yet taken
     bool checked;                // input, is_console and original_mode have been read
     HANDLE input;                // standard input
     bool is_console;             // standard input is a console whose mode we may change
     DWORD original_mode;         // the console's input mode as found
     volatile LONG raw;           // 1 while the console is in single-key mode (read by the handler thread)
-    int pending_scan;            // scan code of a two-byte key whose lead byte was delivered; -1 = none
     int repeat_left;             // strokes still owed by the last key event's repeat count, >= 0
     int repeat_bytes;            // that key: 1 or 2 bytes
     int repeat_lead;             // that key's byte, or its lead byte
@@ -43,7 +39,7 @@ struct ConsoleState {
     HANDLE chunk_taken;          // auto-reset event: the main thread has taken chunk
     unsigned char chunk[4096];   // bytes the thread read; written only while chunk_ready is clear
     DWORD chunk_length;          // bytes in chunk, 0 = input has ended
-} console = {{}, 0, 0, false, false, nullptr, false, 0, 0, -1, 0, 0, 0, 0, nullptr, nullptr, nullptr, {}, 0};
+} console = {{{}, 0, 0, false, -1}, false, nullptr, false, 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, {}, 0};
 
 // How long a line read that Ctrl-C or Ctrl-Break cut short waits for the
 // control handler (which runs on a thread the system starts) to record the
@@ -112,7 +108,7 @@ bool fill_from_stream()
         console.chunk_taken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         console.reader = CreateThread(nullptr, 0, read_ahead, nullptr, 0, nullptr);
         if (console.reader == nullptr) {
-            console.ended = true;
+            console.in.ended = true;
             return false;
         }
     }
@@ -120,12 +116,12 @@ bool fill_from_stream()
         return false;
     ResetEvent(console.chunk_ready);
     if (console.chunk_length == 0) {
-        console.ended = true;
+        console.in.ended = true;
         return false;
     }
-    std::memcpy(console.buffer, console.chunk, console.chunk_length);
-    console.start = 0;
-    console.end = static_cast<int>(console.chunk_length);
+    std::memcpy(console.in.bytes, console.chunk, console.chunk_length);
+    console.in.start = 0;
+    console.in.end = static_cast<int>(console.chunk_length);
     SetEvent(console.chunk_taken);
     return true;
 }
@@ -135,21 +131,21 @@ bool fill_from_console()
 {
     for (;;) {
         DWORD n = 0;
-        BOOL read = ReadConsoleA(console.input, console.buffer, sizeof console.buffer, &n, nullptr);
+        BOOL read = ReadConsoleA(console.input, console.in.bytes, sizeof console.in.bytes, &n, nullptr);
         DWORD error = GetLastError();
         if (platform_end_request() != 0)
             return false;
         if (read && n > 0) {
-            if (console.buffer[0] == kEndOfInput)
+            if (console.in.bytes[0] == kEndOfInput)
                 break;
             // The line ends in LF alone, as text-mode input has it, so that
             // the wait for Return takes the whole of an empty line.
-            if (n >= 2 && console.buffer[n - 2] == '\r' && console.buffer[n - 1] == '\n') {
-                console.buffer[n - 2] = '\n';
+            if (n >= 2 && console.in.bytes[n - 2] == '\r' && console.in.bytes[n - 1] == '\n') {
+                console.in.bytes[n - 2] = '\n';
                 --n;
             }
-            console.start = 0;
-            console.end = static_cast<int>(n);
+            console.in.start = 0;
+            console.in.end = static_cast<int>(n);
             return true;
         }
         if (error != ERROR_OPERATION_ABORTED)
@@ -159,36 +155,20 @@ bool fill_from_console()
         if (wake != nullptr)
             WaitForSingleObject(wake, kHandlerWaitMs);
     }
-    console.ended = true;
+    console.in.ended = true;
     return false;
 }
 
-// Makes at least one byte pending; false once input has ended or while a
-// request to end is pending (which wins over input already typed ahead).
-bool fill()
+// The next bytes, once none is pending.
+bool refill()
 {
-    if (platform_end_request() != 0)
-        return false;
-    if (console.start < console.end)
-        return true;
-    if (console.ended)
-        return false;
     check_console();
     return console.is_console ? fill_from_console() : fill_from_stream();
 }
 
-int take_byte()
-{
-    if (!fill())
-        return -1;
-    return console.buffer[console.start++];
-}
+bool fill() { return console_fill(console.in, refill); }
 
-void echo_key(int byte)
-{
-    char echo[2];
-    platform_console_write(echo, static_cast<size_t>(key_echo(byte, echo)));
-}
+int take_byte() { return console_take_byte(console.in, refill); }
 
 // The next keystroke from the console in single-key mode: 1 or 2 bytes as
 // windows_key_bytes gives them, 0 when input has ended or a request to end
@@ -201,7 +181,7 @@ int next_console_key(int* lead, int* scan)
         INPUT_RECORD record;
         DWORD n = 0;
         if (!ReadConsoleInputA(console.input, &record, 1, &n)) {
-            console.ended = true;
+            console.in.ended = true;
             return 0;
         }
         if (n == 0 || record.EventType != KEY_EVENT)
@@ -266,16 +246,13 @@ int platform_console_read_line(char* buffer, int size)
 
 int platform_console_read_key()
 {
-    if (console.pending_scan >= 0) {  // the second keystroke of a two-byte key: not echoed
-        int scan = console.pending_scan;
-        console.pending_scan = -1;
-        return scan;
-    }
+    if (console.in.pending_scan >= 0)  // the second keystroke of a two-byte key: not echoed
+        return console_take_pending_scan(console.in);
     set_single_key_mode(true);
     if (platform_end_request() != 0)
         return -1;
     int c;
-    if (console.start < console.end || !console.is_console) {
+    if (console.in.start < console.in.end || !console.is_console) {
         c = take_byte();  // typed ahead, or not a console: byte by byte
     } else {
         int lead = 0, scan = 0;
@@ -283,12 +260,12 @@ int platform_console_read_key()
         if (bytes == 0)
             return -1;
         if (bytes == 2)
-            console.pending_scan = scan;
+            console.in.pending_scan = scan;
         c = lead;
     }
     if (c < 0)
         return -1;
-    echo_key(c);
+    console_echo_key(c);
     return c;
 }
 

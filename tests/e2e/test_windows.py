@@ -110,16 +110,21 @@ def centring_bends_and_programs():
             ["send C0 %d 6 0" % c for c in melodic])
 
 
-class PipedInput(unittest.TestCase):
+class InTemporaryFolder(unittest.TestCase):
+    """Each test works in a folder of its own, removed afterwards."""
+
     def setUp(self):
         for name, value in (("VARENTA_WINE", WINE), ("VARENTA_WINDOWS_PROGRAM", WINDOWS_PROGRAM),
                             ("VARENTA_LINUX_PROGRAM", LINUX_PROGRAM)):
-            if not value or not os.path.exists(value.split()[0]):
+            if not value or not os.path.exists(value):
                 self.fail("%s names no file (%r): build the Linux program first (scripts/build)" % (name, value))
         self.directory = tempfile.mkdtemp(prefix="varenta-windows-")
 
     def tearDown(self):
         shutil.rmtree(self.directory, ignore_errors=True)
+
+
+class PipedInput(InTemporaryFolder):
 
     def test_without_the_bridge_the_install_help_and_status_zero(self):
         data = b"\n\n"
@@ -215,12 +220,7 @@ class WineConsole:
             self.child.terminate(force=True)
 
 
-class ConsoleInput(unittest.TestCase):
-    def setUp(self):
-        self.directory = tempfile.mkdtemp(prefix="varenta-windows-")
-
-    def tearDown(self):
-        shutil.rmtree(self.directory, ignore_errors=True)
+class ConsoleInput(InTemporaryFolder):
 
     def test_ctrl_c_mid_chord_ends_its_notes_closes_and_exits_as_windows_does(self):
         folder = windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE)
