@@ -129,3 +129,7 @@ int platform_console_read_char();
 
 // Writes text to the console.
 void platform_console_write(const char* text, size_t length);
+
+// Writes text to the error stream (standard error): messages about the
+// command line, which are no part of the dialogue.
+void platform_console_write_error(const char* text, size_t length);

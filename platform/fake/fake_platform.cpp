@@ -48,6 +48,7 @@ struct FakeState {
     int check_request;        // a request due at the check_request_at-th check; 0 = none
     uint64_t check_request_at;
     uint64_t checks;          // calls of platform_end_request
+    std::string error_output;  // everything written to the error stream
 } fake;
 
 const int kNoDevice = -100;
@@ -94,6 +95,7 @@ void fake_reset()
     fake.check_request = 0;
     fake.check_request_at = 0;
     fake.checks = 0;
+    fake.error_output.clear();
 }
 
 // ---- MIDI ports ------------------------------------------------------------
@@ -366,6 +368,7 @@ void platform_library_free(void* library)
 void fake_console_input(const std::string& bytes) { fake.input += bytes; }
 const std::string& fake_console_output() { return fake.output; }
 void fake_clear_console_output() { fake.output.clear(); }
+const std::string& fake_console_error_output() { return fake.error_output; }
 size_t fake_console_pending() { return fake.input.size() - fake.input_pos; }
 
 static int take_byte()
@@ -403,3 +406,5 @@ int platform_console_read_key()
 int platform_console_read_char() { return read_interrupted() ? -1 : take_byte(); }
 
 void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }
+
+void platform_console_write_error(const char* text, size_t length) { fake.error_output.append(text, length); }

@@ -91,4 +91,5 @@ struct FakeProcessEnded {
 void fake_console_input(const std::string& bytes);
 const std::string& fake_console_output();
 void fake_clear_console_output();
+const std::string& fake_console_error_output();  // what was written to the error stream
 size_t fake_console_pending();   // input bytes not yet taken

@@ -82,8 +82,10 @@ int process(jack_nframes_t frames, void* arg)
         // Due one period after it was sent, which keeps the spacing of
         // messages sent at different times within a cycle.
         int32_t due = static_cast<int32_t>(record.frame + frames - cycle_start);
-        if (due >= static_cast<int32_t>(frames))
+        if (due >= static_cast<int32_t>(frames) && due < 2 * static_cast<int32_t>(frames))
             break;  // sent during the cycle that is running: its turn comes next
+        if (due >= static_cast<int32_t>(frames))
+            due = static_cast<int32_t>(frames) - 1;  // a clock estimate running ahead of late cycles: now
         jack_nframes_t offset = due < static_cast<int32_t>(last_offset) ? last_offset : static_cast<jack_nframes_t>(due);
         jack_midi_data_t* data = jack_midi_event_reserve(buffer, offset, record.size);
         if (data == nullptr)

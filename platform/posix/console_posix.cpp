@@ -177,10 +177,10 @@ int platform_console_read_char()
     return take_byte();
 }
 
-void platform_console_write(const char* text, size_t length)
+static void write_all(int fd, const char* text, size_t length)
 {
     while (length > 0) {
-        ssize_t n = write(STDOUT_FILENO, text, length);
+        ssize_t n = write(fd, text, length);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -190,3 +190,7 @@ void platform_console_write(const char* text, size_t length)
         length -= static_cast<size_t>(n);
     }
 }
+
+void platform_console_write(const char* text, size_t length) { write_all(STDOUT_FILENO, text, length); }
+
+void platform_console_write_error(const char* text, size_t length) { write_all(STDERR_FILENO, text, length); }

@@ -11,7 +11,8 @@
 // the same reads work on the bytes as they come, read ahead by a thread of
 // its own, because a read from a pipe cannot also wait for the wake event.
 // Every wait for input also watches the wake event, so a request to end
-// interrupts it. Output goes out with Windows line ends.
+// interrupts it. Output (and the error stream) goes out with Windows line
+// ends.
 #include "platform/console_buffer.h"
 #include "platform/line_assembly.h"
 #include "platform/platform.h"
@@ -275,10 +276,10 @@ int platform_console_read_char()
     return take_byte();
 }
 
-void platform_console_write(const char* text, size_t length)
+// Writes text to an output handle, each line feed as CR LF, as a Windows
+// program's text output has it.
+static void write_text(HANDLE output, const char* text, size_t length)
 {
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    // Each line feed goes out as CR LF, as a Windows program's text output does.
     char converted[1024];
     size_t used = 0;
     for (size_t i = 0; i <= length; ++i) {
@@ -298,4 +299,14 @@ void platform_console_write(const char* text, size_t length)
             }
         }
     }
+}
+
+void platform_console_write(const char* text, size_t length)
+{
+    write_text(GetStdHandle(STD_OUTPUT_HANDLE), text, length);
+}
+
+void platform_console_write_error(const char* text, size_t length)
+{
+    write_text(GetStdHandle(STD_ERROR_HANDLE), text, length);
 }

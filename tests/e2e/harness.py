@@ -78,7 +78,7 @@ class JackServer:
         self.lock.__enter__()
         # A period of 256 frames: smaller periods drop MIDI events here.
         self.proc = subprocess.Popen(
-            ["jackd", "-n", self.name, "-r", "-d", "dummy", "-r", "44100", "-p", "256"],
+            ["jackd", "-n", self.name, "-r", "-S", "-d", "dummy", "-r", "44100", "-p", "256"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["jack_wait", "-s", self.name, "-w", "-t", "10"], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env())
@@ -113,7 +113,9 @@ class MidiDump:
         self.errors = None
 
     def __enter__(self):
-        self.file = tempfile.TemporaryFile()
+        # Read through a file description of our own: seeking the one the
+        # client writes through would move its writes back over old lines.
+        self.file = tempfile.NamedTemporaryFile(prefix="varenta-capture-")
         self.errors = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([os.environ["VARENTA_JACK_CAPTURE"]], stdin=subprocess.DEVNULL,
                                      stdout=self.file, stderr=self.errors, env=self.server.env())
@@ -139,9 +141,11 @@ class MidiDump:
 
     def timed_messages(self):
         """The messages received so far as (seconds, bytes) pairs."""
-        self.file.seek(0)
+        with open(self.file.name, "rb") as written:
+            text = written.read().decode("latin-1")
         result = []
-        for line in self.file.read().decode("latin-1").split("\n"):
+        # A last line may still be on its way.
+        for line in text[:text.rfind("\n") + 1].split("\n"):
             match = self.LINE.match(line)
             if match:
                 result.append((int(match.group(1)) / self.RATE, tuple(int(b, 16) for b in match.group(2).split())))

@@ -60,10 +60,10 @@ def windows_folder(directory, bridge=None, runtime=True):
     return directory
 
 
-def run_windows(directory, data):
+def run_windows(directory, data, arguments=()):
     """The .exe under wine with piped input; (status, stdout, stderr, record)."""
     env = dict(os.environ, WINEPREFIX=WINE_PREFIX, VARENTA_BRIDGE_RECORD="record.txt")
-    done = subprocess.run([WINE, "varenta-test.exe"], input=data, cwd=directory, env=env,
+    done = subprocess.run([WINE, "varenta-test.exe"] + list(arguments), input=data, cwd=directory, env=env,
                           capture_output=True, timeout=TIMEOUT)
     return done.returncode, done.stdout, done.stderr, read_record(directory)
 
@@ -79,12 +79,12 @@ def linux_folder(directory, bridge):
     return program
 
 
-def run_linux(directory, data, bridge=None):
-    """The Linux program with the same piped input; (status, stdout, record)."""
+def run_linux(directory, data, bridge=None, arguments=()):
+    """The Linux program with the same piped input; (status, stdout, record, stderr)."""
     program = linux_folder(directory, bridge)
     env = no_audio_env(directory, unused_server_name(), VARENTA_BRIDGE_RECORD=os.path.join(directory, "record.txt"))
-    done = subprocess.run([program], input=data, env=env, capture_output=True, timeout=TIMEOUT)
-    return done.returncode, done.stdout, read_record(directory)
+    done = subprocess.run([program] + list(arguments), input=data, env=env, capture_output=True, timeout=TIMEOUT)
+    return done.returncode, done.stdout, read_record(directory), done.stderr
 
 
 def read_record(directory):
@@ -134,7 +134,7 @@ class PipedInput(InTemporaryFolder):
         text = lf_text(out).decode("latin-1")
         self.assertIn("\n\n" + INSTALL_LINE + "How to install Quicktime for Midi apps:\n", text)
         self.assertTrue(text.endswith(PRESS_RETURN), text[-200:])
-        linux_status, linux_out, _ = run_linux(os.path.join(self.directory, "l"), data)
+        linux_status, linux_out, _, _ = run_linux(os.path.join(self.directory, "l"), data)
         self.assertEqual(linux_status, 0)
         self.assertEqual(text, linux_out.decode("latin-1"))
         self.assertEqual(record, "")
@@ -151,10 +151,22 @@ class PipedInput(InTemporaryFolder):
         self.assertIn("send 90 0 60 127", calls)  # the chord's 1/1, middle C
         self.assertEqual(calls[-31:], centring_bends_and_programs()[:31])  # closed: centred again
 
-        linux_status, linux_out, linux_record = run_linux(os.path.join(self.directory, "l"), DIALOGUE, LINUX_BRIDGE)
+        linux_status, linux_out, linux_record, _ = run_linux(os.path.join(self.directory, "l"), DIALOGUE,
+                                                             LINUX_BRIDGE)
         self.assertEqual(linux_status, 0)
         self.assertEqual(text, linux_out.decode("latin-1"))
         self.assertEqual(record, linux_record)
+
+    def test_version_and_a_refused_option_answer_as_on_linux(self):
+        folder = windows_folder(os.path.join(self.directory, "w"), None)
+        for n, arguments in enumerate((["--version"], ["--bogus"])):
+            status, out, err, _ = run_windows(folder, b"", arguments)
+            linux_status, linux_out, _, linux_err = run_linux(os.path.join(self.directory, "l%d" % n), b"",
+                                                              arguments=arguments)
+            self.assertEqual(status, linux_status, arguments)
+            self.assertEqual(lf_text(out), linux_out, arguments)
+            self.assertEqual(lf_text(err), linux_err, arguments)
+        self.assertEqual(status, 2)
 
     def test_the_bridge_without_the_runtime_is_not_listed(self):
         folder = windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE, runtime=False)
