@@ -73,35 +73,31 @@ std::string keystroke(const KEY_EVENT_RECORD& key)
 
 }  // namespace
 
-TEST(ConsoleKeys, CharactersAreOneByteAndTheirReleaseNothing)
+TEST(ConsoleKeys, CharactersOneByteSpecialKeysLeadAndScanModifiersNothing)
 {
-    EXPECT_EQ(keystroke(key_event('a', 'A', 30)), "97");
-    EXPECT_EQ(keystroke(key_event('\r', VK_RETURN, 28)), "13");
-    EXPECT_EQ(keystroke(key_event(' ', VK_SPACE, 57)), "32");
-    EXPECT_EQ(keystroke(key_event(27, VK_ESCAPE, 1)), "27");
-    EXPECT_EQ(keystroke(key_event(static_cast<char>(0xE9), 0, 0)), "233");  // typed in the input code page
-    EXPECT_EQ(keystroke(key_event('a', 'A', 30, 0, FALSE)), "none");
-}
-
-TEST(ConsoleKeys, ArrowEditingAndFunctionKeysAreLeadAndScanCode)
-{
-    EXPECT_EQ(keystroke(key_event(0, VK_UP, 72, ENHANCED_KEY)), "224,72");
-    EXPECT_EQ(keystroke(key_event(0, VK_LEFT, 75, ENHANCED_KEY)), "224,75");
-    EXPECT_EQ(keystroke(key_event(0, VK_DELETE, 83, ENHANCED_KEY)), "224,83");
-    EXPECT_EQ(keystroke(key_event(0, VK_UP, 72)), "0,72");  // the keypad's 8 without Num Lock
-    EXPECT_EQ(keystroke(key_event(0, VK_F1, 59)), "0,59");
-    EXPECT_EQ(keystroke(key_event(0, VK_F10, 68)), "0,68");
-    EXPECT_EQ(keystroke(key_event(0, VK_F11, 87)), "224,133");
-    EXPECT_EQ(keystroke(key_event(0, VK_F12, 88)), "224,134");
-}
-
-TEST(ConsoleKeys, ModifiersAloneAreNoKeystroke)
-{
-    EXPECT_EQ(keystroke(key_event(0, VK_SHIFT, 42)), "none");
-    EXPECT_EQ(keystroke(key_event(0, VK_CONTROL, 29, ENHANCED_KEY)), "none");
-    EXPECT_EQ(keystroke(key_event(0, VK_MENU, 56)), "none");
-    EXPECT_EQ(keystroke(key_event(0, VK_CAPITAL, 58)), "none");
-    EXPECT_EQ(keystroke(key_event(0, VK_PACKET, 0)), "none");
+    const struct {
+        KEY_EVENT_RECORD key;
+        const char* keystroke;
+    } cases[] = {
+        {key_event('a', 'A', 30), "97"},
+        {key_event('\r', VK_RETURN, 28), "13"},
+        {key_event(27, VK_ESCAPE, 1), "27"},
+        {key_event(static_cast<char>(0xE9), 0, 0), "233"},  // typed in the input code page
+        {key_event('a', 'A', 30, 0, FALSE), "none"},         // released
+        {key_event(0, VK_UP, 72, ENHANCED_KEY), "224,72"},
+        {key_event(0, VK_DELETE, 83, ENHANCED_KEY), "224,83"},
+        {key_event(0, VK_UP, 72), "0,72"},  // the keypad's 8 without Num Lock
+        {key_event(0, VK_F1, 59), "0,59"},
+        {key_event(0, VK_F10, 68), "0,68"},
+        {key_event(0, VK_F11, 87), "224,133"},
+        {key_event(0, VK_F12, 88), "224,134"},
+        {key_event(0, VK_SHIFT, 42), "none"},
+        {key_event(0, VK_CONTROL, 29, ENHANCED_KEY), "none"},
+        {key_event(0, VK_CAPITAL, 58), "none"},
+        {key_event(0, VK_PACKET, 0), "none"},  // text from an input method, no key
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(keystroke(c.key), c.keystroke) << c.key.wVirtualKeyCode;
 }
 
 TEST(Clock, SleepsLastTheirMillisecondsByTheClock)

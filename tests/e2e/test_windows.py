@@ -30,6 +30,7 @@ WINDOWS_BRIDGE = os.environ.get("VARENTA_WINDOWS_BRIDGE", "")
 WINDOWS_BRIDGE_INIT_FAILS = os.environ.get("VARENTA_WINDOWS_BRIDGE_INIT_FAILS", "")
 LINUX_PROGRAM = os.environ.get("VARENTA_LINUX_PROGRAM", "")
 LINUX_BRIDGE = os.environ.get("VARENTA_LINUX_BRIDGE", "")
+LINUX_BRIDGE_INIT_FAILS = os.environ.get("VARENTA_LINUX_BRIDGE_INIT_FAILS", "")
 TIMEOUT = 120
 
 INSTALL_LINE = "A - How to install QuickTime for Midi apps to use\n"
@@ -125,70 +126,48 @@ class InTemporaryFolder(unittest.TestCase):
 
 
 class PipedInput(InTemporaryFolder):
+    def same_as_linux(self, data, windows_bridge=None, linux_bridge=None, arguments=()):
+        """Runs both programs; checks that they end alike, print the same
+        bytes (line ends aside) and call the bridge alike. Returns the
+        Windows program's text and bridge calls."""
+        status, out, err, record = run_windows(windows_folder(os.path.join(self.directory, "w"), windows_bridge),
+                                               data, arguments)
+        linux_status, linux_out, linux_record, linux_err = run_linux(os.path.join(self.directory, "l"), data,
+                                                                     linux_bridge, arguments)
+        self.assertEqual(status, linux_status)
+        self.assertEqual(lf_text(out), linux_out)
+        self.assertEqual(lf_text(err), linux_err)
+        self.assertEqual(record, linux_record)
+        return lf_text(out).decode("latin-1"), record
 
     def test_without_the_bridge_the_install_help_and_status_zero(self):
-        data = b"\n\n"
-        status, out, err, record = run_windows(windows_folder(os.path.join(self.directory, "w"), None), data)
-        self.assertEqual(status, 0)
-        self.assertEqual(err, b"")
-        text = lf_text(out).decode("latin-1")
+        text, record = self.same_as_linux(b"\n\n")
         self.assertIn("\n\n" + INSTALL_LINE + "How to install Quicktime for Midi apps:\n", text)
         self.assertTrue(text.endswith(PRESS_RETURN), text[-200:])
-        linux_status, linux_out, _, _ = run_linux(os.path.join(self.directory, "l"), data)
-        self.assertEqual(linux_status, 0)
-        self.assertEqual(text, linux_out.decode("latin-1"))
         self.assertEqual(record, "")
 
     def test_a_whole_dialogue_on_the_bridge_matches_linux_byte_for_byte(self):
-        status, out, err, record = run_windows(
-            windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE), DIALOGUE)
-        self.assertEqual(status, 0)
-        self.assertEqual(err, b"")
-        text = lf_text(out).decode("latin-1")
+        text, record = self.same_as_linux(DIALOGUE, WINDOWS_BRIDGE, LINUX_BRIDGE)
         self.assertIn("Or just press return to select the first one.\n\nA - QuickTime\nDevice selected:\n", text)
         calls = record.splitlines()
         self.assertEqual(calls[:1 + 3 * 31], ["initialise"] + centring_bends_and_programs())
         self.assertIn("send 90 0 60 127", calls)  # the chord's 1/1, middle C
         self.assertEqual(calls[-31:], centring_bends_and_programs()[:31])  # closed: centred again
 
-        linux_status, linux_out, linux_record, _ = run_linux(os.path.join(self.directory, "l"), DIALOGUE,
-                                                             LINUX_BRIDGE)
-        self.assertEqual(linux_status, 0)
-        self.assertEqual(text, linux_out.decode("latin-1"))
-        self.assertEqual(record, linux_record)
+    def test_an_initialise_that_fails_ends_with_the_failure_texts(self):
+        text, record = self.same_as_linux(b"\n\n", WINDOWS_BRIDGE_INIT_FAILS, LINUX_BRIDGE_INIT_FAILS)
+        self.assertIn("\n\nCouldn't start up Quicktime\n\nHow to install Quicktime for Midi apps:\n", text)
+        self.assertTrue(text.endswith(PRESS_RETURN), text[-200:])
+        self.assertEqual(record, "initialise\n")
 
-    def test_version_and_a_refused_option_answer_as_on_linux(self):
-        folder = windows_folder(os.path.join(self.directory, "w"), None)
-        for n, arguments in enumerate((["--version"], ["--bogus"])):
-            status, out, err, _ = run_windows(folder, b"", arguments)
-            linux_status, linux_out, _, linux_err = run_linux(os.path.join(self.directory, "l%d" % n), b"",
-                                                              arguments=arguments)
-            self.assertEqual(status, linux_status, arguments)
-            self.assertEqual(lf_text(out), linux_out, arguments)
-            self.assertEqual(lf_text(err), linux_err, arguments)
-        self.assertEqual(status, 2)
+    def test_a_refused_option_answers_as_on_linux(self):
+        self.same_as_linux(b"", arguments=["--bogus"])
 
     def test_the_bridge_without_the_runtime_is_not_listed(self):
         folder = windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE, runtime=False)
         status, out, err, record = run_windows(folder, b"\n\n")
-        self.assertEqual(status, 0)
-        self.assertEqual(err, b"")
-        text = lf_text(out).decode("latin-1")
-        self.assertIn("\n\n" + INSTALL_LINE, text)
-        self.assertNotIn("QuickTime\n", text.replace(INSTALL_LINE, ""))
-        self.assertEqual(record, "")
-
-    def test_an_initialise_that_fails_ends_with_the_failure_texts(self):
-        folder = windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE_INIT_FAILS)
-        status, out, err, record = run_windows(folder, b"\n\n")
-        self.assertEqual(status, 0)
-        self.assertEqual(err, b"")
-        text = lf_text(out).decode("latin-1")
-        self.assertIn("A - QuickTime\nDevice selected:\nA - QuickTime\n\n\n"
-                      "Initialising QuickTime - may take a little while\n\n\n"
-                      "Couldn't start up Quicktime\n\nHow to install Quicktime for Midi apps:\n", text)
-        self.assertTrue(text.endswith(PRESS_RETURN), text[-200:])
-        self.assertEqual(record, "initialise\n")
+        self.assertEqual((status, err, record), (0, b"", ""))
+        self.assertIn("\n\n" + INSTALL_LINE, lf_text(out).decode("latin-1"))
 
 
 def screen_text(raw):
