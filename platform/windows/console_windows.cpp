@@ -63,15 +63,19 @@ void check_console()
         std::atexit(restore_at_exit);
 }
 
+// ENABLE_VIRTUAL_TERMINAL_INPUT (Windows 10): keys arrive as escape sequences.
+constexpr DWORD kVirtualTerminalInput = 0x0200;
+
 // Lines: the console's line editing and echo, Ctrl-C as a request to end.
-// Single keys: no line input, no echo, Ctrl-C still a request to end.
+// Single keys: no line input, no echo, Ctrl-C still a request to end, and
+// arrow and function keys as key events rather than escape sequences.
 void set_single_key_mode(bool on)
 {
     check_console();
     if (!console.is_console)
         return;
     DWORD line_modes = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
-    DWORD mode = on ? (console.original_mode & ~line_modes) | ENABLE_PROCESSED_INPUT
+    DWORD mode = on ? (console.original_mode & ~(line_modes | kVirtualTerminalInput)) | ENABLE_PROCESSED_INPUT
                     : console.original_mode | line_modes | ENABLE_PROCESSED_INPUT;
     if (SetConsoleMode(console.input, mode))
         console.raw = on ? 1 : 0;
