@@ -10,6 +10,7 @@
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "retune/notes.h"
+#include "tuning/scala_file.h"
 #include "tuning/scale.h"
 #include "tuning/scale_parser.h"
 
@@ -199,6 +200,7 @@ void program_reset()
     channel_reset();
     driver_reset();
     scale_parser_reset();
+    scala_file_reset();
     tuning_reset();
     notes_reset();
 }

@@ -133,3 +133,24 @@ void platform_console_write(const char* text, size_t length);
 // Writes text to the error stream (standard error): messages about the
 // command line, which are no part of the dialogue.
 void platform_console_write_error(const char* text, size_t length);
+
+// ---- Files ------------------------------------------------------------------
+
+// Result codes of platform_file_read. Zero is success.
+constexpr int PLATFORM_FILE_OK = 0;
+constexpr int PLATFORM_FILE_MISSING = 1;     // no such file (or a folder on its path is missing)
+constexpr int PLATFORM_FILE_UNREADABLE = 2;  // it exists but cannot be read (permissions, a device, ...)
+constexpr int PLATFORM_FILE_FOLDER = 3;      // it is a folder
+constexpr int PLATFORM_FILE_TOO_LARGE = 4;   // it holds more than capacity bytes
+
+// Reads the whole file at path (the system's own path syntax) into buffer,
+// which holds capacity bytes; nothing is added after the last byte. Returns
+// PLATFORM_FILE_OK and stores the number of bytes in *length, or one of the
+// codes above and leaves *length at 0.
+int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length);
+
+// Writes the user's home folder, without a trailing separator unless it is
+// the root, into buffer: at most size - 1 bytes, always terminated when size
+// >= 1. Returns its length, or -1 when the system names none or it does not
+// fit (the buffer is then empty).
+int platform_home_folder(char* buffer, int size);

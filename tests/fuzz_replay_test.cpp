@@ -20,7 +20,7 @@ struct Target {
 
 const Target kTargets[] = {
     {"scale_text", fuzz_scale_text},   {"numbers", fuzz_numbers}, {"voice_lookup", fuzz_voice_lookup},
-    {"console_bytes", fuzz_console_bytes}, {"program", fuzz_program},
+    {"console_bytes", fuzz_console_bytes}, {"program", fuzz_program}, {"scala_file", fuzz_scala_file},
 };
 
 // Runs every file of the target's corpus and regressions; returns how many.

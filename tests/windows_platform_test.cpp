@@ -1,7 +1,8 @@
 // The Windows backend itself, run under wine: WinMM through the seam (on a
 // system that may list no port at all), console key events as the dialogue
-// receives them, the clock and sleeps, and a Ctrl-C delivered through the
-// console's control events. The end-to-end tests drive the console reads.
+// receives them, the clock and sleeps, whole files and the home folder, and
+// a Ctrl-C delivered through the console's control events. The end-to-end
+// tests drive the console reads.
 #include "platform/platform.h"
 #include "platform/windows/wake_windows.h"
 
@@ -106,6 +107,62 @@ TEST(Clock, SleepsLastTheirMillisecondsByTheClock)
     platform_sleep_ms(30);
     uint32_t slept = platform_clock_ms() - before;
     EXPECT_GE(slept, 29u);  // the clock counts whole milliseconds
+}
+
+TEST(Files, WholeFilesAndWhyOthersCannotBeRead)
+{
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string folder = std::string(temp) + "varenta-files-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string file = folder + "\\scale.scl";
+    const std::string text = "! s\r\n1\r\n2/1\r\n";
+    HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    CloseHandle(out);
+
+    char buffer[64];
+    size_t length = 99;
+    EXPECT_EQ(platform_file_read(file.c_str(), buffer, text.size(), &length), PLATFORM_FILE_OK);
+    EXPECT_EQ(std::string(buffer, length), text);  // byte for byte, CR LF kept
+    EXPECT_EQ(platform_file_read((folder + "/scale.scl").c_str(), buffer, sizeof buffer, &length), PLATFORM_FILE_OK);
+    EXPECT_EQ(platform_file_read(file.c_str(), buffer, text.size() - 1, &length), PLATFORM_FILE_TOO_LARGE);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(platform_file_read(folder.c_str(), buffer, sizeof buffer, &length), PLATFORM_FILE_FOLDER);
+    EXPECT_EQ(platform_file_read((folder + "\\missing.scl").c_str(), buffer, sizeof buffer, &length),
+              PLATFORM_FILE_MISSING);
+    EXPECT_EQ(platform_file_read((folder + "\\none\\x.scl").c_str(), buffer, sizeof buffer, &length),
+              PLATFORM_FILE_MISSING);
+    EXPECT_EQ(platform_file_read("NUL", buffer, sizeof buffer, &length), PLATFORM_FILE_UNREADABLE);
+    DeleteFileA(file.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(Files, TheHomeFolderIsTheProfileWithoutItsLastSeparator)
+{
+    char saved[3][MAX_PATH] = {};
+    const char* const names[] = {"USERPROFILE", "HOMEDRIVE", "HOMEPATH"};
+    for (int i = 0; i < 3; ++i)
+        GetEnvironmentVariableA(names[i], saved[i], MAX_PATH);
+    auto home = [](int size) {
+        char buffer[MAX_PATH];
+        int length = platform_home_folder(buffer, size);
+        return std::to_string(length) + " " + buffer;
+    };
+    SetEnvironmentVariableA("USERPROFILE", "C:\\users\\ann\\");
+    EXPECT_EQ(home(MAX_PATH), "12 C:\\users\\ann");
+    EXPECT_EQ(home(12), "-1 ");  // no room for the terminator
+    SetEnvironmentVariableA("USERPROFILE", "C:\\");
+    EXPECT_EQ(home(MAX_PATH), "3 C:\\");
+    SetEnvironmentVariableA("USERPROFILE", nullptr);
+    SetEnvironmentVariableA("HOMEDRIVE", "D:");
+    SetEnvironmentVariableA("HOMEPATH", "\\home\\bo");
+    EXPECT_EQ(home(MAX_PATH), "10 D:\\home\\bo");
+    SetEnvironmentVariableA("HOMEPATH", nullptr);
+    EXPECT_EQ(home(MAX_PATH), "-1 ");
+    for (int i = 0; i < 3; ++i)
+        SetEnvironmentVariableA(names[i], saved[i][0] != '\0' ? saved[i] : nullptr);
 }
 
 // Last in this file: a request to end cannot be taken back.

@@ -14,6 +14,11 @@ struct FakePortSpec {
     bool opens;
 };
 
+struct FakeFileEntry {
+    std::string bytes;
+    FakeFile kind;
+};
+
 struct FakeLibrary {
     std::string real_path;               // non-empty: load this real library
     std::map<std::string, void*> symbols;  // in-process exports
@@ -49,6 +54,9 @@ struct FakeState {
     uint64_t check_request_at;
     uint64_t checks;          // calls of platform_end_request
     std::string error_output;  // everything written to the error stream
+    std::map<std::string, FakeFileEntry> files;  // path -> what reading it gives
+    bool has_home;
+    std::string home;
 } fake;
 
 const int kNoDevice = -100;
@@ -96,6 +104,9 @@ void fake_reset()
     fake.check_request_at = 0;
     fake.checks = 0;
     fake.error_output.clear();
+    fake.files.clear();
+    fake.has_home = false;
+    fake.home.clear();
 }
 
 // ---- MIDI ports ------------------------------------------------------------
@@ -408,3 +419,42 @@ int platform_console_read_char() { return read_interrupted() ? -1 : take_byte();
 void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }
 
 void platform_console_write_error(const char* text, size_t length) { fake.error_output.append(text, length); }
+
+// ---- Files -----------------------------------------------------------------
+
+void fake_add_file(const std::string& path, const std::string& bytes, FakeFile kind)
+{
+    fake.files[path] = FakeFileEntry{bytes, kind};
+}
+
+void fake_set_home(const char* folder)
+{
+    fake.has_home = folder != nullptr;
+    fake.home = folder != nullptr ? folder : "";
+}
+
+int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length)
+{
+    *length = 0;
+    auto it = fake.files.find(path);
+    if (it == fake.files.end())
+        return PLATFORM_FILE_MISSING;
+    if (it->second.kind == FakeFile::Folder)
+        return PLATFORM_FILE_FOLDER;
+    if (it->second.kind == FakeFile::Unreadable)
+        return PLATFORM_FILE_UNREADABLE;
+    if (it->second.bytes.size() > capacity)
+        return PLATFORM_FILE_TOO_LARGE;
+    std::memcpy(buffer, it->second.bytes.data(), it->second.bytes.size());
+    *length = it->second.bytes.size();
+    return PLATFORM_FILE_OK;
+}
+
+int platform_home_folder(char* buffer, int size)
+{
+    copy_text("", buffer, size);
+    if (!fake.has_home || fake.home.size() + 1 > static_cast<size_t>(size))
+        return -1;
+    copy_text(fake.home, buffer, size);
+    return static_cast<int>(fake.home.size());
+}

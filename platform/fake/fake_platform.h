@@ -26,8 +26,8 @@ struct FakeMessage {
     int data_bytes;    // 1 or 2 (Port route only; 2 on the bridge)
 };
 
-// Back to a machine with no ports, no default synthesizer, no libraries,
-// clock at 0, no console input and nothing recorded.
+// Back to a machine with no ports, no default synthesizer, no libraries, no
+// files, no home folder, clock at 0, no console input and nothing recorded.
 void fake_reset();
 
 // ---- MIDI ports ----
@@ -93,3 +93,11 @@ const std::string& fake_console_output();
 void fake_clear_console_output();
 const std::string& fake_console_error_output();  // what was written to the error stream
 size_t fake_console_pending();   // input bytes not yet taken
+
+// ---- Files ----
+// A file platform_file_read finds at exactly this path; a Folder or an
+// Unreadable entry gives that result instead of bytes.
+enum class FakeFile { Readable, Unreadable, Folder };
+void fake_add_file(const std::string& path, const std::string& bytes, FakeFile kind = FakeFile::Readable);
+// The home folder platform_home_folder reports; nullptr: the system names none.
+void fake_set_home(const char* folder);

@@ -1,8 +1,10 @@
 // A JACK MIDI capture client for the end-to-end tests: client "midi-monitor"
 // with input port "input" (the names the tests look for in the device menu).
 // It prints every event it receives, one per line, as
-//   <frame time>: <bytes in hex>
-// the frame time being JACK's absolute frame clock. Unlike jack_midi_dump it
+//   <microseconds>: <bytes in hex>
+// the time being when its cycle ran, on JACK's (monotonic) clock, plus the
+// event's offset in the cycle. Wall-clock time rather than frames: a server
+// on the dummy driver falls behind its frame clock on a loaded machine. Unlike jack_midi_dump it
 // keeps every event of a cycle however many there are, and on SIGTERM or
 // SIGINT it prints everything received before it ends. Events that could not
 // be kept (its queue overflowed) are counted on stderr and make its exit
@@ -21,7 +23,7 @@
 namespace {
 
 struct Event {
-    uint32_t frame;
+    uint64_t usecs;
     uint32_t size;  // bytes kept, at most 4 (longer events are cut)
     uint8_t bytes[4];
 };
@@ -35,13 +37,15 @@ volatile sig_atomic_t stop = 0;
 int process(jack_nframes_t frames, void*)
 {
     void* buffer = jack_port_get_buffer(port, frames);
-    jack_nframes_t start = jack_last_frame_time(client);
+    const jack_time_t now = jack_get_time();
+    const double usecs_per_frame = 1e6 / jack_get_sample_rate(client);
     uint32_t count = jack_midi_get_event_count(buffer);
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t in;
         if (jack_midi_event_get(&in, buffer, i) != 0)
             continue;
-        Event e = {start + in.time, static_cast<uint32_t>(in.size < 4 ? in.size : 4), {0, 0, 0, 0}};
+        Event e = {now + static_cast<uint64_t>(in.time * usecs_per_frame),
+                   static_cast<uint32_t>(in.size < 4 ? in.size : 4), {0, 0, 0, 0}};
         std::memcpy(e.bytes, in.buffer, e.size);
         if (jack_ringbuffer_write_space(ring) < sizeof e)
             lost.fetch_add(1);
@@ -56,7 +60,7 @@ void print_pending()
     Event e;
     while (jack_ringbuffer_read_space(ring) >= sizeof e) {
         jack_ringbuffer_read(ring, reinterpret_cast<char*>(&e), sizeof e);
-        std::printf("%u:", e.frame);
+        std::printf("%llu:", static_cast<unsigned long long>(e.usecs));
         for (uint32_t i = 0; i < e.size; ++i)
             std::printf(" %02x", e.bytes[i]);
         std::printf("\n");

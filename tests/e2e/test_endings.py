@@ -4,6 +4,7 @@ the key loop, end of input in the key loop, the JACK server going away or
 freezing mid-run, and a dialogue of more than 100,000 messages."""
 
 import collections
+import contextlib
 import os
 import signal
 import subprocess
@@ -140,41 +141,37 @@ class LosingTheServer(unittest.TestCase):
         self.assertEqual(err, b"")
         self.assertEqual(out, reference.stdout)
 
-    def test_a_frozen_server_does_not_hold_the_program(self):
-        with JackServer("endings") as jack, MidiDump(jack) as dump:
+    @contextlib.contextmanager
+    def frozen_server(self):
+        """The program on the capture port of a server then stopped (SIGSTOP)."""
+        with JackServer("endings") as jack, MidiDump(jack, checked=False) as dump:
             program = Program(jack.env())
             try:
                 open_port(program, dump)
                 jack.proc.send_signal(signal.SIGSTOP)
                 try:
-                    program.send_line("exit")
-                    status, _ = program.finish()  # the close waits a bounded time
-                    self.assertEqual(status, 0)
+                    yield program
                 finally:
                     jack.proc.send_signal(signal.SIGCONT)
             finally:
                 program.kill()
+
+    def test_a_frozen_server_does_not_hold_the_program(self):
+        with self.frozen_server() as program:
+            program.send_line("exit")
+            status, _ = program.finish()  # the close waits a bounded time
+            self.assertEqual(status, 0)
 
     def test_a_second_ctrl_c_ends_at_once(self):
-        with JackServer("endings") as jack, MidiDump(jack) as dump:
-            program = Program(jack.env())
-            try:
-                open_port(program, dump)
-                jack.proc.send_signal(signal.SIGSTOP)
-                try:
-                    program.send_key("\x03")
-                    time.sleep(0.5)
-                    self.assertTrue(program.child.isalive())  # ending: waiting for the server
-                    program.send_key("\x03")
-                    second = time.monotonic()
-                    program.finish()
-                    self.assertLess(time.monotonic() - second, 1.0)
-                    self.assertEqual(program.child.signalstatus, signal.SIGINT)
-                finally:
-                    jack.proc.send_signal(signal.SIGCONT)
-            finally:
-                program.kill()
-
+        with self.frozen_server() as program:
+            program.send_key("\x03")
+            time.sleep(0.5)
+            self.assertTrue(program.child.isalive())  # ending: waiting for the server
+            program.send_key("\x03")
+            second = time.monotonic()
+            program.finish()
+            self.assertLess(time.monotonic() - second, 1.0)
+            self.assertEqual(program.child.signalstatus, signal.SIGINT)
 
 if __name__ == "__main__":
     unittest.main()

@@ -14,6 +14,7 @@ BUILD_DIR = os.environ.get("VARENTA_BUILD_DIR", "")
 BRIDGE_DIR = os.environ.get("VARENTA_INSTALL_BRIDGEDIR", "")
 SYNOPSIS = "varenta-test [--help] [--version]"
 BANNER = "Test of the Varenta routines.\n\n"
+SCALES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scales")
 
 
 def run(program, args, stdin=b"", **kwargs):
@@ -65,7 +66,7 @@ class InstalledTree(unittest.TestCase):
                 "share/doc/varenta/changelog.gz",
                 "share/doc/varenta/copyright",
                 "share/man/man1/varenta-test.1.gz",
-            ]))
+            ] + ["share/doc/varenta/examples/scales/" + name for name in os.listdir(SCALES)]))
 
             # Moved as a whole and started from another folder, the program
             # still finds its bridge: the run path is relative to the program.

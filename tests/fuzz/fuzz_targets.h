@@ -19,6 +19,8 @@ int fuzz_voice_lookup(const uint8_t* data, size_t size);
 int fuzz_console_bytes(const uint8_t* data, size_t size);
 // The whole program on the test platform, the input as its console.
 int fuzz_program(const uint8_t* data, size_t size);
+// The Scala file reader, and the scale its pitches install.
+int fuzz_scala_file(const uint8_t* data, size_t size);
 
 // Every message the test platform recorded is a well-formed channel message
 // (a status the program sends, channel in range, data bytes below 128, so
