@@ -32,6 +32,8 @@ LINUX_PROGRAM = os.environ.get("VARENTA_LINUX_PROGRAM", "")
 LINUX_BRIDGE = os.environ.get("VARENTA_LINUX_BRIDGE", "")
 LINUX_BRIDGE_INIT_FAILS = os.environ.get("VARENTA_LINUX_BRIDGE_INIT_FAILS", "")
 TIMEOUT = 120
+SCALES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scales")
+SCALE_FILE = "just-5-limit.scl"
 
 INSTALL_LINE = "A - How to install QuickTime for Midi apps to use\n"
 PRESS_RETURN = "Press return to exit."
@@ -39,21 +41,24 @@ PRESS_RETURN = "Press return to exit."
 CONTROL_C_EXIT_STATUS = 0x3A
 
 # A dialogue through every test on the bridge: a chord, the commands (the
-# voice list waits twice for Return), an equal-step scale, a short drift, keys
+# voice list waits twice for Return), a missing scale file and one that plays,
+# an equal-step scale, a short drift, keys
 # (a two-byte key and the sustain switch among them; Return, then the line it
 # waits for), percussion keys, and the exit confirmation.
 DIALOGUE = (b"A\n"
             b"7/6 3/2\n" b"voice 19\n" b"55 hz\n" b"0 hz\n" b"voices\n" b"\n" b"\n"
-            b"next\n" b"= 2\n" b"\n"
+            b"next\n" b"missing.scl\n" b"just-5-limit.scl\n" b"3\n" b"= 2\n" b"\n"
             b"next\n" b"1 n1\n"
             b"next\n" b"\n" b"a1\xe0H b \n" b"\n"
             b"next\n" b"1q\n" b"\n" b"\n")
 
 
 def windows_folder(directory, bridge=None, runtime=True):
-    """A folder with the .exe and, as a user would place them, the two DLLs."""
+    """A folder with the .exe, a scale file and, as a user would place them,
+    the two DLLs."""
     os.makedirs(directory)
     shutil.copy(WINDOWS_PROGRAM, os.path.join(directory, "varenta-test.exe"))
+    shutil.copy(os.path.join(SCALES, SCALE_FILE), directory)
     if runtime:
         shutil.copy(WINDOWS_RUNTIME, os.path.join(directory, "QTJavaNative.dll"))
     if bridge:
@@ -70,11 +75,12 @@ def run_windows(directory, data, arguments=()):
 
 
 def linux_folder(directory, bridge):
-    """A folder with the Linux program and, when given, the bridge it finds
-    beside itself as libsonvex.so."""
+    """A folder with the Linux program, a scale file and, when given, the
+    bridge it finds beside itself as libsonvex.so."""
     os.makedirs(directory)
     program = os.path.join(directory, "varenta-test")
     shutil.copy(LINUX_PROGRAM, program)
+    shutil.copy(os.path.join(SCALES, SCALE_FILE), directory)
     if bridge:
         os.symlink(os.path.abspath(bridge), os.path.join(directory, "libsonvex.so"))
     return program
@@ -84,7 +90,8 @@ def run_linux(directory, data, bridge=None, arguments=()):
     """The Linux program with the same piped input; (status, stdout, record, stderr)."""
     program = linux_folder(directory, bridge)
     env = no_audio_env(directory, unused_server_name(), VARENTA_BRIDGE_RECORD=os.path.join(directory, "record.txt"))
-    done = subprocess.run([program] + list(arguments), input=data, env=env, capture_output=True, timeout=TIMEOUT)
+    done = subprocess.run([program] + list(arguments), input=data, cwd=directory, env=env, capture_output=True,
+                          timeout=TIMEOUT)
     return done.returncode, done.stdout, read_record(directory), done.stderr
 
 
@@ -149,6 +156,8 @@ class PipedInput(InTemporaryFolder):
     def test_a_whole_dialogue_on_the_bridge_matches_linux_byte_for_byte(self):
         text, record = self.same_as_linux(DIALOGUE, WINDOWS_BRIDGE, LINUX_BRIDGE)
         self.assertIn("Or just press return to select the first one.\n\nA - QuickTime\nDevice selected:\n", text)
+        self.assertIn("Can't use the scale file missing.scl: there is no such file.\n", text)
+        self.assertIn("Scale file just-5-limit.scl, ", text)
         calls = record.splitlines()
         self.assertEqual(calls[:1 + 3 * 31], ["initialise"] + centring_bends_and_programs())
         self.assertIn("send 90 0 60 127", calls)  # the chord's 1/1, middle C
