@@ -2,6 +2,7 @@
 // system's own: drive letters, either separator, relative to the current
 // folder.
 #include "platform/platform.h"
+#include "platform/whole_file.h"
 
 #include <windows.h>
 
@@ -18,29 +19,6 @@ int code_of_error(DWORD error)
     default:
         return PLATFORM_FILE_UNREADABLE;
     }
-}
-
-// Reads the open file to its end, at most capacity bytes, plus one more to
-// learn whether it has grown past them. Returns a PLATFORM_FILE_ code.
-int read_all(HANDLE file, char* buffer, size_t capacity, size_t* length)
-{
-    size_t got = 0;
-    for (;;) {
-        char extra;
-        char* into = got < capacity ? buffer + got : &extra;
-        size_t want = got < capacity ? capacity - got : 1;
-        DWORD n = 0;
-        DWORD asked = want > 0x40000000u ? 0x40000000u : static_cast<DWORD>(want);
-        if (!ReadFile(file, into, asked, &n, nullptr))
-            return PLATFORM_FILE_UNREADABLE;
-        if (n == 0)
-            break;
-        if (got >= capacity)
-            return PLATFORM_FILE_TOO_LARGE;
-        got += n;
-    }
-    *length = got;
-    return PLATFORM_FILE_OK;
 }
 
 // The value of an environment variable, or false when it is unset or empty.
@@ -76,7 +54,13 @@ int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* 
     else if (static_cast<unsigned long long>(size.QuadPart) > capacity)
         result = PLATFORM_FILE_TOO_LARGE;
     else
-        result = read_all(file, buffer, capacity, length);
+        result = read_whole_file(
+            [file](char* into, size_t want) {
+                DWORD n = 0;
+                DWORD asked = want > 0x40000000u ? 0x40000000u : static_cast<DWORD>(want);
+                return ReadFile(file, into, asked, &n, nullptr) ? static_cast<long>(n) : -1L;
+            },
+            [] { return PLATFORM_FILE_UNREADABLE; }, buffer, capacity, length);
     CloseHandle(file);
     if (result != PLATFORM_FILE_OK)
         *length = 0;
