@@ -52,9 +52,11 @@ constexpr double kOnsetAboveFloor = 4.0;    // ... and above four times the nois
 constexpr double kQuietest = 1e-4;          // -80 dB re full scale: nothing below counts as heard
 constexpr double kSettleMs = 250.0;     // a note's attack, left out
 constexpr double kWindowMs = 250.0;     // the stretch of a note measured
-constexpr double kBendSettleMs = 60.0;  // after a bend, left out
-constexpr double kBendWindowMs = 200.0; // the stretch measured per bend
-constexpr double kGapMs = 120.0;        // between notes, for the release
+constexpr double kBendSettleMs = 50.0;  // after a bend, left out
+constexpr double kBendWindowMs = 160.0; // the stretch measured per bend
+constexpr double kGapMs = 100.0;        // between notes, for the release
+constexpr double kSteadyCents = 1.0;    // the two halves of a steady window agree this well
+constexpr int kSteadyTries = 4;         // windows tried per note, each half a window later
 constexpr double kKeySearchCents = 90.0;    // an unbent key is looked for this far around equal temperament
 constexpr double kShiftSearchCents = 3000.0;// a bend is looked for this far (past a 24-semitone range)
 constexpr double kRefineCents = 25.0;       // a bend's coarse shift is refined this far around
@@ -140,6 +142,46 @@ const float* steady_window(uint64_t changed, double settle_ms, double window_ms,
     return capture_samples(from);
 }
 
+// A steady stretch of a sound and its pitch.
+struct Steady {
+    double frequency_hz;  // NaN when no stretch tried was steady
+    const float* window;  // the stretch (valid until the next wait); nullptr with NaN
+    size_t count;
+};
+
+// The pitch of the sound that changed at frame `changed`, from a window after
+// settle_ms whose two halves agree within kSteadyCents: one that does not (an
+// attack still going on, a glitch in the sound) is given up for a window half
+// its length later. The pitch is looked for within search_cents of guess_hz;
+// given a reference stretch of the same note, the guess is first moved by the
+// shift between their spectra, so that a bend however far is found.
+Steady steady_pitch(uint64_t changed, double settle_ms, double window_ms, double guess_hz, double search_cents,
+                    const std::vector<float>* reference = nullptr)
+{
+    for (int attempt = 0; attempt < kSteadyTries; ++attempt) {
+        size_t count = 0;
+        const float* window = steady_window(changed, settle_ms + 0.5 * window_ms * attempt, window_ms, &count);
+        double guess = guess_hz, search = search_cents;
+        if (reference != nullptr) {
+            double shift = estimate_shift_cents(reference->data(), reference->size(), window, count, state.rate,
+                                                kShiftSearchCents);
+            guess *= std::pow(2.0, shift / 1200.0);
+            search = kRefineCents;
+        }
+        if (std::isnan(guess))
+            continue;
+        double whole = estimate_pitch(window, count, state.rate, guess, search).frequency_hz;
+        if (std::isnan(whole))
+            continue;
+        const size_t half = count / 2;
+        double first = estimate_pitch(window, half, state.rate, whole, kRefineCents).frequency_hz;
+        double second = estimate_pitch(window + half, count - half, state.rate, whole, kRefineCents).frequency_hz;
+        if (std::fabs(cents_between_hz(first, second)) <= kSteadyCents)
+            return Steady{whole, window, count};
+    }
+    return Steady{kNaN, nullptr, 0};
+}
+
 // ---- Stage 1: the route ----------------------------------------------------------
 
 double rms(const float* samples, size_t count)
@@ -210,11 +252,9 @@ void measure_keys()
     for (int key = kFirstKey; key <= kLastKey; key += kKeyStep) {
         uint64_t on = capture_position();
         note_on(port_handle(), kTuningChannel, key, kVelocity);
-        size_t count = 0;
-        const float* window = steady_window(on, settle_ms(key), kWindowMs, &count);
-        PitchEstimate e = estimate_pitch(window, count, state.rate, nominal_hz(key), kKeySearchCents);
+        Steady steady = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key), kKeySearchCents);
         note_off(port_handle(), kTuningChannel, key, kVelocity);
-        state.results.keys.push_back(KeyOffset{key, cents_from_equal(e.frequency_hz, key)});
+        state.results.keys.push_back(KeyOffset{key, cents_from_equal(steady.frequency_hz, key)});
         gap();
         char what[32];
         std::snprintf(what, sizeof what, "key %d", key);
@@ -254,11 +294,10 @@ void measure_channel(int channel, ChannelBend* result)
         s = kNaN;
     uint64_t on = capture_position();
     note_on(port_handle(), channel, kBendKey, kVelocity);
-    size_t reference_count = 0;
-    const float* reference_window = steady_window(on, kSettleMs, kWindowMs, &reference_count);
-    std::vector<float> reference(reference_window, reference_window + reference_count);
     const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
-    const double unbent = estimate_pitch(reference.data(), reference.size(), state.rate, guess, kKeySearchCents).frequency_hz;
+    Steady centre = steady_pitch(on, kSettleMs, kWindowMs, guess, kKeySearchCents);
+    std::vector<float> reference(centre.window, centre.window + centre.count);
+    const double unbent = centre.frequency_hz;
     result->cents_at_zero_bend = cents_from_equal(unbent, kBendKey);
     for (int i = 0; i < BEND_POINTS; ++i) {
         if (BEND_OFFSETS[i] == 0) {
@@ -267,14 +306,9 @@ void measure_channel(int channel, ChannelBend* result)
         }
         uint64_t bent_at = capture_position();
         set_pitch_bend(port_handle(), channel, BEND_CENTRE + BEND_OFFSETS[i]);
-        size_t count = 0;
-        const float* window = steady_window(bent_at, kBendSettleMs, kBendWindowMs, &count);
-        double coarse = estimate_shift_cents(reference.data(), reference.size(), window, count, state.rate,
-                                             kShiftSearchCents);
-        if (std::isnan(coarse) || std::isnan(unbent))
+        if (std::isnan(unbent))
             continue;
-        double bent = estimate_pitch(window, count, state.rate, unbent * std::pow(2.0, coarse / 1200.0), kRefineCents)
-                          .frequency_hz;
+        double bent = steady_pitch(bent_at, kBendSettleMs, kBendWindowMs, unbent, kRefineCents, &reference).frequency_hz;
         result->shift_semitones[i] = cents_between_hz(unbent, bent) / 100.0;
     }
     set_pitch_bend(port_handle(), channel, BEND_CENTRE);
@@ -339,9 +373,7 @@ void measure_degree(const char* test, int degree)
     const NoteEntry& entry = table.entries[table.count - 1];
     const double bend = channel_state(entry.channel).bend;
     const double guess = nominal_hz(entry.midi_note + predicted_cents(entry.midi_note, entry.channel, bend) / 100.0);
-    size_t count = 0;
-    const float* window = steady_window(on, settle_ms(entry.midi_note), kWindowMs, &count);
-    double measured = estimate_pitch(window, count, state.rate, guess, kTuningSearchCents).frequency_hz;
+    double measured = steady_pitch(on, settle_ms(entry.midi_note), kWindowMs, guess, kTuningSearchCents).frequency_hz;
     state.results.tunings.push_back(TuningNote{test, asked, measured, cents_between_hz(asked, measured), entry.channel,
                                                entry.midi_note, bend_for_sending(bend)});
     release_degree(degree, kVelocity);

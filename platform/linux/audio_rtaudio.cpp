@@ -16,7 +16,7 @@ namespace {
 
 constexpr size_t kRingBytes = size_t(1) << 23;  // 2 Mi samples
 constexpr unsigned kMaxChannels = 2;            // a stereo device at most is mixed
-constexpr unsigned kBufferFrames = 256;
+constexpr unsigned kBufferFrames = 1024;         // per delivery: 23 ms at 44.1 kHz
 const unsigned kRates[] = {44100, 48000};       // the rates asked for, in this order
 
 int64_t now_ns()
