@@ -69,11 +69,7 @@ def fluidsynth_live_and_offline(directory):
              "-o", "audio.jack.id=fluidsynth", "-o", "midi.jack.id=fluidsynth", SOUNDFONT],
             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=jack.env())
         try:
-            deadline = time.monotonic() + 20
-            while "fluidsynth:midi_00" not in jack.ports() or "fluidsynth:left" not in jack.ports():
-                if time.monotonic() > deadline:
-                    raise RuntimeError("fluidsynth did not register its ports")
-                time.sleep(0.1)
+            jack.wait_for_ports(["fluidsynth:midi_00", "fluidsynth:left"], "fluidsynth", timeout=20)
             live, live_seconds = live_measurement(jack, "fluidsynth:midi_00", "fluidsynth", directory, "live")
         finally:
             _stop(fluid)

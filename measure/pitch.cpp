@@ -22,18 +22,6 @@ constexpr double kShiftStepCents = 5.0;     // grid of the logarithmic spectra
 constexpr double kShiftLowestHz = 30.0;     // lowest frequency the shift search compares
 constexpr double kShiftHighestHz = 12000.0; // highest, below the fraction above
 
-// Four-term Blackman-Harris window of count points.
-std::vector<double> window_of(size_t count)
-{
-    std::vector<double> window(count);
-    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
-    for (size_t n = 0; n < count; ++n) {
-        double x = 2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1);
-        window[n] = a0 - a1 * std::cos(x) + a2 * std::cos(2.0 * x) - a3 * std::cos(3.0 * x);
-    }
-    return window;
-}
-
 // A windowed buffer and its zero-padded magnitude spectrum.
 struct Spectrum {
     std::vector<double> windowed;   // samples times the window
@@ -52,7 +40,7 @@ size_t padded_length(size_t count)
 Spectrum spectrum_of(const float* samples, size_t count, double sample_rate)
 {
     Spectrum s;
-    std::vector<double> window = window_of(count);
+    std::vector<double> window = blackman_harris_window(count);
     s.windowed.resize(count);
     for (size_t n = 0; n < count; ++n)
         s.windowed[n] = window[n] * samples[n];
@@ -171,6 +159,17 @@ std::vector<double> log_spectrum(const Spectrum& s, double highest_hz, size_t po
 }
 
 }  // namespace
+
+std::vector<double> blackman_harris_window(size_t count)
+{
+    std::vector<double> window(count);
+    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
+    for (size_t n = 0; n < count; ++n) {
+        double x = 2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1);
+        window[n] = a0 - a1 * std::cos(x) + a2 * std::cos(2.0 * x) - a3 * std::cos(3.0 * x);
+    }
+    return window;
+}
 
 double level_db(const float* samples, size_t count)
 {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 // What one estimate found.
 struct PitchEstimate {
@@ -37,6 +38,10 @@ PitchEstimate estimate_pitch(const float* samples, size_t count, double sample_r
 // the result with estimate_pitch. NaN when either is silent.
 double estimate_shift_cents(const float* reference, size_t reference_count, const float* samples, size_t count,
                             double sample_rate, double max_shift_cents);
+
+// The four-term Blackman-Harris window of count (>= 2) points: side lobes
+// below -92 dB.
+std::vector<double> blackman_harris_window(size_t count);
 
 // RMS level of samples in dB re full scale; -infinity for silence.
 double level_db(const float* samples, size_t count);

@@ -2,6 +2,8 @@
 // other, each with labelled axes (units included), a grid and a legend.
 #include "measure/plot.h"
 
+#include "measure/report.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -18,18 +20,6 @@ constexpr double kBottom = 60.0;    // room for the x labels
 const char* const kPalette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b",
                                 "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
 constexpr int kPaletteSize = sizeof kPalette / sizeof kPalette[0];
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char* pattern, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    int n = std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return n < 0 ? std::string() : std::string(text, std::min(static_cast<size_t>(n), sizeof text - 1));
-}
 
 std::string escaped(const std::string& text)
 {
@@ -75,27 +65,27 @@ std::string axes(const Panel& p, const std::vector<double>& x_ticks, double y_st
 {
     std::string s;
     const double plot_bottom = p.py(p.y0), plot_top = p.py(p.y1);
-    s += format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" font-weight=\"bold\">%s</text>\n", kLeft, p.top + 28.0,
+    s += text_format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" font-weight=\"bold\">%s</text>\n", kLeft, p.top + 28.0,
                 escaped(title).c_str());
     for (double x : x_ticks) {
-        s += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", p.px(x), plot_top,
+        s += text_format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", p.px(x), plot_top,
                     p.px(x), plot_bottom);
-        s += format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" text-anchor=\"middle\">%g</text>\n", p.px(x),
+        s += text_format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" text-anchor=\"middle\">%g</text>\n", p.px(x),
                     plot_bottom + 16.0, x);
     }
     for (double y = std::ceil(p.y0 / y_step) * y_step; y <= p.y1 + 1e-9; y += y_step) {
         double shown = std::fabs(y) < 1e-9 ? 0.0 : y;
-        s += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n", p.px(p.x0), p.py(y),
+        s += text_format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n", p.px(p.x0), p.py(y),
                     p.px(p.x1), p.py(y), shown == 0.0 ? "#999" : "#ddd");
-        s += format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" text-anchor=\"end\">%g</text>\n", kLeft - 6.0,
+        s += text_format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" text-anchor=\"end\">%g</text>\n", kLeft - 6.0,
                     p.py(y) + 4.0, shown);
     }
-    s += format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#333\"/>\n",
+    s += text_format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#333\"/>\n",
                 p.px(p.x0), plot_top, p.px(p.x1) - p.px(p.x0), plot_bottom - plot_top);
-    s += format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" text-anchor=\"middle\">%s</text>\n",
+    s += text_format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" text-anchor=\"middle\">%s</text>\n",
                 0.5 * (p.px(p.x0) + p.px(p.x1)), plot_bottom + 38.0, escaped(x_title).c_str());
     double middle = 0.5 * (plot_top + plot_bottom);
-    s += format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" text-anchor=\"middle\" "
+    s += text_format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" text-anchor=\"middle\" "
                 "transform=\"rotate(-90 %.1f %.1f)\">%s</text>\n",
                 24.0, middle, 24.0, middle, escaped(y_title).c_str());
     return s;
@@ -105,7 +95,7 @@ std::string legend_entry(const Panel& p, int row, const std::string& colour, boo
 {
     const double x = kWidth - kRight + 20.0;
     const double y = p.top + kTop + 8.0 + 15.0 * row;
-    return format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"2\"%s/>\n"
+    return text_format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"2\"%s/>\n"
                   "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">%s</text>\n",
                   x, y, x + 24.0, y, colour.c_str(), dashed ? " stroke-dasharray=\"6 4\"" : "", x + 30.0, y + 4.0,
                   escaped(label).c_str());
@@ -137,13 +127,13 @@ std::string keys_panel(const MeasureResults& r)
     // The runs as steps: each spans its keys, and half-way to its neighbours.
     std::vector<KeyRun> runs = key_runs(r.keys);
     for (const KeyRun& run : runs) {
-        s += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\" "
+        s += text_format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\" "
                     "stroke-opacity=\"0.5\"/>\n",
                     p.px(run.first_key - 1.5), p.py(run.cents), p.px(run.last_key + 1.5), p.py(run.cents), kPalette[0]);
     }
     for (const KeyOffset& k : r.keys) {
         if (!std::isnan(k.cents))
-            s += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\" fill=\"%s\"/>\n", p.px(k.key), p.py(k.cents),
+            s += text_format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\" fill=\"%s\"/>\n", p.px(k.key), p.py(k.cents),
                         kPalette[3]);
     }
     s += legend_entry(p, 0, kPalette[3], false, "measured key");
@@ -166,7 +156,7 @@ std::string bends_panel(const MeasureResults& r)
     std::string s = axes(p, {0.0, 4096.0, 8192.0, 12288.0, 16383.0}, step,
                          "Pitch-bend curves of " + r.device + " (key " + std::to_string(r.reference_key) + ")",
                          "pitch-bend value (14 bit, 8192 = no bend)", "shift (semitones)");
-    s += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#000\" stroke-width=\"2\" "
+    s += text_format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#000\" stroke-width=\"2\" "
                 "stroke-dasharray=\"6 4\"/>\n",
                 p.px(0.0), p.py(-ASKED_BEND_RANGE), p.px(16383.0), p.py(ASKED_BEND_RANGE * 8191.0 / 8192.0));
     s += legend_entry(p, 0, "#000", true, "ideal: +-2 semitones");
@@ -177,19 +167,19 @@ std::string bends_panel(const MeasureResults& r)
         std::string points;
         for (int b = 0; b < BEND_POINTS; ++b) {
             if (!std::isnan(c.shift_semitones[b]))
-                points += format("%.1f,%.1f ", p.px(8192.0 + BEND_OFFSETS[b]), p.py(c.shift_semitones[b]));
+                points += text_format("%.1f,%.1f ", p.px(8192.0 + BEND_OFFSETS[b]), p.py(c.shift_semitones[b]));
         }
-        s += format("<polyline points=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\"/>\n", points.c_str(),
+        s += text_format("<polyline points=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\"/>\n", points.c_str(),
                     colour);
         for (int b = 0; b < BEND_POINTS; ++b) {
             if (!std::isnan(c.shift_semitones[b]))
-                s += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" fill=\"%s\"/>\n",
+                s += text_format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" fill=\"%s\"/>\n",
                             p.px(8192.0 + BEND_OFFSETS[b]), p.py(c.shift_semitones[b]), colour);
         }
         // Past 20 rows the legend names the rest together.
         if (row < 20) {
             s += legend_entry(p, row++, colour, false,
-                              format("ch %d: +%.3f/-%.3f", c.channel, c.bend_up_semitones, c.bend_down_semitones));
+                              text_format("ch %d: +%.3f/-%.3f", c.channel, c.bend_up_semitones, c.bend_down_semitones));
         } else if (row == 20) {
             s += legend_entry(p, row++, "#999", false, "further channels");
         }
@@ -201,7 +191,7 @@ std::string bends_panel(const MeasureResults& r)
 
 std::string plot_svg(const MeasureResults& r)
 {
-    std::string s = format("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    std::string s = text_format("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
                            "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\">\n"
                            "<rect width=\"100%%\" height=\"100%%\" fill=\"#fff\"/>\n",

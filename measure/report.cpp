@@ -10,28 +10,16 @@
 
 namespace {
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char* pattern, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, pattern);
-    int n = std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return n < 0 ? std::string() : std::string(text, std::min(static_cast<size_t>(n), sizeof text - 1));
-}
-
 // A signed figure, or "-" when not measured.
 std::string figure(double value, int decimals)
 {
-    return std::isnan(value) ? std::string("-") : format("%+.*f", decimals, value);
+    return std::isnan(value) ? std::string("-") : text_format("%+.*f", decimals, value);
 }
 
 std::string note_name(int key)
 {
     static const char* const names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-    return format("%s%d", names[key % 12], key / 12 - 1);
+    return text_format("%s%d", names[key % 12], key / 12 - 1);
 }
 
 // The largest and the median size of the measured values.
@@ -102,7 +90,7 @@ std::string channel_list(const std::vector<int>& channels)
             ++j;
         if (!text.empty())
             text += ", ";
-        text += j > i ? format("%d-%d", channels[i], channels[j]) : format("%d", channels[i]);
+        text += j > i ? text_format("%d-%d", channels[i], channels[j]) : text_format("%d", channels[i]);
         i = j + 1;
     }
     return text;
@@ -136,7 +124,7 @@ const ChannelBend* typical_disobeying(const MeasureResults& results)
 
 std::string json_number(double value, int decimals)
 {
-    return std::isnan(value) || std::isinf(value) ? std::string("null") : format("%.*f", decimals, value);
+    return std::isnan(value) || std::isinf(value) ? std::string("null") : text_format("%.*f", decimals, value);
 }
 
 std::string json_string(const std::string& text)
@@ -144,9 +132,9 @@ std::string json_string(const std::string& text)
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\')
-            out += format("\\%c", c);
+            out += text_format("\\%c", c);
         else if (c < 0x20)
-            out += format("\\u%04x", c);
+            out += text_format("\\u%04x", c);
         else
             out += static_cast<char>(c);
     }
@@ -154,6 +142,16 @@ std::string json_string(const std::string& text)
 }
 
 }  // namespace
+
+std::string text_format(const char* pattern, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, pattern);
+    int n = std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return n < 0 ? std::string() : std::string(text, std::min(static_cast<size_t>(n), sizeof text - 1));
+}
 
 std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys)
 {
@@ -203,13 +201,13 @@ std::string verdict(const MeasureResults& results)
     std::string text;
     if (const ChannelBend* c = typical_disobeying(results)) {
         std::vector<int> channels = disobeying(results);
-        text = format("ignores the 2-semitone pitch-bend range on %s of %d channels (bends +%.2f/-%.2f semitones), "
+        text = text_format("ignores the 2-semitone pitch-bend range on %s of %d channels (bends +%.2f/-%.2f semitones), "
                       "so Varenta's tunings land up to %.1f cents off",
-                      channels.size() == results.channels.size() ? "all" : format("%d", static_cast<int>(channels.size())).c_str(),
+                      channels.size() == results.channels.size() ? "all" : text_format("%d", static_cast<int>(channels.size())).c_str(),
                       static_cast<int>(results.channels.size()), c->bend_up_semitones, c->bend_down_semitones,
                       std::fabs(error.worst));
     } else {
-        text = format("plays Varenta's tunings within %.1f cents", std::fabs(error.worst));
+        text = text_format("plays Varenta's tunings within %.1f cents", std::fabs(error.worst));
     }
     const double median = median_zero_bend(results);
     std::vector<int> off;
@@ -220,10 +218,10 @@ std::string verdict(const MeasureResults& results)
     if (off.size() == 1) {
         for (const ChannelBend& c : results.channels) {
             if (c.channel == off[0])
-                text += format("; channel %d is detuned by %+.1f cents", c.channel, c.cents_at_zero_bend - median);
+                text += text_format("; channel %d is detuned by %+.1f cents", c.channel, c.cents_at_zero_bend - median);
         }
     } else if (!off.empty()) {
-        text += format("; channels %s are detuned against the others", channel_list(off).c_str());
+        text += text_format("; channels %s are detuned against the others", channel_list(off).c_str());
     }
     return text;
 }
@@ -231,111 +229,111 @@ std::string verdict(const MeasureResults& results)
 std::string report_text(const MeasureResults& r)
 {
     std::string t;
-    t += format("\nVarenta measured %s from %s, voice %d %s, at %.0f Hz, in %.0f s.\n", r.device.c_str(),
+    t += text_format("\nVarenta measured %s from %s, voice %d %s, at %.0f Hz, in %.0f s.\n", r.device.c_str(),
                 r.source.c_str(), r.program, r.voice.c_str(), r.sample_rate, r.seconds);
 
     t += "\n1. The route\n";
-    t += format("  Sound arrives %.1f ms after the note-on, at %.1f dB re full scale.\n", r.latency_ms, r.level_db);
+    t += text_format("  Sound arrives %.1f ms after the note-on, at %.1f dB re full scale.\n", r.latency_ms, r.level_db);
 
-    t += format("\n2. The unbent tuning: channel 0, cents against equal temperament at A = 440 Hz\n");
+    t += text_format("\n2. The unbent tuning: channel 0, cents against equal temperament at A = 440 Hz\n");
     t += "  key  note    cents\n";
     for (const KeyOffset& k : r.keys)
-        t += format("  %3d  %-4s  %7s\n", k.key, note_name(k.key).c_str(), figure(k.cents, 2).c_str());
+        t += text_format("  %3d  %-4s  %7s\n", k.key, note_name(k.key).c_str(), figure(k.cents, 2).c_str());
     std::vector<double> offsets;
     for (const KeyOffset& k : r.keys)
         offsets.push_back(k.cents);
     Spread keys = spread_of(offsets);
-    t += format("  Worst %s cents, typical %.2f.\n", figure(keys.worst, 2).c_str(), keys.typical);
+    t += text_format("  Worst %s cents, typical %.2f.\n", figure(keys.worst, 2).c_str(), keys.typical);
     std::vector<KeyRun> runs = key_runs(r.keys);
-    t += format("  %d runs of keys sharing an offset (within %.1f cent) ", static_cast<int>(runs.size()),
+    t += text_format("  %d runs of keys sharing an offset (within %.1f cent) ", static_cast<int>(runs.size()),
                 KEY_RUN_TOLERANCE);
     t += "(the sample key ranges, as far as every third key shows):\n";
     for (const KeyRun& run : runs)
-        t += format("    keys %3d-%-3d %s cents\n", run.first_key, run.last_key, figure(run.cents, 2).c_str());
+        t += text_format("    keys %3d-%-3d %s cents\n", run.first_key, run.last_key, figure(run.cents, 2).c_str());
 
-    t += format("\n3. The pitch-bend range on every melodic channel: key %d, shifts in semitones\n", r.reference_key);
+    t += text_format("\n3. The pitch-bend range on every melodic channel: key %d, shifts in semitones\n", r.reference_key);
     t += "   ch  unbent c     -8192    -4096    +4096    +8191   up      down    linear c  obeys\n";
     for (const ChannelBend& c : r.channels) {
-        t += format("  %3d  %8s  ", c.channel, figure(c.cents_at_zero_bend, 2).c_str());
+        t += text_format("  %3d  %8s  ", c.channel, figure(c.cents_at_zero_bend, 2).c_str());
         for (int i = 0; i < BEND_POINTS; ++i) {
             if (BEND_OFFSETS[i] != 0)
-                t += format("%8s ", figure(c.shift_semitones[i], 3).c_str());
+                t += text_format("%8s ", figure(c.shift_semitones[i], 3).c_str());
         }
-        t += format(" %6.3f  %6.3f  %7.2f   %s\n", c.bend_up_semitones, c.bend_down_semitones, c.linearity_cents,
+        t += text_format(" %6.3f  %6.3f  %7.2f   %s\n", c.bend_up_semitones, c.bend_down_semitones, c.linearity_cents,
                     c.obeys_range_message ? "yes" : disobeys(c) ? "NO" : "-");
     }
     std::vector<int> bad = disobeying(r);
     if (const ChannelBend* c = typical_disobeying(r)) {
-        t += format("  Channel%s %s did not obey the message asking for +-2 semitones: the synthesizer bends "
+        t += text_format("  Channel%s %s did not obey the message asking for +-2 semitones: the synthesizer bends "
                     "+%.3f/-%.3f semitones, %.2f times the range asked, so every retuned note is off by that "
                     "factor. The pitch-bend range test (\"test\" at any prompt) makes it heard.\n",
                     bad.size() > 1 ? "s" : "", channel_list(bad).c_str(), c->bend_up_semitones,
                     c->bend_down_semitones, c->bend_up_semitones / ASKED_BEND_RANGE);
     } else if (!r.channels.empty()) {
-        t += format("  Every channel obeys the +-2 semitone range (within %.2f semitones).\n", BEND_RANGE_TOLERANCE);
+        t += text_format("  Every channel obeys the +-2 semitone range (within %.2f semitones).\n", BEND_RANGE_TOLERANCE);
     }
     const double median = median_zero_bend(r);
     for (const ChannelBend& c : r.channels) {
         if (detuned(c, median))
-            t += format("  Channel %d is detuned by %+.2f cents against the others.\n", c.channel,
+            t += text_format("  Channel %d is detuned by %+.2f cents against the others.\n", c.channel,
                         c.cents_at_zero_bend - median);
     }
 
     t += "\n4. Varenta's tunings, each note against the pitch asked\n";
     t += "  test         asked Hz   measured Hz    cents   ch  key   bend\n";
     for (const TuningNote& n : r.tunings)
-        t += format("  %-10s %10.3f  %12.3f  %7s  %3d  %3d  %5d\n", n.test.c_str(), n.asked_hz, n.measured_hz,
+        t += text_format("  %-10s %10.3f  %12.3f  %7s  %3d  %3d  %5d\n", n.test.c_str(), n.asked_hz, n.measured_hz,
                     figure(n.cents, 2).c_str(), n.channel, n.midi_note, n.bend);
     Spread error = spread_of(tuning_errors(r));
-    t += format("  Worst %s cents, typical %.2f.\n", figure(error.worst, 2).c_str(), error.typical);
+    t += text_format("  Worst %s cents, typical %.2f.\n", figure(error.worst, 2).c_str(), error.typical);
 
-    t += format("\nVerdict: %s.\n", verdict(r).c_str());
+    t += text_format("\nVerdict: %s.\n", verdict(r).c_str());
     return t;
 }
 
 std::string report_json(const MeasureResults& r)
 {
     std::string j = "{\n";
-    j += format("  \"device\": %s,\n  \"source\": %s,\n", json_string(r.device).c_str(), json_string(r.source).c_str());
-    j += format("  \"voice\": %s,\n  \"program\": %d,\n", json_string(r.voice).c_str(), r.program);
-    j += format("  \"sample_rate\": %s,\n  \"seconds\": %s,\n", json_number(r.sample_rate, 0).c_str(),
+    j += text_format("  \"device\": %s,\n  \"source\": %s,\n", json_string(r.device).c_str(), json_string(r.source).c_str());
+    j += text_format("  \"voice\": %s,\n  \"program\": %d,\n", json_string(r.voice).c_str(), r.program);
+    j += text_format("  \"sample_rate\": %s,\n  \"seconds\": %s,\n", json_number(r.sample_rate, 0).c_str(),
                 json_number(r.seconds, 1).c_str());
-    j += format("  \"latency_ms\": %s,\n  \"level_db\": %s,\n", json_number(r.latency_ms, 2).c_str(),
+    j += text_format("  \"latency_ms\": %s,\n  \"level_db\": %s,\n", json_number(r.latency_ms, 2).c_str(),
                 json_number(r.level_db, 2).c_str());
     j += "  \"keys\": [";
     for (size_t i = 0; i < r.keys.size(); ++i)
-        j += format("%s\n    {\"key\": %d, \"cents\": %s}", i ? "," : "", r.keys[i].key,
+        j += text_format("%s\n    {\"key\": %d, \"cents\": %s}", i ? "," : "", r.keys[i].key,
                     json_number(r.keys[i].cents, 4).c_str());
     j += "\n  ],\n  \"key_runs\": [";
     std::vector<KeyRun> runs = key_runs(r.keys);
     for (size_t i = 0; i < runs.size(); ++i)
-        j += format("%s\n    {\"first_key\": %d, \"last_key\": %d, \"cents\": %s}", i ? "," : "", runs[i].first_key,
+        j += text_format("%s\n    {\"first_key\": %d, \"last_key\": %d, \"cents\": %s}", i ? "," : "", runs[i].first_key,
                     runs[i].last_key, json_number(runs[i].cents, 4).c_str());
-    j += format("\n  ],\n  \"bend_key\": %d,\n  \"bend_values\": [", r.reference_key);
+    j += text_format("\n  ],\n  \"bend_key\": %d,\n  \"bend_values\": [", r.reference_key);
     for (int i = 0; i < BEND_POINTS; ++i)
-        j += format("%s%d", i ? ", " : "", 8192 + BEND_OFFSETS[i]);
+        j += text_format("%s%d", i ? ", " : "", 8192 + BEND_OFFSETS[i]);
     j += "],\n  \"channels\": [";
     for (size_t i = 0; i < r.channels.size(); ++i) {
         const ChannelBend& c = r.channels[i];
-        j += format("%s\n    {\"channel\": %d, \"cents_at_zero_bend\": %s, \"bend_up_semitones\": %s, "
+        j += text_format("%s\n    {\"channel\": %d, \"cents_at_zero_bend\": %s, \"bend_up_semitones\": %s, "
                     "\"bend_down_semitones\": %s, \"linearity_cents\": %s, \"obeys_range_message\": %s, "
                     "\"shifts_semitones\": [",
                     i ? "," : "", c.channel, json_number(c.cents_at_zero_bend, 4).c_str(),
                     json_number(c.bend_up_semitones, 5).c_str(), json_number(c.bend_down_semitones, 5).c_str(),
                     json_number(c.linearity_cents, 3).c_str(), c.obeys_range_message ? "true" : "false");
         for (int p = 0; p < BEND_POINTS; ++p)
-            j += format("%s%s", p ? ", " : "", json_number(c.shift_semitones[p], 5).c_str());
+            j += text_format("%s%s", p ? ", " : "", json_number(c.shift_semitones[p], 5).c_str());
         j += "]}";
     }
     j += "\n  ],\n  \"tunings\": [";
     for (size_t i = 0; i < r.tunings.size(); ++i) {
         const TuningNote& n = r.tunings[i];
-        j += format("%s\n    {\"test\": %s, \"asked_hz\": %s, \"measured_hz\": %s, \"cents\": %s, \"channel\": %d, "
+        j += text_format("%s\n    {\"test\": %s, \"asked_hz\": %s, \"measured_hz\": %s, \"cents\": %s, \"channel\": %d, "
                     "\"key\": %d, \"bend\": %d}",
                     i ? "," : "", json_string(n.test).c_str(), json_number(n.asked_hz, 4).c_str(),
                     json_number(n.measured_hz, 4).c_str(), json_number(n.cents, 4).c_str(), n.channel, n.midi_note,
                     n.bend);
     }
-    j += format("\n  ],\n  \"verdict\": %s\n}\n", json_string(verdict(r)).c_str());
+    j += text_format("\n  ],\n  \"verdict\": %s\n}\n", json_string(verdict(r)).c_str());
     return j;
 }

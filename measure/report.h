@@ -7,6 +7,9 @@
 
 #include <string>
 
+// printf-style formatting into a string (up to 1023 bytes).
+std::string text_format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
 // The verdict, one line without its end: how close the program's tunings
 // land, and the faults that explain it (a bend range other than the one
 // asked, a detuned channel).

@@ -4,6 +4,8 @@
 
 #include "sine_soundfont.h"
 
+#include "measure/pitch.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -24,19 +26,6 @@ size_t frame_at(double time_ms, int sample_rate)
 {
     double frame = std::floor(time_ms * sample_rate / 1000.0 + 0.5);
     return frame <= 0.0 ? 0 : static_cast<size_t>(frame);
-}
-
-// Four-term Blackman-Harris window: side lobes below -92 dB, so that other
-// notes sounding at the same time do not pull the peak.
-std::vector<double> blackman_harris(size_t count)
-{
-    std::vector<double> window(count);
-    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
-    for (size_t n = 0; n < count; ++n) {
-        double x = 2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1);
-        window[n] = a0 - a1 * std::cos(x) + a2 * std::cos(2.0 * x) - a3 * std::cos(3.0 * x);
-    }
-    return window;
 }
 
 // |sum of signal[n] * exp(-i 2 pi f n / rate)|, the phasor kept exact by
@@ -133,7 +122,9 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0))
         return nan;
-    std::vector<double> window = blackman_harris(count);
+    // Blackman-Harris: side lobes below -92 dB, so that other notes sounding at
+    // the same time do not pull the peak.
+    std::vector<double> window = blackman_harris_window(count);
     std::vector<double> signal(count);
     double window_sum = 0.0;
     for (size_t n = 0; n < count; ++n) {

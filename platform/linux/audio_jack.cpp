@@ -110,15 +110,7 @@ bool jack_capture_open(const AudioSource& source, double* sample_rate)
     return true;
 }
 
-size_t jack_capture_take(float* buffer, size_t capacity)
-{
-    if (capture.ring == nullptr)
-        return 0;
-    size_t available = jack_ringbuffer_read_space(capture.ring) / sizeof(float);
-    size_t count = available < capacity ? available : capacity;
-    jack_ringbuffer_read(capture.ring, reinterpret_cast<char*>(buffer), count * sizeof(float));
-    return count;
-}
+jack_ringbuffer_t* jack_capture_ring() { return capture.ring; }
 
 uint64_t jack_capture_position()
 {

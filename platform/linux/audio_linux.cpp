@@ -69,14 +69,15 @@ int platform_audio_open(const char* name, double* sample_rate)
 
 size_t platform_audio_take(float* buffer, size_t capacity)
 {
-    switch (audio.open) {
-    case CAPTURE_JACK:
-        return jack_capture_take(buffer, capacity);
-    case CAPTURE_RTAUDIO:
-        return rtaudio_capture_take(buffer, capacity);
-    default:
+    jack_ringbuffer_t* ring = audio.open == CAPTURE_JACK      ? jack_capture_ring()
+                              : audio.open == CAPTURE_RTAUDIO ? rtaudio_capture_ring()
+                                                              : nullptr;
+    if (ring == nullptr)
         return 0;
-    }
+    size_t available = jack_ringbuffer_read_space(ring) / sizeof(float);
+    size_t count = available < capacity ? available : capacity;
+    jack_ringbuffer_read(ring, reinterpret_cast<char*>(buffer), count * sizeof(float));
+    return count;
 }
 
 uint64_t platform_audio_position()

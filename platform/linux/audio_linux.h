@@ -2,10 +2,13 @@
 // implementation (audio_linux.cpp) uses them: JACK ports on libjack
 // (audio_jack.cpp) and ALSA and PulseAudio devices through RtAudio
 // (audio_rtaudio.cpp). Each hands its samples to the main thread through a
-// lock-free ring, mixed to one channel; nothing else crosses threads.
+// lock-free ring (JACK's, which the program links anyway), mixed to one
+// channel; nothing else crosses threads.
 #pragma once
 
 #include "platform/platform.h"
+
+#include <jack/ringbuffer.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -26,13 +29,14 @@ void jack_list_audio_sources(std::vector<AudioSource>* sources);
 // Captures the source (a client: all its audio outputs mixed) through the
 // client "Varenta-in"; false when it cannot.
 bool jack_capture_open(const AudioSource& source, double* sample_rate);
-size_t jack_capture_take(float* buffer, size_t capacity);
+// The ring the samples arrive in (floats); nullptr while not capturing.
+jack_ringbuffer_t* jack_capture_ring();
 uint64_t jack_capture_position();
 void jack_capture_close();
 
 // ---- ALSA and PulseAudio (RtAudio) ----
 void rtaudio_list_sources(std::vector<AudioSource>* sources);
 bool rtaudio_capture_open(const AudioSource& source, double* sample_rate);
-size_t rtaudio_capture_take(float* buffer, size_t capacity);
+jack_ringbuffer_t* rtaudio_capture_ring();
 uint64_t rtaudio_capture_position();
 void rtaudio_capture_close();

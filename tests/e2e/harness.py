@@ -95,6 +95,15 @@ class JackServer:
                              env=self.env()).stdout
         return out.split("\n")
 
+    def wait_for_ports(self, names, what, timeout=10):
+        """Waits until every named port is registered; raises naming `what`
+        when one is still missing after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while not set(names) <= set(self.ports()):
+            if time.monotonic() > deadline:
+                raise RuntimeError("%s did not register its ports" % what)
+            time.sleep(0.05)
+
 
 class MidiDump:
     """A capture client of our own on a JACK server (jack_capture, built with
@@ -120,11 +129,7 @@ class MidiDump:
         self.errors = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([os.environ["VARENTA_JACK_CAPTURE"]], stdin=subprocess.DEVNULL,
                                      stdout=self.file, stderr=self.errors, env=self.server.env())
-        deadline = time.monotonic() + 10
-        while self.PORT not in self.server.ports():
-            if time.monotonic() > deadline:
-                raise RuntimeError("the capture client did not register its port")
-            time.sleep(0.05)
+        self.server.wait_for_ports([self.PORT], "the capture client")
         return self
 
     def __exit__(self, *exc):

@@ -32,11 +32,7 @@ class ToneSynth:
         self.out = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([TONE_SYNTH, self.name] + self.args, stdin=subprocess.DEVNULL,
                                      stdout=self.out, env=self.server.env())
-        deadline = time.monotonic() + 10
-        while self.name + ":out" not in self.server.ports():
-            if time.monotonic() > deadline:
-                raise RuntimeError("the test synthesizer did not register its ports")
-            time.sleep(0.05)
+        self.server.wait_for_ports([self.name + ":out", self.name + ":midi_in"], "the test synthesizer")
         return self
 
     def __exit__(self, *exc):
