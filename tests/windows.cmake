@@ -3,7 +3,7 @@
 # platform, the Windows backend itself, and the real .exe end to end.
 # The offline-render tests and the project's own bridge need FluidSynth,
 # which has no Windows build here: they are Linux only.
-target_sources(varenta_tests PRIVATE test_os_windows.cpp)
+target_sources(varenta_tests PRIVATE test_os_windows.cpp measure_unavailable_test.cpp)
 # One wine process for the whole suite: a wine start per test case would
 # cost more than the tests themselves.
 add_test(NAME unit COMMAND varenta_tests --gtest_brief=1)
