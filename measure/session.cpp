@@ -101,8 +101,8 @@ void progress(int done, int total, const char* what)
 {
     if (!state.terminal) {
         if (done == 0)
-            console_printf("Measuring %d/%d: %s (%d notes)\n", state.stage, kStages, kStageNames[state.stage - 1],
-                           total);
+            console_printf("Measuring %d/%d: %s (%d note%s)\n", state.stage, kStages, kStageNames[state.stage - 1],
+                           total, total == 1 ? "" : "s");
         return;
     }
     constexpr int kWidth = 24;

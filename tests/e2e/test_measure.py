@@ -91,7 +91,7 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
         self.assertEqual((status, errors), (0, ""))
         # Piped: one plain progress line per stage, then the report.
         self.assertEqual([line for line in report.split("\n") if line.startswith("Measuring ")][1:],
-                         ["Measuring 1/4: the route (1 notes)", "Measuring 2/4: the unbent tuning (21 notes)",
+                         ["Measuring 1/4: the route (1 note)", "Measuring 2/4: the unbent tuning (21 notes)",
                           "Measuring 3/4: the pitch-bend range (15 notes)",
                           "Measuring 4/4: Varenta's tunings (16 notes)"])
         self.assertIn("Verdict: %s.\n" % results["verdict"], report)
