@@ -8,7 +8,10 @@
    library of this folder) and measured by the same estimator. Every key's
    offset must agree within 0.2 cents, every channel's bend range up and
    down within 0.01 semitones.
-2. The project's test synthesizer (tests/e2e/tone_synth) with faults: detuned
+2. The built-in synthesizer (the bridge) playing into the same kind of JACK
+   server, measured through JACK, against --measure QuickTime from its own
+   offline render: the same bounds.
+3. The project's test synthesizer (tests/e2e/tone_synth) with faults: detuned
    keys and one detuned channel, first obeying the range message, then
    ignoring it with a range of 12 semitones. Every fault must be reported
    within 0.1 cents or 0.01 semitones.
@@ -33,7 +36,7 @@ BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 os.environ.setdefault("VARENTA_PROGRAM", os.path.join(BUILD, "bin", "varenta-test"))
 os.environ.setdefault("VARENTA_TONE_SYNTH", os.path.join(BUILD, "bin", "tone_synth"))
 
-from harness import JackServer, _stop  # noqa: E402
+from harness import JackServer, _stop, no_audio_env  # noqa: E402
 from test_measure import ToneSynth  # noqa: E402
 
 PROGRAM = os.environ["VARENTA_PROGRAM"]
@@ -48,16 +51,45 @@ def check(name, value, limit):
         failures.append(name)
 
 
-def live_measurement(jack, device, source, directory, name):
+def live_measurement(jack, device, source, directory, name, env=None):
     path = os.path.join(directory, name + ".json")
     started = time.monotonic()
     done = subprocess.run([PROGRAM, "--measure", device, "--audio-in", source, "--json", path],
-                          stdin=subprocess.DEVNULL, capture_output=True, env=jack.env(), timeout=300)
+                          stdin=subprocess.DEVNULL, capture_output=True, env=env or jack.env(), timeout=300)
     seconds = time.monotonic() - started
     if done.returncode != 0:
         raise RuntimeError("measuring %s failed: %s" % (name, done.stderr.decode()))
     with open(path) as f:
         return json.load(f), seconds
+
+
+def compare(live, offline):
+    offline_keys = {k["key"]: k["cents"] for k in offline["keys"]}
+    check("largest key offset difference, JACK vs offline (cents)",
+          max(abs(k["cents"] - offline_keys[k["key"]]) for k in live["keys"]), 0.2)
+    offline_channels = {c["channel"]: c for c in offline["channels"]}
+    for direction in ("bend_up_semitones", "bend_down_semitones"):
+        check("largest %s difference (semitones)" % direction,
+              max(abs(c[direction] - offline_channels[c["channel"]][direction]) for c in live["channels"]), 0.01)
+    ranges = sorted({(round(c["bend_up_semitones"], 4), round(c["bend_down_semitones"], 4)) for c in live["channels"]})
+    print("  bend ranges found (up, down): %s" % ranges)
+
+
+def built_in_live_and_offline(directory):
+    with JackServer("mbench") as jack:
+        live, live_seconds = live_measurement(jack, "QuickTime", "varenta", directory, "builtin",
+                                              env=no_audio_env(directory, jack.name))
+    path = os.path.join(directory, "builtin-offline.json")
+    started = time.monotonic()
+    subprocess.run([PROGRAM, "--measure", "QuickTime", "--json", path], check=True, stdout=subprocess.DEVNULL)
+    offline_seconds = time.monotonic() - started
+    with open(path) as f:
+        offline = json.load(f)
+    print("The built-in synthesizer on JACK measured in %.1f s; from its own offline render in %.1f s" %
+          (live_seconds, offline_seconds))
+    print("  verdict (JACK): %s" % live["verdict"])
+    print("  verdict (offline): %s" % offline["verdict"])
+    compare(live, offline)
 
 
 def fluidsynth_live_and_offline(directory):
@@ -84,15 +116,7 @@ def fluidsynth_live_and_offline(directory):
     print("FluidSynth on JACK measured in %.1f s; the offline render of the same notes in %.1f s" %
           (live_seconds, offline_seconds))
     print("  verdict (JACK): %s" % live["verdict"])
-    offline_keys = {k["key"]: k["cents"] for k in offline["keys"]}
-    check("largest key offset difference, JACK vs offline (cents)",
-          max(abs(k["cents"] - offline_keys[k["key"]]) for k in live["keys"]), 0.2)
-    offline_channels = {c["channel"]: c for c in offline["channels"]}
-    for direction in ("bend_up_semitones", "bend_down_semitones"):
-        check("largest %s difference (semitones)" % direction,
-              max(abs(c[direction] - offline_channels[c["channel"]][direction]) for c in live["channels"]), 0.01)
-    ranges = sorted({(round(c["bend_up_semitones"], 4), round(c["bend_down_semitones"], 4)) for c in live["channels"]})
-    print("  bend ranges found (up, down): %s" % ranges)
+    compare(live, offline)
 
 
 def tone_synth_faults(directory, bend_range):
@@ -127,6 +151,7 @@ def tone_synth_faults(directory, bend_range):
 def main():
     with tempfile.TemporaryDirectory(prefix="varenta-measure-bench-") as directory:
         fluidsynth_live_and_offline(directory)
+        built_in_live_and_offline(directory)
         tone_synth_faults(directory, 2)
         tone_synth_faults(directory, 12)
     print("%d figures out of bounds" % len(failures))

@@ -64,6 +64,8 @@ constexpr double kTuningSearchCents = 60.0; // a tuning is looked for this far a
 constexpr int kHarmonicNotes = 12;          // harmonics of 55 Hz played, from the first above 100 Hz
 constexpr double kHarmonicBaseHz = 55.0;    // the harmonic series test's 1/1
 constexpr double kHarmonicLowestHz = 100.0;
+constexpr uint32_t kSourceWaitMs = 2000;    // a source may appear this long after the device opened
+constexpr uint32_t kPollMs = 100;           // ... looked for this often
 const char* const kChord = "7/6 3/2 2/1";   // the chord test's preset chord
 const char* const kHarmonicScale = "h 2";   // the harmonic series test's scale
 constexpr int kStages = 4;
@@ -492,19 +494,31 @@ bool write_text(const char* path, const std::string& text)
 
 // ---- The run ---------------------------------------------------------------------
 
-// Opens the sound and the device; an exit status when that failed, else -1.
+// Opens the device, then the sound: a synthesizer may bring its audio
+// outputs along only once it is opened (the built-in one playing into JACK),
+// so a source not there yet is waited for a little. Returns an exit status
+// when that failed, else -1.
 int open_everything(const MeasureRequest& request, int device)
 {
+    if (request.audio_in == nullptr && start_offline_bridge(CAPTURE_OFFLINE_RATE) == 0) {
+        error_printf("varenta-test: the built-in synthesizer cannot render offline (%s did not start)\n",
+                     BRIDGE_OFFLINE_LIBRARY);
+        return 1;
+    }
+    if (open_device(device) == 0) {
+        error_printf("varenta-test: cannot open '%s'\n", state.results.device.c_str());
+        return 1;
+    }
+    set_program_all(state.results.program);
     if (request.audio_in == nullptr) {
-        if (start_offline_bridge(CAPTURE_OFFLINE_RATE) == 0) {
-            error_printf("varenta-test: the built-in synthesizer cannot render offline (%s did not start)\n",
-                         BRIDGE_OFFLINE_LIBRARY);
-            return 1;
-        }
         capture_open_offline();
         state.source = "its own offline render";
     } else {
         int result = capture_open_live(request.audio_in);
+        for (uint32_t waited = 0; result == PLATFORM_AUDIO_NO_SOURCE && waited < kSourceWaitMs; waited += kPollMs) {
+            pause_seconds(0.001 * kPollMs);
+            result = capture_open_live(request.audio_in);
+        }
         if (result == PLATFORM_AUDIO_NO_SOURCE) {
             error_printf("varenta-test: no audio source '%s'; see varenta-test --list-audio-in\n", request.audio_in);
             return 2;
@@ -516,11 +530,6 @@ int open_everything(const MeasureRequest& request, int device)
         state.source = request.audio_in;
     }
     state.rate = capture_rate();
-    if (open_device(device) == 0) {
-        error_printf("varenta-test: cannot open '%s'\n", state.results.device.c_str());
-        return 1;
-    }
-    set_program_all(state.results.program);
     return -1;
 }
 

@@ -207,7 +207,7 @@ TEST(MeasureChart, OnePointPerKeyAxesWithUnitsAndALegendRenderedByARealRenderer)
 
 using MeasureArguments = VarentaTest;
 
-TEST_F(MeasureArguments, RefusedBeforeAnythingIsSent)
+TEST_F(MeasureArguments, RefusedBeforeAnythingIsSentOrWithTheDeviceClosedAgain)
 {
     fake_add_port("Synth A");
     fake_add_port("Synth B");
@@ -222,8 +222,6 @@ TEST_F(MeasureArguments, RefusedBeforeAnythingIsSent)
         {{"b", nullptr, nullptr, nullptr, nullptr},
          "varenta-test: --measure 'Synth B' needs --audio-in SOURCE, the synthesizer's sound (see --list-audio-in)\n"},
         {{"2", "tones", nullptr, "/folder", nullptr}, "varenta-test: --json: cannot write '/folder'\n"},
-        {{"Synth A", "tones", nullptr, nullptr, nullptr},
-         "varenta-test: no audio source 'tones'; see varenta-test --list-audio-in\n"},
     };
     for (const Case& c : cases) {
         fake_clear_messages();
@@ -236,6 +234,19 @@ TEST_F(MeasureArguments, RefusedBeforeAnythingIsSent)
         fake_add_port("Synth B");
         fake_add_file("/folder", "", FakeFile::Folder);
     }
+
+    // A source that is not there: looked for again for two seconds after
+    // the device has opened (a synthesizer may bring its outputs along
+    // then), and the device closed again without a note played.
+    MeasureRequest request = {"Synth A", "tones", nullptr, nullptr, nullptr};
+    EXPECT_EQ(run_measure(request), 2);
+    EXPECT_EQ(fake_console_error_output(), "varenta-test: no audio source 'tones'; see varenta-test --list-audio-in\n");
+    EXPECT_EQ(fake_open_count(), 1);
+    EXPECT_EQ(fake_close_count(), 1);
+    EXPECT_GE(fake_slept_ms(), 2000u);
+    EXPECT_LT(fake_slept_ms(), 2500u);
+    for (const FakeMessage& m : fake_messages())
+        EXPECT_NE(m.status, 0x90);
 }
 
 // The built-in synthesizer measured from its own render, as --measure
