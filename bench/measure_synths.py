@@ -63,6 +63,17 @@ def live_measurement(jack, device, source, directory, name, env=None):
         return json.load(f), seconds
 
 
+def offline_measurement(command, directory, name):
+    """(results, seconds) of a measurement that renders offline; `command`
+    takes the JSON file's path as its last argument."""
+    path = os.path.join(directory, name + ".json")
+    started = time.monotonic()
+    subprocess.run(command + [path], check=True, stdout=subprocess.DEVNULL)
+    seconds = time.monotonic() - started
+    with open(path) as f:
+        return json.load(f), seconds
+
+
 def compare(live, offline):
     offline_keys = {k["key"]: k["cents"] for k in offline["keys"]}
     check("largest key offset difference, JACK vs offline (cents)",
@@ -79,12 +90,8 @@ def built_in_live_and_offline(directory):
     with JackServer("mbench") as jack:
         live, live_seconds = live_measurement(jack, "QuickTime", "varenta", directory, "builtin",
                                               env=no_audio_env(directory, jack.name))
-    path = os.path.join(directory, "builtin-offline.json")
-    started = time.monotonic()
-    subprocess.run([PROGRAM, "--measure", "QuickTime", "--json", path], check=True, stdout=subprocess.DEVNULL)
-    offline_seconds = time.monotonic() - started
-    with open(path) as f:
-        offline = json.load(f)
+    offline, offline_seconds = offline_measurement([PROGRAM, "--measure", "QuickTime", "--json"], directory,
+                                                   "builtin-offline")
     print("The built-in synthesizer on JACK measured in %.1f s; from its own offline render in %.1f s" %
           (live_seconds, offline_seconds))
     print("  verdict (JACK): %s" % live["verdict"])
@@ -105,14 +112,9 @@ def fluidsynth_live_and_offline(directory):
             live, live_seconds = live_measurement(jack, "fluidsynth:midi_00", "fluidsynth", directory, "live")
         finally:
             _stop(fluid)
-    path = os.path.join(directory, "offline.json")
-    started = time.monotonic()
-    subprocess.run([os.path.join(BUILD, "bin", "measure_offline"),
-                    os.path.join(BUILD, "bench", "libstock_fluidsynth.so"), path],
-                   check=True, stdout=subprocess.DEVNULL)
-    offline_seconds = time.monotonic() - started
-    with open(path) as f:
-        offline = json.load(f)
+    offline, offline_seconds = offline_measurement(
+        [os.path.join(BUILD, "bin", "measure_offline"), os.path.join(BUILD, "bench", "libstock_fluidsynth.so")],
+        directory, "offline")
     print("FluidSynth on JACK measured in %.1f s; the offline render of the same notes in %.1f s" %
           (live_seconds, offline_seconds))
     print("  verdict (JACK): %s" % live["verdict"])
