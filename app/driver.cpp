@@ -7,6 +7,8 @@
 #include "app/listening_tests.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
+#include "live/live_play.h"
+#include "live/midi_source.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "retune/notes.h"
@@ -157,6 +159,7 @@ int run_program()
     end_every_note();
     if (ending != ENDING_FAILURE)
         close_device();
+    close_midi_input();
     if (ending == ENDING_REQUEST)
         platform_end_by_request(request);
     return 0;
@@ -203,4 +206,6 @@ void program_reset()
     scala_file_reset();
     tuning_reset();
     notes_reset();
+    live_play_reset();
+    midi_source_reset();
 }

@@ -4,22 +4,27 @@
 // README is installed) come from the build.
 #include "app/options.h"
 
+#include "live/midi_source.h"
 #include "platform/platform.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+const char* const PROGRAM_NAME = "varenta-test";
+
 namespace {
 
-const char* const kProgramName = "varenta-test";
+const char* const kProgramName = PROGRAM_NAME;
 
 // Rows of kOptions, in table order.
-enum OptionRow { ROW_HELP, ROW_VERSION, ROW_COUNT };
+enum OptionRow { ROW_HELP, ROW_VERSION, ROW_LIST_MIDI_IN, ROW_MIDI_IN, ROW_COUNT };
 
 const OptionSpec kOptions[] = {
     {"--help", nullptr, "print this help and exit"},
     {"--version", nullptr, "print the program's name and version and exit"},
+    {"--list-midi-in", nullptr, "list the MIDI sources --midi-in can read, numbered, and exit"},
+    {"--midi-in", "PORT", "play the keyboard and percussion tests from a MIDI keyboard too"},
 };
 static_assert(sizeof kOptions / sizeof kOptions[0] == ROW_COUNT, "one row per OptionRow");
 
@@ -29,6 +34,14 @@ const char* const kAbout =
     "keyboard, percussion, and a test of the synthesizer's pitch-bend range.\n"
     "It takes no arguments besides the options below: the device, the tunings\n"
     "and the instruments are chosen at its prompts.\n";
+
+const char* const kMidiIn =
+    "MIDI input: with --midi-in PORT the keyboard and percussion tests also play\n"
+    "from a MIDI keyboard: key 60 plays the 1/1, each key above or below the next\n"
+    "scale degree, at the velocity played, with the sustain pedal. PORT is a number\n"
+    "or part of a name from --list-midi-in, or \"virtual\": the program's own input\n"
+    "port alone (\"in\" on client \"Varenta\"), which is opened in every case for\n"
+    "other sources to be connected to.\n";
 
 const char* const kChoosingDevice =
     "Choosing a device: the program lists by letter the synthesizers it can play\n"
@@ -80,7 +93,8 @@ void append_help(Text* text)
                       option.value_name ? option.value_name : "");
         append(text, "  %-18s %s\n", left, option.help);
     }
-    append(text, "\n%s\nManual: man %s\nREADME: %s\n", kChoosingDevice, kProgramName, VARENTA_README_PATH);
+    append(text, "\n%s\n%s\nManual: man %s\nREADME: %s\n", kChoosingDevice, kMidiIn, kProgramName,
+           VARENTA_README_PATH);
 }
 
 void append_usage_error(Text* text, const ProgramOptions& options)
@@ -145,7 +159,7 @@ OptionMatch match_option(int argc, const char* const* argv, int index, const Opt
 
 ProgramOptions parse_options(int argc, const char* const* argv)
 {
-    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr};
+    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr};
     for (int index = 1; index < argc;) {
         OptionMatch match = match_option(argc, argv, index, kOptions, ROW_COUNT);
         if (match.error != OPTION_OK) {
@@ -161,6 +175,12 @@ ProgramOptions parse_options(int argc, const char* const* argv)
         case ROW_VERSION:
             options.action = ACTION_VERSION;
             return options;
+        case ROW_LIST_MIDI_IN:
+            options.action = ACTION_LIST_MIDI_IN;
+            return options;
+        case ROW_MIDI_IN:
+            options.midi_in = match.value;
+            break;
         }
         index = match.next;
     }
@@ -180,6 +200,9 @@ int run_option_action(const ProgramOptions& options)
     case ACTION_VERSION:
         append(&text, "%s %s\n", kProgramName, VARENTA_VERSION);
         platform_console_write(text.bytes, text.length);
+        return 0;
+    case ACTION_LIST_MIDI_IN:
+        list_midi_sources();
         return 0;
     case ACTION_USAGE_ERROR:
         append_usage_error(&text, options);

@@ -8,6 +8,9 @@
 // case in parse_options.
 #pragma once
 
+// The program's name, as its messages give it.
+extern const char* const PROGRAM_NAME;
+
 // One row of an option table.
 struct OptionSpec {
     const char* name;        // "--help"; matched exactly, case included
@@ -42,6 +45,7 @@ enum ProgramAction {
     ACTION_RUN,         // the listening-test dialogue
     ACTION_HELP,        // the usage on standard output, status 0
     ACTION_VERSION,     // the name and version on standard output, status 0
+    ACTION_LIST_MIDI_IN,  // the MIDI sources on standard output, status 0
     ACTION_USAGE_ERROR  // a one-line hint on standard error, status 2
 };
 
@@ -49,9 +53,11 @@ struct ProgramOptions {
     ProgramAction action;
     OptionError error;         // why the arguments were refused (ACTION_USAGE_ERROR)
     const char* bad_argument;  // the refused argument, pointing into argv; nullptr otherwise
+    const char* midi_in;       // --midi-in's PORT, pointing into argv; nullptr when not given
 };
 
-// Reads argv[1 .. argc - 1] left to right. --help and --version act at once,
+// Reads argv[1 .. argc - 1] left to right. --help, --version and
+// --list-midi-in act at once,
 // so what follows them is not looked at; the first argument not understood
 // refuses the whole command line. No argument: ACTION_RUN.
 ProgramOptions parse_options(int argc, const char* const* argv);

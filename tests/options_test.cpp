@@ -110,7 +110,7 @@ using CommandLineMessages = VarentaTest;
 
 TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
 {
-    const std::string usage = "; usage: varenta-test [--help] [--version]\n";
+    const std::string usage = "; usage: varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT]\n";
     struct Case {
         std::vector<const char*> args;
         std::string line;

@@ -12,7 +12,7 @@ from harness import PROGRAM, no_audio_env, unused_server_name
 VERSION = os.environ.get("VARENTA_VERSION", "")
 BUILD_DIR = os.environ.get("VARENTA_BUILD_DIR", "")
 BRIDGE_DIR = os.environ.get("VARENTA_INSTALL_BRIDGEDIR", "")
-SYNOPSIS = "varenta-test [--help] [--version]"
+SYNOPSIS = "varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT]"
 BANNER = "Test of the Varenta routines.\n\n"
 SCALES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scales")
 
