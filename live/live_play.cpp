@@ -43,7 +43,8 @@ void end_key(int key, int velocity)
 
 void key_down(int key, int velocity)
 {
-    end_key(key, kDefaultOffVelocity);  // the key's note, still sounding or held by the pedal
+    // The key's note, still sounding, or held by the pedal after its note-off.
+    end_key(key, state.held_back[key] ? state.off_velocity[key] : kDefaultOffVelocity);
     state.note_of_key[key] = state.loop == LIVE_DEGREES ? play_degree_note(key - LIVE_MIDDLE_KEY, velocity)
                                                         : play_percussion_note(key, velocity);
 }

@@ -55,6 +55,15 @@ void midi_in_queue_empty(MidiInQueue& queue)
     queue.taken.store(queue.written.load(std::memory_order_acquire), std::memory_order_release);
 }
 
-void midi_in_set_listening(bool on) { state.listening.store(on, std::memory_order_release); }
+void midi_in_set_listening(bool on, MidiInQueue& queue, MidiInQueue* other_queue)
+{
+    if (!on)
+        state.listening.store(false, std::memory_order_release);
+    midi_in_queue_empty(queue);
+    if (other_queue != nullptr)
+        midi_in_queue_empty(*other_queue);
+    if (on)
+        state.listening.store(true, std::memory_order_release);
+}
 
 void midi_in_listening_reset() { state.listening.store(false); }

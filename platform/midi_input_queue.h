@@ -36,10 +36,10 @@ bool midi_in_queue_pending(const MidiInQueue& queue);
 // Reader side: drops every queued message.
 void midi_in_queue_empty(MidiInQueue& queue);
 
-// Reader side: switches listening for every queue. A backend empties its
-// queues before switching it on and after switching it off, so that they hold
-// nothing that arrived while input was not listened to.
-void midi_in_set_listening(bool on);
+// Reader side: switches listening for every queue, and empties the backend's
+// queues (one, or two) before listening starts and after it stops, so that
+// they hold nothing that arrived while input was not listened to.
+void midi_in_set_listening(bool on, MidiInQueue& queue, MidiInQueue* other_queue = nullptr);
 
 // Back to the state at start: not listening (tests).
 void midi_in_listening_reset();

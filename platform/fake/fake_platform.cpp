@@ -270,14 +270,7 @@ int platform_midi_in_open(int index)
 
 void platform_midi_in_close() { fake.midi_in_index = kNoDevice; }
 
-void platform_midi_in_listen(bool on)
-{
-    if (on)
-        midi_in_queue_empty(midi_in_queue);
-    midi_in_set_listening(on);
-    if (!on)
-        midi_in_queue_empty(midi_in_queue);
-}
+void platform_midi_in_listen(bool on) { midi_in_set_listening(on, midi_in_queue); }
 
 bool platform_midi_in_take(uint32_t* message) { return midi_in_queue_take(midi_in_queue, message); }
 

@@ -94,18 +94,7 @@ void platform_midi_in_close()
     input.jack = false;
 }
 
-void platform_midi_in_listen(bool on)
-{
-    if (on) {
-        midi_in_queue_empty(input.alsa_queue);
-        midi_in_queue_empty(input.jack_queue);
-    }
-    midi_in_set_listening(on);
-    if (!on) {
-        midi_in_queue_empty(input.alsa_queue);
-        midi_in_queue_empty(input.jack_queue);
-    }
-}
+void platform_midi_in_listen(bool on) { midi_in_set_listening(on, input.alsa_queue, &input.jack_queue); }
 
 bool platform_midi_in_take(uint32_t* message)
 {
