@@ -134,10 +134,14 @@ void give_output(jack_nframes_t frames)
 }
 
 // The process callback: real-time, so no locks, no allocation, no waiting.
+// The output is given before the input is taken: what the main thread sends
+// in answer to this cycle's input, even while this callback still runs, goes
+// out in the next cycle, never at an offset of this one that the input has
+// already passed.
 int process(jack_nframes_t frames, void*)
 {
-    take_input(frames);
     give_output(frames);
+    take_input(frames);
     jack.cycles.fetch_add(1);
     if (jack.waiting.load())
         sem_post(&jack.cycle_done);
