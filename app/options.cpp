@@ -1,7 +1,7 @@
 // The command line; see options.h.
 //
-// VARENTA_VERSION (the project's version) and VARENTA_README_PATH (where the
-// README is installed) come from the build.
+// VARENTA_VERSION (the project's version) comes from the build; what the help
+// says about devices and documentation, from the platform.
 #include "app/options.h"
 
 #include "live/midi_source.h"
@@ -37,18 +37,10 @@ const char* const kAbout =
 
 const char* const kMidiIn =
     "MIDI input: with --midi-in PORT the keyboard and percussion tests also play\n"
-    "from a MIDI keyboard: key 60 plays the 1/1, each key above or below the next\n"
-    "scale degree, at the velocity played, with the sustain pedal. PORT is a number\n"
-    "or part of a name from --list-midi-in, or \"virtual\": the program's own input\n"
-    "port alone (\"in\" on client \"Varenta\"), which is opened in every case for\n"
-    "other sources to be connected to.\n";
-
-const char* const kChoosingDevice =
-    "Choosing a device: the program lists by letter the synthesizers it can play\n"
-    "on: the system's default synthesizer, ALSA sequencer ports, JACK MIDI ports\n"
-    "(while a JACK server is running) and, last, \"QuickTime\", the built-in\n"
-    "synthesizer (FluidSynth with a General MIDI SoundFont), which gives sound\n"
-    "straight away. Type the letter, or press Return for the first entry.\n";
+    "from a MIDI keyboard: key 60 plays the 1/1, each key above or below it the\n"
+    "next scale degree, at the velocity played, with the sustain pedal. PORT is a\n"
+    "number or part of a name from --list-midi-in, or \"virtual\" for the\n"
+    "program's own input port alone, where the system has ports of its own.\n";
 
 // A text assembled before it is written in one piece; long enough for the
 // help with a few dozen options.
@@ -93,8 +85,7 @@ void append_help(Text* text)
                       option.value_name ? option.value_name : "");
         append(text, "  %-18s %s\n", left, option.help);
     }
-    append(text, "\n%s\n%s\nManual: man %s\nREADME: %s\n", kChoosingDevice, kMidiIn, kProgramName,
-           VARENTA_README_PATH);
+    append(text, "\n%s\n%s\n%s", PLATFORM_DEVICE_HELP, kMidiIn, PLATFORM_DOCUMENTATION_HELP);
 }
 
 void append_usage_error(Text* text, const ProgramOptions& options)

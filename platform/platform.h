@@ -111,6 +111,11 @@ extern const char* const PLATFORM_BRIDGE_EXPORT_INITIALISE;
 extern const char* const PLATFORM_BRIDGE_EXPORT_DELAY;
 extern const char* const PLATFORM_BRIDGE_EXPORT_SEND;
 
+// What --help tells about this platform: how the device menu is made up,
+// and where the manual and the README are. Whole lines, each ending in "\n".
+extern const char* const PLATFORM_DEVICE_HELP;
+extern const char* const PLATFORM_DOCUMENTATION_HELP;
+
 // ---- Clock ----------------------------------------------------------------
 
 // Milliseconds from a steady clock; wraps after 2^32 ms.
