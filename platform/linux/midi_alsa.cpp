@@ -78,6 +78,22 @@ unsigned alsa_port_type(snd_seq_t* seq, const std::string& name)
     return snd_seq_port_info_get_type(info);
 }
 
+// The ports an RtMidi object lists (outputs list the ports that take MIDI,
+// inputs those that send), but for this process's own; with their type bits
+// when asked.
+void list_others(RtMidi* api, bool with_types, std::vector<LinuxPort>* ports)
+{
+    snd_seq_t* seq = open_query();
+    unsigned count = api->getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+        std::string name = api->getPortName(i);
+        if (!alsa_port_is_own(seq, name))
+            ports->push_back(LinuxPort{name, true, with_types ? alsa_port_type(seq, name) : 0u});
+    }
+    if (seq != nullptr)
+        snd_seq_close(seq);
+}
+
 }  // namespace
 
 struct AlsaOutput {
@@ -90,15 +106,7 @@ void alsa_list_ports(std::vector<LinuxPort>* ports)
     RtMidiOut* out = new_output();
     if (out == nullptr)
         return;
-    snd_seq_t* seq = open_query();
-    unsigned count = out->getPortCount();
-    for (unsigned i = 0; i < count; ++i) {
-        std::string name = out->getPortName(i);
-        if (!alsa_port_is_own(seq, name))
-            ports->push_back(LinuxPort{name, true, alsa_port_type(seq, name)});
-    }
-    if (seq != nullptr)
-        snd_seq_close(seq);
+    list_others(out, true, ports);
     delete out;
 }
 
@@ -181,15 +189,7 @@ void alsa_list_sources(std::vector<LinuxPort>* ports)
     RtMidiIn* in = new_input();
     if (in == nullptr)
         return;
-    snd_seq_t* seq = open_query();
-    unsigned count = in->getPortCount();
-    for (unsigned i = 0; i < count; ++i) {
-        std::string name = in->getPortName(i);
-        if (!alsa_port_is_own(seq, name))
-            ports->push_back(LinuxPort{name, true, 0u});
-    }
-    if (seq != nullptr)
-        snd_seq_close(seq);
+    list_others(in, false, ports);
     delete in;
 }
 

@@ -172,6 +172,13 @@ class PipedInput(InTemporaryFolder):
     def test_a_refused_option_answers_as_on_linux(self):
         self.same_as_linux(b"", arguments=["--bogus"])
 
+    def test_midi_input_options_answer_as_on_linux_where_no_source_is_listed(self):
+        # Neither wine here nor the Linux program (with no sequencer and no
+        # server) lists a source: an empty list, and a PORT that names none.
+        self.same_as_linux(b"", arguments=["--list-midi-in"])
+        self.same_as_linux(b"\n", arguments=["--midi-in", "1"])
+        self.same_as_linux(b"\n", arguments=["--midi-in", "keys"])
+
     def test_the_bridge_without_the_runtime_is_not_listed(self):
         folder = windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE, runtime=False)
         status, out, err, record = run_windows(folder, b"\n\n")
