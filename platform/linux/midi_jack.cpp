@@ -281,7 +281,8 @@ void list_ports(unsigned long flags, std::vector<LinuxPort>* ports)
     }
     const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
     for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
-        if (temporary || !jack_port_is_mine(client, jack_port_by_name(client, *name)))
+        jack_port_t* port = temporary ? nullptr : jack_port_by_name(client, *name);
+        if (port == nullptr || !jack_port_is_mine(client, port))
             ports->push_back(LinuxPort{*name, false, 0u});
     }
     jack_free(names);
