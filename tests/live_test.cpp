@@ -243,6 +243,20 @@ TEST_F(LiveKeyboard, TheSpaceBarAndReturnEndMidiNotesForGood)
                               "80b 64 40\n80b 64 127\n");
 }
 
+TEST_F(LiveKeyboard, AHangUpEndsTheMidiNotesAndClosesTheInput)
+{
+    open_keyboard();
+    keys(kToKeyLoop);
+    midi({0x90, 60, 100});
+    midi({0x90, 64, 100});
+    midi({0xB0, 64, 127});
+    fake_request_end_at_input(PLATFORM_REQUEST_HANGUP, kToKeyLoop.size());
+    EXPECT_EQ(run_dialogue("1"), 128 + PLATFORM_REQUEST_HANGUP);
+    EXPECT_EQ(count_status(0x90), 2);
+    EXPECT_EQ(count_status(0x80), 2);
+    EXPECT_EQ(fake_midi_in_open_index(), -100);
+}
+
 TEST_F(LivePercussion, KeysSoundOnChannel9WithThePedal)
 {
     open_keyboard();
