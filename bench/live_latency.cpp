@@ -9,6 +9,10 @@
 //   - the time from each note-on sent to the retuned note-on it caused (the
 //     k-th note-on out answers the k-th note-on in), in JACK frames: median,
 //     99th percentile, worst;
+//   - the program's own share of that time: the latency less one period and
+//     less the place of the note-on in its cycle (the output goes out one
+//     period after it was sent, at the place in its cycle the program sent
+//     it: this is the time the program took to answer, on JACK's clock);
 //   - messages lost: note-ons and volume changes that did not come back;
 //   - notes unmatched: note-ons that came back with another velocity, or that
 //     no note-off ended.
@@ -47,6 +51,7 @@ struct BenchState {
     jack_port_t* in;              // live-listen:in
     std::vector<Event> phrase;    // in the order sent, frames non-decreasing
     std::vector<uint64_t> sent;   // the frame each event went out at (written by the sender's cycle)
+    std::vector<uint32_t> offset;  // its offset in that cycle, 0 .. period - 1
     std::atomic<bool> started;    // "go": start_frame is set
     uint64_t start_frame;         // frame clock at the start, plus a margin
     std::atomic<size_t> next;     // events sent so far
@@ -111,6 +116,7 @@ void compose(int notes, double frames_per_ms)
     for (const auto& [ms, bytes] : timed)
         bench.phrase.push_back(Event{static_cast<uint64_t>(ms * frames_per_ms), {bytes[0], bytes[1], bytes[2]}});
     bench.sent.assign(bench.phrase.size(), 0);
+    bench.offset.assign(bench.phrase.size(), 0);
 }
 
 int play(jack_nframes_t frames, void*)
@@ -131,6 +137,7 @@ int play(jack_nframes_t frames, void*)
         if (jack_midi_event_write(buffer, offset, e.bytes, size) != 0)
             break;  // the port's buffer is full: the rest next cycle
         bench.sent[i] = cycle_start + offset;
+        bench.offset[i] = offset;
     }
     bench.next.store(i);
     return 0;
@@ -213,17 +220,20 @@ int main(int argc, char** argv)
     }
 
     std::vector<uint64_t> in_frames;
+    std::vector<uint32_t> in_offsets;
     std::vector<uint8_t> in_velocities;
     int volume_changes = 0;
     for (size_t i = 0; i < bench.phrase.size(); ++i) {
         const Event& e = bench.phrase[i];
         if ((e.bytes[0] & 0xF0) == 0x90 && e.bytes[2] > 0) {
             in_frames.push_back(bench.sent[i]);
+            in_offsets.push_back(bench.offset[i]);
             in_velocities.push_back(e.bytes[2]);
         }
         volume_changes += e.bytes[0] == 0xB0 && e.bytes[1] == 7;
     }
     std::vector<int64_t> latencies;
+    std::vector<int64_t> answers;
     std::map<std::pair<int, int>, int> sounding;  // (channel, note) -> note-ons without their note-off
     int unmatched = 0;
     int volume_messages = 0;
@@ -236,6 +246,7 @@ int main(int argc, char** argv)
             if (k < in_frames.size()) {
                 // Signed: an answer placed before its question would show as such.
                 latencies.push_back(static_cast<int64_t>(r.frame) - static_cast<int64_t>(in_frames[k]));
+                answers.push_back(latencies.back() - period + in_offsets[k]);
                 unmatched += r.bytes[2] != in_velocities[k];
             }
             ++k;
@@ -256,6 +267,10 @@ int main(int argc, char** argv)
         return 1;
     }
     std::sort(latencies.begin(), latencies.end());
+    std::sort(answers.begin(), answers.end());
+    const int64_t goal = period + static_cast<int64_t>(rate / 1000.0 + 0.5);
+    const size_t within = static_cast<size_t>(std::upper_bound(latencies.begin(), latencies.end(), goal) -
+                                              latencies.begin());
     const double ms_per_frame = 1000.0 / rate;
     auto show = [&](const char* what, int64_t frames) {
         std::printf("  %-7s %5lld frames  %6.2f ms\n", what, static_cast<long long>(frames),
@@ -268,7 +283,12 @@ int main(int argc, char** argv)
     show("median", percentile(latencies, 0.5));
     show("p99", percentile(latencies, 0.99));
     show("worst", latencies.back());
-    std::printf("goal: p99 <= one period plus 1 ms = %.0f frames\n", period + rate / 1000.0);
+    std::printf("the program's own answer time (latency less a period and the note-on's place in its cycle):\n");
+    show("median", percentile(answers, 0.5));
+    show("p99", percentile(answers, 0.99));
+    show("worst", answers.back());
+    std::printf("goal: p99 <= one period plus 1 ms = %lld frames; %.2f%% of the notes within it\n",
+                static_cast<long long>(goal), 100.0 * static_cast<double>(within) / static_cast<double>(latencies.size()));
     std::printf("messages lost: %ld\nnotes unmatched: %d\n", lost, unmatched);
     jack_client_close(bench.keys);
     jack_client_close(bench.listen);

@@ -4,10 +4,14 @@
 // other (input beside an ALSA output or the bridge).
 //
 // Output never loses a message: the program's thread puts each message,
-// stamped with JACK's frame clock, into a lock-free ring buffer; the process
-// callback moves them into the port's buffer one period after they were
-// sent, keeping their spacing, and carries whatever does not fit one cycle
-// over to the next. Sending waits for room when the ring is full; closing
+// stamped with its place on JACK's frame clock, into a lock-free ring buffer;
+// the process callback moves them into the port's buffer one period after
+// they were sent, keeping their spacing, and carries whatever does not fit
+// one cycle over to the next. The stamp is the frame at which the client's
+// last cycle began plus the time since that cycle's callback ran: JACK's own
+// estimate of the current frame (jack_frame_time) strays by more than a
+// period either way on a busy machine with the dummy driver, which would
+// put an answer to MIDI input a period late as often as not. Sending waits for room when the ring is full; closing
 // waits until the ring is empty and the last events have left the port.
 //
 // Input is queued by the process callback for the main thread, which it
@@ -80,6 +84,9 @@ struct JackState {
     std::atomic<bool> dead;              // the server has shut the client down
     std::atomic<bool> stalled;           // a wait for room timed out: the server does not answer
     std::atomic<uint32_t> cycles;        // process cycles run so far
+    std::atomic<uint64_t> cycle_mark;    // the last cycle: its first frame (high 32 bits) and the
+                                         // microsecond clock (low 32 bits, wrapping) when its callback ran
+    double frames_per_usec;              // the server's sample rate, per microsecond
     std::atomic<bool> waiting;           // the program's thread waits for the next cycle
     sem_t cycle_done;                    // posted after a cycle while someone waits
     bool abandoned;                      // a close found the server not answering: the client is left
@@ -122,7 +129,7 @@ void give_output(jack_nframes_t frames)
         if (due >= static_cast<int32_t>(frames) && due < 2 * static_cast<int32_t>(frames))
             break;  // sent during the cycle that is running: its turn comes next
         if (due >= static_cast<int32_t>(frames))
-            due = static_cast<int32_t>(frames) - 1;  // a clock estimate running ahead of late cycles: now
+            due = static_cast<int32_t>(frames) - 1;  // sent while cycles were not running (a stalled server): now
         jack_nframes_t offset = due < static_cast<int32_t>(last_offset) ? last_offset : static_cast<jack_nframes_t>(due);
         jack_midi_data_t* data = jack_midi_event_reserve(buffer, offset, record.size);
         if (data == nullptr)
@@ -140,6 +147,8 @@ void give_output(jack_nframes_t frames)
 // already passed.
 int process(jack_nframes_t frames, void*)
 {
+    jack.cycle_mark.store(static_cast<uint64_t>(jack_last_frame_time(jack.client)) << 32 |
+                          static_cast<uint32_t>(jack_get_time()));
     give_output(frames);
     take_input(frames);
     jack.cycles.fetch_add(1);
@@ -152,6 +161,16 @@ void on_shutdown(void*)
 {
     jack.dead.store(true);
     sem_post(&jack.cycle_done);
+}
+
+// Where the program's thread is now on the client's frame clock: the last
+// cycle's first frame plus the frames since its callback ran.
+jack_nframes_t frame_now()
+{
+    const uint64_t mark = jack.cycle_mark.load();
+    const uint32_t since_usecs = static_cast<uint32_t>(jack_get_time()) - static_cast<uint32_t>(mark);
+    return static_cast<jack_nframes_t>(mark >> 32) +
+           static_cast<jack_nframes_t>(static_cast<double>(since_usecs) * jack.frames_per_usec);
 }
 
 // Waits for the next process cycle, at most kWaitStepMs.
@@ -212,6 +231,8 @@ jack_client_t* acquire_client()
     jack.dead.store(false);
     jack.stalled.store(false);
     jack.cycles.store(0);
+    jack.cycle_mark.store(static_cast<uint32_t>(jack_get_time()));  // no cycle yet: frame 0, now
+    jack.frames_per_usec = jack_get_sample_rate(client) / 1e6;
     jack.waiting.store(false);
     sem_init(&jack.cycle_done, 0, 0);
     jack_set_process_callback(client, process, nullptr);
@@ -332,7 +353,7 @@ void jack_output_send(JackOutput* out, const unsigned char* bytes, size_t size)
 {
     if (jack.dead.load() || size == 0 || size > 3)
         return;
-    Record record = {jack_frame_time(jack.client), static_cast<uint8_t>(size), {0, 0, 0}};
+    Record record = {frame_now(), static_cast<uint8_t>(size), {0, 0, 0}};
     std::memcpy(record.bytes, bytes, size);
     if (jack_ringbuffer_write_space(out->ring) < sizeof record) {
         // A full ring waits for the process callback to make room, unless the
