@@ -57,9 +57,9 @@ struct ProgramOptions {
 };
 
 // Reads argv[1 .. argc - 1] left to right. --help, --version and
-// --list-midi-in act at once,
-// so what follows them is not looked at; the first argument not understood
-// refuses the whole command line. No argument: ACTION_RUN.
+// --list-midi-in act at once, so what follows them is not looked at; the
+// first argument not understood refuses the whole command line. No argument:
+// ACTION_RUN.
 ProgramOptions parse_options(int argc, const char* const* argv);
 
 // Prints what an action other than ACTION_RUN asks for and returns the exit

@@ -11,8 +11,9 @@
 // last cycle began plus the time since that cycle's callback ran: JACK's own
 // estimate of the current frame (jack_frame_time) strays by more than a
 // period either way on a busy machine with the dummy driver, which would
-// put an answer to MIDI input a period late as often as not. Sending waits for room when the ring is full; closing
-// waits until the ring is empty and the last events have left the port.
+// put an answer to MIDI input a period late as often as not. Sending waits
+// for room when the ring is full; closing waits until the ring is empty and
+// the last events have left the port.
 //
 // Input is queued by the process callback for the main thread, which it
 // wakes at once through the MIDI wake pipe; the output then lands one period
@@ -43,7 +44,7 @@ const char* const kInPortName = "in";
 
 // One queued message: 8 bytes, so the ring always holds whole records.
 struct Record {
-    jack_nframes_t frame;  // JACK's frame clock when it was sent
+    jack_nframes_t frame;  // the client's frame clock when it was sent (frame_now)
     uint8_t size;          // 1..3
     uint8_t bytes[3];
 };
