@@ -94,6 +94,17 @@ void list_others(RtMidi* api, bool with_types, std::vector<LinuxPort>* ports)
         snd_seq_close(seq);
 }
 
+// list_others on an RtMidi object made only for the listing, which it then
+// deletes; nothing when there is no sequencer (api nullptr).
+template <typename Api>
+void list_and_delete(Api* api, bool with_types, std::vector<LinuxPort>* ports)
+{
+    if (api == nullptr)
+        return;
+    list_others(api, with_types, ports);
+    delete api;
+}
+
 }  // namespace
 
 struct AlsaOutput {
@@ -103,11 +114,7 @@ struct AlsaOutput {
 void alsa_list_ports(std::vector<LinuxPort>* ports)
 {
     QuietStderr quiet;
-    RtMidiOut* out = new_output();
-    if (out == nullptr)
-        return;
-    list_others(out, true, ports);
-    delete out;
+    list_and_delete(new_output(), true, ports);
 }
 
 AlsaOutput* alsa_output_open(const std::string& port_name)
@@ -186,11 +193,7 @@ struct AlsaInput {
 void alsa_list_sources(std::vector<LinuxPort>* ports)
 {
     QuietStderr quiet;
-    RtMidiIn* in = new_input();
-    if (in == nullptr)
-        return;
-    list_others(in, false, ports);
-    delete in;
+    list_and_delete(new_input(), false, ports);
 }
 
 AlsaInput* alsa_input_open(const std::string& source_name, MidiInQueue* queue)
