@@ -29,6 +29,15 @@ int input_key()
     return key;
 }
 
+int input_key_or_midi()
+{
+    static_assert(KEY_MIDI_PENDING == PLATFORM_MIDI_IN_PENDING, "the platform's value");
+    int key = platform_console_read_key_or_midi();
+    if (key < 0)
+        input_stopped();
+    return key;
+}
+
 int input_char()
 {
     int c = platform_console_read_char();

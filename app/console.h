@@ -20,6 +20,13 @@ void input_line(char* line, int size);
 // as 13 from a terminal, 10 from a pipe.
 int input_key();
 
+// What input_key_or_midi returns when MIDI input is queued.
+constexpr int KEY_MIDI_PENDING = 256;
+
+// input_key, except that the wait also ends, without taking a key, when MIDI
+// input is queued: then it returns KEY_MIDI_PENDING.
+int input_key_or_midi();
+
 // One character from buffered input, waiting for a line when none is
 // buffered; the rest of that line stays for the next input_line. The wait for
 // Return.

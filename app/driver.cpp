@@ -5,6 +5,8 @@
 #include "app/commands.h"
 #include "app/console.h"
 #include "app/listening_tests.h"
+#include "live/live_play.h"
+#include "live/midi_source.h"
 #include "measure/measure.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
@@ -158,6 +160,7 @@ int run_program()
     end_every_note();
     if (ending != ENDING_FAILURE)
         close_device();
+    close_midi_input();
     if (ending == ENDING_REQUEST)
         platform_end_by_request(request);
     return 0;
@@ -205,4 +208,6 @@ void program_reset()
     tuning_reset();
     notes_reset();
     measure_reset();
+    live_play_reset();
+    midi_source_reset();
 }

@@ -1,11 +1,13 @@
 // The play-from-keyboard test and the non-melodic percussion test: single
 // keystrokes play scale degrees, or General MIDI percussion sounds on channel
-// 9; the space bar switches sustain.
+// 9; the space bar switches sustain. While a key loop waits for a key, a MIDI
+// keyboard plays too (live/live_play.h).
 #include "app/commands.h"
 #include "app/console.h"
 #include "app/key_maps.h"
 #include "app/listening_tests.h"
 #include "app/scale_files.h"
+#include "live/live_play.h"
 #include "midi/device.h"
 #include "retune/degrees.h"
 #include "retune/notes.h"
@@ -49,10 +51,13 @@ bool switch_sustain(bool sustain)
 void play_from_keys()
 {
     int last_degree = -1;
+    uint32_t last_note = 0;  // the last key's note: a key ends this one, not a MIDI note of its degree
     bool sustain = false;
+    live_loop_begin(LIVE_DEGREES);
     for (;;) {
-        int key = input_key();
+        int key = live_input_key();
         if (is_return(key)) {
+            live_loop_end();
             input_char();
             return;
         }
@@ -61,12 +66,12 @@ void play_from_keys()
             continue;
         }
         if (last_degree >= 0 && !sustain)
-            release_degree(last_degree, 127);
+            release_note(last_note, 127);
         int degree = keyboard_degree(key);
         if (degree < 0)
             degree = last_degree;  // an unmapped key plays the last degree again
         if (degree >= 0) {
-            play_degree(degree, 127);
+            last_note = play_degree_note(degree, 127);
             last_degree = degree;
         }
     }
@@ -109,9 +114,11 @@ PromptAnswer percussion_test()
     bool sustain = false;
     release_all_notes(127);
     console_printf("%s", kPercussionIntro);
+    live_loop_begin(LIVE_PERCUSSION);
     for (;;) {
-        int key = input_key();
+        int key = live_input_key();
         if (is_return(key)) {
+            live_loop_end();
             input_char();
             release_all_notes(127);
             console_printf("%s", kExitQuestion);
@@ -121,6 +128,7 @@ PromptAnswer percussion_test()
             if (upper_ascii(static_cast<unsigned char>(line[0])) != 'N')
                 return ANSWER_EXIT;
             key = static_cast<unsigned char>(line[0]);  // N goes on: it plays the sound of n
+            live_loop_begin(LIVE_PERCUSSION);
         }
         if (key == ' ') {
             sustain = switch_sustain(sustain);

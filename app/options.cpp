@@ -4,6 +4,7 @@
 // says about devices and documentation, from the platform.
 #include "app/options.h"
 
+#include "live/midi_source.h"
 #include "measure/measure.h"
 #include "platform/platform.h"
 
@@ -11,14 +12,18 @@
 #include <cstdio>
 #include <cstring>
 
+const char* const PROGRAM_NAME = "varenta-test";
+
 namespace {
 
-const char* const kProgramName = "varenta-test";
+const char* const kProgramName = PROGRAM_NAME;
 
 // Rows of kOptions, in table order.
 enum OptionRow {
     ROW_HELP,
     ROW_VERSION,
+    ROW_LIST_MIDI_IN,
+    ROW_MIDI_IN,
     ROW_MEASURE,
     ROW_AUDIO_IN,
     ROW_LIST_AUDIO_IN,
@@ -31,6 +36,8 @@ enum OptionRow {
 const OptionSpec kOptions[] = {
     {"--help", nullptr, "print this help and exit"},
     {"--version", nullptr, "print the program's name and version and exit"},
+    {"--list-midi-in", nullptr, "list the MIDI sources --midi-in can read, numbered, and exit"},
+    {"--midi-in", "PORT", "play the keyboard and percussion tests from a MIDI keyboard too"},
     {"--measure", "DEVICE", "measure the tuning of a device of the menu (its number or name) and exit"},
     {"--audio-in", "SOURCE", "the device's sound to measure: a JACK port or client, an ALSA or PulseAudio input"},
     {"--list-audio-in", nullptr, "list the audio sources --audio-in takes and exit"},
@@ -51,6 +58,13 @@ const char* const kAbout =
     "far each key is off, the pitch-bend range each channel really uses, and how\n"
     "close Varenta's tunings land (Linux only). The built-in synthesizer needs\n"
     "no --audio-in: it is measured from its own offline render.\n";
+
+const char* const kMidiIn =
+    "MIDI input: with --midi-in PORT the keyboard and percussion tests also play\n"
+    "from a MIDI keyboard: key 60 plays the 1/1, each key above or below it the\n"
+    "next scale degree, at the velocity played, with the sustain pedal. PORT is a\n"
+    "number or part of a name from --list-midi-in, or \"virtual\" for the\n"
+    "program's own input port alone, where the system has ports of its own.\n";
 
 // A text assembled before it is written in one piece; long enough for the
 // help with a few dozen options.
@@ -95,7 +109,7 @@ void append_help(Text* text)
                       option.value_name ? option.value_name : "");
         append(text, "  %-22s %s\n", left, option.help);
     }
-    append(text, "\n%s\n%s", PLATFORM_DEVICE_HELP, PLATFORM_DOCUMENTATION_HELP);
+    append(text, "\n%s\n%s\n%s", PLATFORM_DEVICE_HELP, kMidiIn, PLATFORM_DOCUMENTATION_HELP);
 }
 
 void append_usage_error(Text* text, const ProgramOptions& options)
@@ -163,7 +177,7 @@ OptionMatch match_option(int argc, const char* const* argv, int index, const Opt
 
 ProgramOptions parse_options(int argc, const char* const* argv)
 {
-    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     const char* needs_measure = nullptr;  // the first option given that goes with --measure
     bool list_audio = false;
     for (int index = 1; index < argc;) {
@@ -181,6 +195,12 @@ ProgramOptions parse_options(int argc, const char* const* argv)
         case ROW_VERSION:
             options.action = ACTION_VERSION;
             return options;
+        case ROW_LIST_MIDI_IN:
+            options.action = ACTION_LIST_MIDI_IN;
+            return options;
+        case ROW_MIDI_IN:
+            options.midi_in = match.value;
+            break;
         case ROW_MEASURE:
             options.measure_device = match.value;
             break;
@@ -229,6 +249,9 @@ int run_option_action(const ProgramOptions& options)
     case ACTION_VERSION:
         append(&text, "%s %s\n", kProgramName, VARENTA_VERSION);
         platform_console_write(text.bytes, text.length);
+        return 0;
+    case ACTION_LIST_MIDI_IN:
+        list_midi_sources();
         return 0;
     case ACTION_USAGE_ERROR:
         append_usage_error(&text, options);

@@ -8,6 +8,9 @@
 // case in parse_options.
 #pragma once
 
+// The program's name, as its messages give it.
+extern const char* const PROGRAM_NAME;
+
 // One row of an option table.
 struct OptionSpec {
     const char* name;        // "--help"; matched exactly, case included
@@ -40,12 +43,13 @@ OptionMatch match_option(int argc, const char* const* argv, int index, const Opt
 
 // What the program is to do.
 enum ProgramAction {
-    ACTION_RUN,         // the listening-test dialogue
-    ACTION_HELP,        // the usage on standard output, status 0
-    ACTION_VERSION,     // the name and version on standard output, status 0
-    ACTION_USAGE_ERROR, // a one-line hint on standard error, status 2
-    ACTION_MEASURE,     // measure a synthesizer's tuning from its sound (measure/measure.h)
-    ACTION_LIST_AUDIO   // list the audio sources --audio-in takes, status 0
+    ACTION_RUN,           // the listening-test dialogue
+    ACTION_HELP,          // the usage on standard output, status 0
+    ACTION_VERSION,       // the name and version on standard output, status 0
+    ACTION_LIST_MIDI_IN,  // the MIDI sources on standard output, status 0
+    ACTION_USAGE_ERROR,   // a one-line hint on standard error, status 2
+    ACTION_MEASURE,       // measure a synthesizer's tuning from its sound (measure/measure.h)
+    ACTION_LIST_AUDIO     // list the audio sources --audio-in takes, status 0
 };
 
 struct ProgramOptions {
@@ -53,7 +57,8 @@ struct ProgramOptions {
     OptionError error;         // why the arguments were refused (ACTION_USAGE_ERROR)
     const char* bad_argument;  // the refused argument, pointing into argv; nullptr otherwise
     // The values of the options that take one, pointing into argv; nullptr
-    // when not given. All but --measure's ask for --measure.
+    // when not given. All but --midi-in's and --measure's ask for --measure.
+    const char* midi_in;         // --midi-in PORT
     const char* measure_device;  // --measure DEVICE
     const char* audio_in;        // --audio-in SOURCE
     const char* voice;           // --voice NAME
@@ -61,13 +66,14 @@ struct ProgramOptions {
     const char* plot_path;       // --plot FILE.svg
 };
 
-// Reads argv[1 .. argc - 1] left to right. --help and --version act at once,
-// so what follows them is not looked at; the first argument not understood
-// refuses the whole command line, and so does an option that goes with
-// --measure given without it. No argument: ACTION_RUN.
+// Reads argv[1 .. argc - 1] left to right. --help, --version and
+// --list-midi-in act at once, so what follows them is not looked at; the
+// first argument not understood refuses the whole command line, and so does
+// an option that goes with --measure given without it. No argument:
+// ACTION_RUN.
 ProgramOptions parse_options(int argc, const char* const* argv);
 
 // Carries out an action other than ACTION_RUN and returns the exit status:
-// 0 for help, version and the audio sources, 2 for a usage error, the
+// 0 for help, version and the MIDI and audio sources, 2 for a usage error, the
 // measurement's own for ACTION_MEASURE.
 int run_option_action(const ProgramOptions& options);

@@ -52,6 +52,44 @@ int platform_midi_send(PortHandle handle, uint32_t message, int data_bytes);
 // when the process ends are drained the same way.
 void platform_midi_close(PortHandle handle);
 
+// ---- MIDI input ------------------------------------------------------------
+
+// Index that platform_midi_in_open takes for the program's own input port
+// alone, with no source connected to it.
+constexpr int PLATFORM_MIDI_IN_OWN_PORT = -1;
+
+// Number of MIDI sources the program can read (indexes 0 .. count - 1): on
+// Linux the ALSA sequencer ports that send, then the MIDI output ports of a
+// JACK server that already runs; on Windows the midiIn devices. The list is
+// taken once, on the first call. The program's own ports are never listed.
+int platform_midi_in_count();
+
+// Writes a source's name as platform_midi_port_name does; PLATFORM_OK, or a
+// non-zero code and an empty buffer.
+int platform_midi_in_name(int index, char* buffer, int length);
+
+// Opens MIDI input for the rest of the run: the program's own input port
+// ("in" on client "Varenta", where the system has such ports) and, unless
+// index is PLATFORM_MIDI_IN_OWN_PORT, the source of that index connected to
+// it. Returns PLATFORM_OK or a non-zero code (nothing is left open). Input is
+// not listened to until platform_midi_in_listen.
+int platform_midi_in_open(int index);
+
+// Closes what platform_midi_in_open opened; nothing when it is not open.
+void platform_midi_in_close();
+
+// While listening, channel messages that arrive are queued, each waking the
+// wait of platform_console_read_key_or_midi; system messages (system
+// exclusive, clock, active sensing, ...) never are. While not listening
+// (from the start) whatever arrives is dropped, and switching listening off
+// drops what is still queued.
+void platform_midi_in_listen(bool on);
+
+// Takes the oldest queued message, packed as platform_midi_send has it (the
+// status byte with its channel in bits 0-7, data 1 in 8-15, data 2 in
+// 16-23). Returns false when none is queued.
+bool platform_midi_in_take(uint32_t* message);
+
 // ---- Libraries loaded by file name ----------------------------------------
 
 // Loads a shared library by file name (the system's search rules apply).
@@ -127,6 +165,14 @@ int platform_console_read_line(char* buffer, int size);
 // Reads one keystroke without waiting for Return and echoes it. Returns the
 // byte (0..255), or -1 when input has ended.
 int platform_console_read_key();
+
+// What platform_console_read_key_or_midi returns when MIDI input is queued.
+constexpr int PLATFORM_MIDI_IN_PENDING = 256;
+
+// platform_console_read_key, except that the wait for a key also ends when
+// MIDI input is queued: then it returns PLATFORM_MIDI_IN_PENDING and takes
+// no key (queued input is reported before keys typed ahead).
+int platform_console_read_key_or_midi();
 
 // Takes one byte from the buffered input, waiting for a whole line when none
 // is buffered; the rest of the line stays buffered for the next read.

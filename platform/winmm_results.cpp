@@ -32,3 +32,12 @@ int winmm_port_name(unsigned result, const char* product_name, size_t field_size
     buffer[n] = '\0';
     return winmm_seam_result(result);
 }
+
+size_t winmm_input_bytes(unsigned message_type, uintptr_t param1, unsigned char bytes[3])
+{
+    if (message_type != WINMM_INPUT_DATA)
+        return 0;
+    for (int i = 0; i < 3; ++i)
+        bytes[i] = static_cast<unsigned char>((param1 >> (8 * i)) & 0xFF);
+    return 3;
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // The WinMM result codes the seam tells apart (MMSYSERR_* in <mmsystem.h>).
 constexpr unsigned WINMM_NO_ERROR = 0;
@@ -20,3 +21,12 @@ int winmm_seam_result(unsigned result);
 // and never past the field), else nothing, cut to at most length - 1 bytes
 // and terminated in buffer (when length >= 1). Returns winmm_seam_result.
 int winmm_port_name(unsigned result, const char* product_name, size_t field_size, char* buffer, int length);
+
+// The message type a midiIn callback gets for one short message (MIM_DATA).
+constexpr unsigned WINMM_INPUT_DATA = 0x3C3;
+
+// The bytes of what a midiIn callback received: for a short message
+// (WINMM_INPUT_DATA) the three bytes packed in its first parameter, status
+// first, and 3; for anything else (system exclusive buffers, errors, the
+// device opening or closing) 0.
+size_t winmm_input_bytes(unsigned message_type, uintptr_t param1, unsigned char bytes[3]);

@@ -32,7 +32,9 @@ void prepare_degree(int degree) { prepare_degree_with_flags(0, degree); }
 
 void prepare_degree_avoid_newest(int degree) { prepare_degree_with_flags(CHOOSE_AVOID_NEWEST, degree); }
 
-void play_degree(int degree, int velocity)
+void play_degree(int degree, int velocity) { play_degree_note(degree, velocity); }
+
+uint32_t play_degree_note(int degree, int velocity)
 {
     if (!scale_is_set())
         set_scale("");
@@ -40,16 +42,27 @@ void play_degree(int degree, int velocity)
     // Checked before the choice: a full table must not steal a channel for a
     // note that cannot be recorded.
     if (note_table().count >= NOTE_TABLE_CAPACITY)
-        return;
+        return 0;
     int channel;
     int midi_note;
     double bend;
     choose_channel(CHOOSE_STEAL, reference_pitch() * ratio, &channel, &midi_note, &bend);
     if (channel < 0)
-        return;  // cannot happen: at least fifteen channels can be stolen
+        return 0;  // cannot happen: at least fifteen channels can be stolen
     set_pitch_bend(port_handle(), channel, bend);  // before the note, so it starts in tune
     note_on(port_handle(), channel, midi_note, velocity);
-    add_note(degree, ratio, channel, midi_note);
+    return add_note_serial(degree, ratio, channel, midi_note);
+}
+
+// Ends entry index of the notes in play: its note-off, its removal and, for a
+// melodic note, the stamp that makes its channel the most recently used.
+static void end_entry(int index, int velocity)
+{
+    const NoteEntry e = note_table().entries[index];
+    note_off(port_handle(), e.channel, e.midi_note, velocity);
+    remove_note(index);
+    if (e.channel >= 0 && e.channel < MAX_CHANNELS && e.channel != PERCUSSION_CHANNEL)
+        channel_state(e.channel).last_use_ms = platform_clock_ms();
 }
 
 void release_degree(int degree, int velocity)
@@ -59,20 +72,26 @@ void release_degree(int degree, int velocity)
         const NoteEntry e = table.entries[i];
         if (e.key != degree || e.channel == PERCUSSION_CHANNEL)
             continue;
-        note_off(port_handle(), e.channel, e.midi_note, velocity);
-        remove_note(i);
-        // The stamp makes this the most recently used channel for the
-        // least-recently-used choice.
-        if (e.channel >= 0 && e.channel < MAX_CHANNELS)
-            channel_state(e.channel).last_use_ms = platform_clock_ms();
+        end_entry(i, velocity);
         return;
     }
 }
 
-void play_percussion(int key, int velocity)
+bool release_note(uint32_t serial, int velocity)
+{
+    int index = find_note_serial(serial);
+    if (index < 0)
+        return false;
+    end_entry(index, velocity);
+    return true;
+}
+
+void play_percussion(int key, int velocity) { play_percussion_note(key, velocity); }
+
+uint32_t play_percussion_note(int key, int velocity)
 {
     note_on(port_handle(), PERCUSSION_CHANNEL, key, velocity);
-    add_note(key, 1.0, PERCUSSION_CHANNEL, key);
+    return add_note_serial(key, 1.0, PERCUSSION_CHANNEL, key);
 }
 
 void release_percussion(int key)

@@ -11,7 +11,8 @@
 namespace {
 
 struct NotesState {
-    NoteTable table;  // the notes in play, oldest first; count 0 at start
+    NoteTable table;       // the notes in play, oldest first; count 0 at start
+    uint32_t last_serial;  // serial of the last entry added, 0 before the first; wraps, skipping 0
 } state;
 
 }  // namespace
@@ -22,11 +23,31 @@ void notes_reset() { state = NotesState(); }
 
 int add_note(int key, double ratio, int channel, int midi_note)
 {
+    add_note_serial(key, ratio, channel, midi_note);
+    return state.table.count;
+}
+
+uint32_t add_note_serial(int key, double ratio, int channel, int midi_note)
+{
     NoteTable& t = state.table;
     if (t.count >= NOTE_TABLE_CAPACITY)
-        return NOTE_TABLE_CAPACITY;
-    t.entries[t.count] = NoteEntry{key, ratio, channel, midi_note};
-    return ++t.count;
+        return 0;
+    // A serial comes round again only after 2^32 notes, long after the note
+    // that had it has ended.
+    if (++state.last_serial == 0)
+        state.last_serial = 1;
+    t.entries[t.count++] = NoteEntry{key, ratio, channel, midi_note, state.last_serial};
+    return state.last_serial;
+}
+
+int find_note_serial(uint32_t serial)
+{
+    const NoteTable& t = state.table;
+    for (int i = 0; serial != 0 && i < t.count; ++i) {
+        if (t.entries[i].serial == serial)
+            return i;
+    }
+    return -1;
 }
 
 void remove_note(int index)

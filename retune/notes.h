@@ -12,6 +12,7 @@ struct NoteEntry {
     double ratio;   // the degree's ratio when it started; 1.0 for percussion
     int channel;    // 0..31; 9 for percussion
     int midi_note;  // the note number sent (the key for percussion)
+    uint32_t serial;  // which note this is: 1.., unique among the notes in play (0 is never given)
 };
 
 struct NoteTable {
@@ -24,6 +25,13 @@ const NoteTable& note_table();
 // Appends an entry; returns the new count, or NOTE_TABLE_CAPACITY (nothing
 // stored) when the table is full. Sends nothing.
 int add_note(int key, double ratio, int channel, int midi_note);
+
+// Appends an entry as add_note does and returns its serial, or 0 when the
+// table is full and nothing was stored.
+uint32_t add_note_serial(int key, double ratio, int channel, int midi_note);
+
+// Index of the entry with that serial, or -1 when the note has ended.
+int find_note_serial(uint32_t serial);
 
 // Removes entry index (0 <= index < count), keeping the order of the rest.
 void remove_note(int index);

@@ -149,8 +149,8 @@ using CommandLineMessages = VarentaTest;
 TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
 {
     const std::string usage =
-        "; usage: varenta-test [--help] [--version] [--measure DEVICE] [--audio-in SOURCE] [--list-audio-in] "
-        "[--voice NAME] [--json FILE] [--plot FILE.svg]\n";
+        "; usage: varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT] [--measure DEVICE] "
+        "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg]\n";
     struct Case {
         std::vector<const char*> args;
         std::string line;

@@ -1,9 +1,10 @@
 // The portable parts of the platform backends: the choice of the default
-// synthesizer among the listed ports, WinMM's results and port names as the
-// seam reports them, how bytes become lines, and how terminal escape
-// sequences become console keys.
+// synthesizer among the listed ports, WinMM's results, port names and input
+// messages as the seam reports them, what the MIDI input queue keeps, how
+// bytes become lines, and how terminal escape sequences become console keys.
 #include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
+#include "platform/midi_input_queue.h"
 #include "platform/platform.h"
 #include "platform/port_choice.h"
 #include "platform/winmm_results.h"
@@ -12,6 +13,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 TEST(DefaultSynth, FirstAlsaPortThatDeclaresItselfASynth)
 {
@@ -71,6 +73,52 @@ TEST(WinmmResults, ProductNamesAreCutToTheBufferAndNeverReadPastTheField)
     EXPECT_STREQ(name, "");
     EXPECT_EQ(winmm_port_name(2, nullptr, 0, name, sizeof name), PLATFORM_BAD_DEVICE);
     EXPECT_STREQ(name, "");
+}
+
+TEST(MidiInput, ChannelMessagesAreQueuedOnlyWhileListening)
+{
+    static MidiInQueue queue;
+    auto push = [](std::vector<unsigned char> bytes) { return midi_in_queue_push(queue, bytes.data(), bytes.size()); };
+    midi_in_listening_reset();
+    EXPECT_FALSE(push({0x90, 60, 100}));  // not listening: dropped
+    midi_in_set_listening(true, queue);
+    EXPECT_TRUE(push({0x9F, 60, 100}));
+    EXPECT_TRUE(push({0xC3, 5}));          // one data byte
+    EXPECT_TRUE(push({0xD0, 9, 99}));      // the byte after a one-byte message is not its data
+    EXPECT_TRUE(push({0xE0, 0, 64}));      // the queue keeps it; what to do with it is not its business
+    for (std::vector<unsigned char> refused : std::vector<std::vector<unsigned char>>{
+             {0xF0, 0x7E, 0xF7}, {0xF8}, {0xFE}, {0xFF}, {0xF2, 1, 2}, {60, 100}, {0x90, 60}, {0x90, 128, 1},
+             {0x80, 60, 200}, {0xC0}, {}}) {
+        EXPECT_FALSE(push(refused)) << refused.size();
+    }
+    uint32_t word = 0;
+    std::vector<uint32_t> taken;
+    while (midi_in_queue_take(queue, &word))
+        taken.push_back(word);
+    EXPECT_EQ(taken, (std::vector<uint32_t>{0x00643C9Fu, 0x000005C3u, 0x000009D0u, 0x004000E0u}));
+
+    // Full: the newest is dropped, the oldest kept.
+    for (uint32_t i = 0; i < MIDI_IN_QUEUE_SIZE; ++i)
+        EXPECT_TRUE(push({0x90, static_cast<unsigned char>(i % 128), 1}));
+    EXPECT_FALSE(push({0x80, 1, 1}));
+    ASSERT_TRUE(midi_in_queue_take(queue, &word));
+    EXPECT_EQ(word, 0x00010090u);
+    // Switching off drops what is queued; switching on again finds it empty.
+    midi_in_set_listening(false, queue);
+    EXPECT_FALSE(midi_in_queue_pending(queue));
+    EXPECT_FALSE(push({0x90, 60, 100}));
+    midi_in_listening_reset();
+}
+
+TEST(WinmmResults, InputIsTheShortMessagesBytesStatusFirst)
+{
+    unsigned char bytes[3] = {};
+    EXPECT_EQ(winmm_input_bytes(WINMM_INPUT_DATA, 0x00643C91u, bytes), 3u);
+    EXPECT_EQ((std::vector<unsigned char>(bytes, bytes + 3)), (std::vector<unsigned char>{0x91, 0x3C, 0x64}));
+    EXPECT_EQ(winmm_input_bytes(WINMM_INPUT_DATA, 0x000000F8u, bytes), 3u);  // the queue refuses a clock
+    EXPECT_EQ(bytes[0], 0xF8);
+    for (unsigned other : {0x3C1u /* open */, 0x3C2u /* close */, 0x3C4u /* long data */, 0x3C5u /* error */})
+        EXPECT_EQ(winmm_input_bytes(other, 0x00643C91u, bytes), 0u) << other;
 }
 
 namespace {

@@ -619,6 +619,37 @@ TEST_F(PlayDegrees, ReleaseEndsTheOldestNoteAndStampsItsChannel)
     EXPECT_EQ(note_table().entries[0].key, 3);
 }
 
+TEST_F(PlayDegrees, ReleaseNoteEndsExactlyThatNoteOnce)
+{
+    open_fake_port();
+    set_reference_pitch(440.0);
+    const uint32_t older = play_degree_note(0, 100);  // note 69 on channel 0
+    const uint32_t newer = play_degree_note(0, 90);   // the same degree, channel and note
+    const uint32_t drum = play_percussion_note(38, 80);
+    ASSERT_NE(older, newer);
+    ASSERT_NE(older, 0u);
+    fake_clear_messages();
+    fake_set_clock(500);
+    EXPECT_TRUE(release_note(newer, 30));
+    EXPECT_EQ(describe_log(), "80 69 30\n");
+    EXPECT_EQ(channel_state(0).last_use_ms, 500u);
+    ASSERT_EQ(note_table().count, 2);
+    EXPECT_EQ(note_table().entries[0].serial, older);  // the older note of the degree sounds on
+    EXPECT_FALSE(release_note(newer, 30));              // once ended, never again
+    EXPECT_FALSE(release_note(0, 30));
+    fake_set_clock(900);
+    EXPECT_TRUE(release_note(drum, 30));  // percussion: no stamp on channel 9
+    EXPECT_EQ(channel_state(9).last_use_ms, 0u);
+    EXPECT_EQ(describe_log(), "80 69 30\n89 38 30\n");
+    EXPECT_EQ(find_note_serial(older), 0);
+
+    // A full table records nothing, so there is no note to tell of.
+    for (int i = note_table().count; i < NOTE_TABLE_CAPACITY; ++i)
+        add_note(1000 + i, 1.0, 0, 60);
+    EXPECT_EQ(play_degree_note(0, 100), 0u);
+    EXPECT_EQ(play_percussion_note(38, 80), 0u);
+}
+
 TEST_F(PlayDegrees, ReleaseStampsSteerTheNextChoice)
 {
     open_fake_port();

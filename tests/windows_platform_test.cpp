@@ -47,6 +47,31 @@ TEST(WinmmOutput, TheMapperIsNamedExactlyWhenItOpens)
     }
 }
 
+TEST(WinmmInput, DevicesAsListedAndNoPortOfTheProgramsOwn)
+{
+    // Wine here lists no midiIn device; a Windows with some opens the first.
+    int count = platform_midi_in_count();
+    EXPECT_GE(count, 0);
+    for (int index : {count, count + 3, -5}) {
+        char name[32] = "untouched";
+        EXPECT_NE(platform_midi_in_name(index, name, sizeof name), PLATFORM_OK) << index;
+        EXPECT_STREQ(name, "") << index;
+        EXPECT_NE(platform_midi_in_open(index), PLATFORM_OK) << index;
+    }
+    EXPECT_NE(platform_midi_in_open(PLATFORM_MIDI_IN_OWN_PORT), PLATFORM_OK);
+    EXPECT_EQ(windows_midi_event(), nullptr);  // nothing open: the key wait watches no MIDI
+    if (count > 0) {
+        ASSERT_EQ(platform_midi_in_open(0), PLATFORM_OK);
+        EXPECT_NE(windows_midi_event(), nullptr);
+        platform_midi_in_listen(true);
+        platform_midi_in_listen(false);
+        uint32_t message;
+        EXPECT_FALSE(platform_midi_in_take(&message));
+    }
+    platform_midi_in_close();
+    platform_midi_in_close();
+}
+
 namespace {
 
 KEY_EVENT_RECORD key_event(char ascii, WORD virtual_key, WORD scan, DWORD state = 0, BOOL down = TRUE)

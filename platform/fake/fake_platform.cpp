@@ -2,6 +2,7 @@
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_loader.h"
 #include "platform/line_assembly.h"
+#include "platform/midi_input_queue.h"
 
 #include <cstring>
 #include <map>
@@ -17,6 +18,11 @@ struct FakePortSpec {
 struct FakeFileEntry {
     std::string bytes;
     FakeFile kind;
+};
+
+struct FakeMidiEvent {
+    size_t position;                  // input byte before whose taking it arrives
+    std::vector<unsigned char> bytes;
 };
 
 struct FakeLibrary {
@@ -57,7 +63,14 @@ struct FakeState {
     std::map<std::string, FakeFileEntry> files;  // path -> what reading it gives
     bool has_home;
     std::string home;
+    std::vector<FakePortSpec> midi_sources;   // name and whether it opens
+    bool own_in_port_opens;
+    int midi_in_index;                        // what is open; kNoDevice = nothing
+    std::vector<FakeMidiEvent> midi_events;   // in the order given
+    size_t midi_events_delivered;             // events that have arrived (queued or dropped)
 } fake;
+
+MidiInQueue midi_in_queue;  // what the program has not yet taken
 
 const int kNoDevice = -100;
 
@@ -107,6 +120,13 @@ void fake_reset()
     fake.files.clear();
     fake.has_home = false;
     fake.home.clear();
+    fake.midi_sources.clear();
+    fake.own_in_port_opens = true;
+    fake.midi_in_index = kNoDevice;
+    fake.midi_events.clear();
+    fake.midi_events_delivered = 0;
+    midi_in_listening_reset();
+    midi_in_queue_empty(midi_in_queue);
 }
 
 // ---- MIDI ports ------------------------------------------------------------
@@ -197,6 +217,62 @@ void platform_midi_close(PortHandle handle)
     ++fake.close_count;
     fake.open_device_id = kNoDevice;
 }
+
+// ---- MIDI input ------------------------------------------------------------
+
+void fake_midi_in_add_source(const char* name, bool opens)
+{
+    fake.midi_sources.push_back(FakePortSpec{name, PLATFORM_OK, opens});
+}
+
+void fake_midi_in_own_port_opens(bool opens) { fake.own_in_port_opens = opens; }
+
+void fake_midi_in_event(const std::vector<unsigned char>& bytes)
+{
+    fake.midi_events.push_back(FakeMidiEvent{fake.input.size(), bytes});
+}
+
+int fake_midi_in_open_index() { return fake.midi_in_index; }
+
+// Events whose moment has come arrive, as from a source's own thread.
+static void deliver_midi_events()
+{
+    while (fake.midi_events_delivered < fake.midi_events.size() &&
+           fake.midi_events[fake.midi_events_delivered].position <= fake.input_pos) {
+        const std::vector<unsigned char>& bytes = fake.midi_events[fake.midi_events_delivered++].bytes;
+        if (fake.midi_in_index != kNoDevice)
+            midi_in_queue_push(midi_in_queue, bytes.data(), bytes.size());
+    }
+}
+
+int platform_midi_in_count() { return static_cast<int>(fake.midi_sources.size()); }
+
+int platform_midi_in_name(int index, char* buffer, int length)
+{
+    copy_text("", buffer, length);
+    if (index < 0 || index >= static_cast<int>(fake.midi_sources.size()))
+        return PLATFORM_BAD_DEVICE;
+    copy_text(fake.midi_sources[index].name, buffer, length);
+    return PLATFORM_OK;
+}
+
+int platform_midi_in_open(int index)
+{
+    bool opens = fake.own_in_port_opens;
+    if (index != PLATFORM_MIDI_IN_OWN_PORT)
+        opens = opens && index >= 0 && index < static_cast<int>(fake.midi_sources.size()) &&
+                fake.midi_sources[index].opens;
+    if (!opens)
+        return PLATFORM_UNAVAILABLE;
+    fake.midi_in_index = index;
+    return PLATFORM_OK;
+}
+
+void platform_midi_in_close() { fake.midi_in_index = kNoDevice; }
+
+void platform_midi_in_listen(bool on) { midi_in_set_listening(on, midi_in_queue); }
+
+bool platform_midi_in_take(uint32_t* message) { return midi_in_queue_take(midi_in_queue, message); }
 
 // ---- Clock -----------------------------------------------------------------
 
@@ -391,6 +467,7 @@ static int take_byte()
 
 int platform_console_read_line(char* buffer, int size)
 {
+    deliver_midi_events();
     if (read_interrupted() || fake.input_pos >= fake.input.size())
         return -1;
     return assemble_line(take_byte, buffer, size);
@@ -400,6 +477,7 @@ int platform_console_read_line(char* buffer, int size)
 // that the scan code following a lead byte (0 or 224) is not echoed.
 int platform_console_read_key()
 {
+    deliver_midi_events();
     if (read_interrupted())
         return -1;
     int c = take_byte();
@@ -414,7 +492,21 @@ int platform_console_read_key()
     return c;
 }
 
-int platform_console_read_char() { return read_interrupted() ? -1 : take_byte(); }
+int platform_console_read_key_or_midi()
+{
+    if (!fake.scan_code_next) {  // a two-byte key's scan code is never held up
+        deliver_midi_events();
+        if (midi_in_queue_pending(midi_in_queue))
+            return PLATFORM_MIDI_IN_PENDING;
+    }
+    return platform_console_read_key();
+}
+
+int platform_console_read_char()
+{
+    deliver_midi_events();
+    return read_interrupted() ? -1 : take_byte();
+}
 
 void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }
 

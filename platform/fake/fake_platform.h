@@ -40,6 +40,21 @@ int fake_open_count();       // successful platform_midi_open calls
 int fake_close_count();      // platform_midi_close calls
 int fake_open_device_id();   // device id of the port open now, or -100 when none
 
+// ---- MIDI input ----
+// A source the MIDI input list shows; opening it fails when opens is false.
+void fake_midi_in_add_source(const char* name, bool opens = true);
+// Whether the program's own input port opens (it does after reset).
+void fake_midi_in_own_port_opens(bool opens);
+// One MIDI event (a whole message as a library delivers it) that arrives
+// just before the console input given so far is all taken: when a read is
+// about to take the next byte given after it, or finds input at its end.
+// Like a real source it reaches the program only while the input is open and
+// listened to.
+void fake_midi_in_event(const std::vector<unsigned char>& bytes);
+// The index platform_midi_in_open opened (PLATFORM_MIDI_IN_OWN_PORT for the
+// own port alone), or -100 while MIDI input is not open.
+int fake_midi_in_open_index();
+
 // ---- Clock ----
 void fake_set_clock(uint32_t ms);
 uint32_t fake_clock();

@@ -1,7 +1,10 @@
-// The two MIDI output backends of the Linux build, as the seam's Linux
-// implementation (midi_linux.cpp) uses them: the ALSA sequencer through
-// RtMidi (midi_alsa.cpp) and JACK directly on libjack (midi_jack.cpp).
+// The two MIDI backends of the Linux build, as the seam's Linux
+// implementation (midi_linux.cpp for output, midi_input_linux.cpp for input)
+// uses them: the ALSA sequencer through RtMidi (midi_alsa.cpp) and JACK
+// directly on libjack (midi_jack.cpp).
 #pragma once
+
+#include "platform/midi_input_queue.h"
 
 #include <cstddef>
 #include <string>
@@ -26,11 +29,24 @@ AlsaOutput* alsa_output_open(const std::string& port_name);
 void alsa_output_send(AlsaOutput* output, const unsigned char* bytes, size_t size);
 void alsa_output_close(AlsaOutput* output);
 
+// The ports that send, as RtMidiIn lists them, the program's own left out.
+void alsa_list_sources(std::vector<LinuxPort>* ports);
+struct AlsaInput;
+// Opens client "Varenta" with port "in", the source of that name connected to
+// it (none when empty); each message that arrives is pushed to queue and
+// wakes the console's wait. nullptr on failure.
+AlsaInput* alsa_input_open(const std::string& source_name, MidiInQueue* queue);
+void alsa_input_close(AlsaInput* input);
+
 // ---- JACK (libjack) ----
+// One client, "Varenta", carries the output and the input ports.
 // The MIDI input ports of a JACK server that already runs; nothing otherwise.
+// The program's own ports are left out.
 void jack_list_ports(std::vector<LinuxPort>* ports);
+// The MIDI output ports (the sources), the same way.
+void jack_list_sources(std::vector<LinuxPort>* ports);
 struct JackOutput;
-// Opens client "Varenta" with port "out" connected to the port of that name;
+// Gives client "Varenta" the port "out" connected to the port of that name;
 // nullptr on failure.
 JackOutput* jack_output_open(const std::string& port_name);
 // Queues one message for the next process cycle; waits for room when the
@@ -39,3 +55,8 @@ void jack_output_send(JackOutput* output, const unsigned char* bytes, size_t siz
 // Waits until every queued message has left (a few seconds at most), then
 // closes the client.
 void jack_output_close(JackOutput* output);
+// Gives client "Varenta" the port "in", the source of that name connected to
+// it (none when empty). Each process cycle pushes what arrived to queue and
+// wakes the console's wait. False on failure.
+bool jack_input_open(const std::string& source_name, MidiInQueue* queue);
+void jack_input_close();

@@ -171,6 +171,25 @@ int platform_console_read_key()
     return c;
 }
 
+int platform_console_read_key_or_midi()
+{
+    if (console.in.pending_scan >= 0)
+        return platform_console_read_key();
+    set_single_key_mode(true);
+    for (;;) {
+        // Empty the pipe first: what is queued after this look wakes the next wait.
+        posix_midi_wake_drain();
+        if (posix_midi_in_pending())
+            return PLATFORM_MIDI_IN_PENDING;
+        if (console.in.start < console.in.end || console.in.ended || platform_end_request() != 0)
+            break;
+        int ready = posix_wait_either(STDIN_FILENO, posix_midi_wake_fd(), -1);
+        if (ready != 2)
+            break;  // a key (or the end of input, or a request to end): the key read tells which
+    }
+    return platform_console_read_key();
+}
+
 int platform_console_read_char()
 {
     set_single_key_mode(false);

@@ -86,19 +86,24 @@ void platform_end_by_request(int request) { die_of(request); }
 
 int posix_wake_fd() { return ending.pipe_read; }
 
-int posix_wait_readable(int fd, int timeout_ms)
+int posix_wait_readable(int fd, int timeout_ms) { return posix_wait_either(fd, -1, timeout_ms); }
+
+int posix_wait_either(int fd, int other_fd, int timeout_ms)
 {
     for (;;) {
         if (ending.request != 0)
             return -1;
-        pollfd fds[2] = {{fd, POLLIN, 0}, {ending.pipe_read, POLLIN, 0}};
-        int n = poll(fds, ending.pipe_read >= 0 ? 2 : 1, timeout_ms);
+        // poll leaves out the negative descriptors.
+        pollfd fds[3] = {{fd, POLLIN, 0}, {ending.pipe_read, POLLIN, 0}, {other_fd, POLLIN, 0}};
+        int n = poll(fds, 3, timeout_ms);
         if (n < 0 && errno == EINTR)
             continue;  // a handler ran: the loop looks at the request again
         if (ending.request != 0)
             return -1;
         if (n == 0)
             return 0;
+        if (fds[0].revents == 0 && fds[2].revents != 0)
+            return 2;
         return 1;  // readable, at its end, or in error: the read tells which
     }
 }

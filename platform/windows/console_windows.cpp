@@ -11,8 +11,8 @@
 // the same reads work on the bytes as they come, read ahead by a thread of
 // its own, because a read from a pipe cannot also wait for the wake event.
 // Every wait for input also watches the wake event, so a request to end
-// interrupts it. Output (and the error stream) goes out with Windows line
-// ends.
+// interrupts it, and the key loops' wait also watches the MIDI input event.
+// Output (and the error stream) goes out with Windows line ends.
 #include "platform/console_buffer.h"
 #include "platform/line_assembly.h"
 #include "platform/platform.h"
@@ -106,7 +106,8 @@ bool wait_for(HANDLE object)
 }
 
 // The next bytes from standard input that is not a console.
-bool fill_from_stream()
+// The read-ahead thread, started on first use; false when it cannot be.
+bool start_reader()
 {
     if (console.reader == nullptr) {
         console.chunk_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -117,6 +118,13 @@ bool fill_from_stream()
             return false;
         }
     }
+    return true;
+}
+
+bool fill_from_stream()
+{
+    if (!start_reader())
+        return false;
     if (!wait_for(console.chunk_ready))
         return false;
     ResetEvent(console.chunk_ready);
@@ -201,6 +209,27 @@ int next_console_key(int* lead, int* scan)
     return console.repeat_bytes;
 }
 
+// Whether the console's next input event is a keystroke; events that are
+// none (keys released, modifiers alone, the mouse, focus) are taken away, so
+// that the wait for a key or MIDI input does not wake for them again.
+bool console_key_next()
+{
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD n = 0;
+        if (!PeekConsoleInputA(console.input, &record, 1, &n) || n == 0)
+            return true;  // the key read finds out what is wrong
+        int lead = 0, scan = 0;
+        if (record.EventType == KEY_EVENT && windows_key_bytes(record.Event.KeyEvent, &lead, &scan) != 0)
+            return true;
+        if (!ReadConsoleInputA(console.input, &record, 1, &n))
+            return true;
+        DWORD waiting = 0;
+        if (!GetNumberOfConsoleInputEvents(console.input, &waiting) || waiting == 0)
+            return false;
+    }
+}
+
 }  // namespace
 
 void windows_restore_console()
@@ -272,6 +301,32 @@ int platform_console_read_key()
         return -1;
     console_echo_key(c);
     return c;
+}
+
+int platform_console_read_key_or_midi()
+{
+    if (console.in.pending_scan >= 0)
+        return platform_console_read_key();
+    set_single_key_mode(true);
+    for (;;) {
+        if (windows_midi_in_pending())
+            return PLATFORM_MIDI_IN_PENDING;
+        HANDLE midi = windows_midi_event();
+        bool key_at_hand = console.repeat_left > 0 || console.in.start < console.in.end || console.in.ended;
+        if (midi == nullptr || key_at_hand || platform_end_request() != 0)
+            break;
+        HANDLE input = console.is_console ? console.input : (start_reader() ? console.chunk_ready : nullptr);
+        if (input == nullptr)
+            break;
+        HANDLE waits[3] = {input, midi, windows_wake_event()};
+        DWORD count = waits[2] != nullptr ? 3 : 2;
+        DWORD result = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+        if (result == WAIT_OBJECT_0 + 1)
+            continue;  // MIDI input: the look above takes it
+        if (result != WAIT_OBJECT_0 || !console.is_console || console_key_next())
+            break;  // a key (or the end, or a request to end): the key read tells which
+    }
+    return platform_console_read_key();
 }
 
 int platform_console_read_char()

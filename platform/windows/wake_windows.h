@@ -24,3 +24,10 @@ void windows_interrupt_console_read();
 // 224 (or 0 for F1 to F10 and the keypad's keys), *scan the scan code.
 // (console_windows.cpp)
 int windows_key_bytes(const KEY_EVENT_RECORD& key, int* lead, int* scan);
+
+// The auto-reset event the midiIn callback sets after it has queued a
+// message; nullptr while MIDI input is not open. (midi_in_winmm.cpp)
+HANDLE windows_midi_event();
+
+// Whether MIDI input is queued. (midi_in_winmm.cpp)
+bool windows_midi_in_pending();

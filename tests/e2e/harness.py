@@ -212,8 +212,8 @@ class Program:
 
     MENU_END = re.compile(rb"[^\n]- (How to install QuickTime for Midi apps to use|QuickTime)\r\n")
 
-    def __init__(self, env, program=None):
-        self.child = pexpect.spawn(program or PROGRAM, [], env=env, timeout=TIMEOUT, echo=True)
+    def __init__(self, env, program=None, args=()):
+        self.child = pexpect.spawn(program or PROGRAM, list(args), env=env, timeout=TIMEOUT, echo=True)
         self.transcript = b""
 
     def read_menu(self):

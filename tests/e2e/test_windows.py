@@ -172,6 +172,17 @@ class PipedInput(InTemporaryFolder):
     def test_a_refused_option_answers_as_on_linux(self):
         self.same_as_linux(b"", arguments=["--bogus"])
 
+    def test_midi_input_options_answer_as_on_linux_where_no_source_is_listed(self):
+        # Neither wine here nor the Linux program (with no sequencer and no
+        # server) lists a source: an empty list, and a PORT that names none.
+        top = self.directory
+        try:
+            for n, arguments in enumerate((["--list-midi-in"], ["--midi-in", "1"], ["--midi-in", "keys"])):
+                self.directory = os.path.join(top, str(n))  # a folder of its own for each run
+                self.same_as_linux(b"\n", arguments=arguments)
+        finally:
+            self.directory = top
+
     def test_the_bridge_without_the_runtime_is_not_listed(self):
         folder = windows_folder(os.path.join(self.directory, "w"), WINDOWS_BRIDGE, runtime=False)
         status, out, err, record = run_windows(folder, b"\n\n")
