@@ -102,16 +102,18 @@ def main():
     with tempfile.TemporaryDirectory(prefix="varenta-audio-") as directory:
         env = no_audio_env(directory, server)
 
-        # 1. Nothing to play on.
-        out, err, status = run_probe(probe, library, env)
-        check_no_output(out, err, "initialise 0\njack_no_start_server 1\ncleaned up\n", "without audio")
-        if status != 0:
-            fail("without audio: probe exit status %d" % status)
-
-        # 2. A JACK server of our own, on the dummy back end.
-        jack_env = dict(env)
-        jack_env["JACK_NO_START_SERVER"] = "1"
+        # The lock covers the first step too: another run's server of the same
+        # name would give it something to play on.
         with jack_servers_lock():
+            # 1. Nothing to play on.
+            out, err, status = run_probe(probe, library, env)
+            check_no_output(out, err, "initialise 0\njack_no_start_server 1\ncleaned up\n", "without audio")
+            if status != 0:
+                fail("without audio: probe exit status %d" % status)
+
+            # 2. A JACK server of our own, on the dummy back end.
+            jack_env = dict(env)
+            jack_env["JACK_NO_START_SERVER"] = "1"
             out, err, status, ports = with_server(probe, library, env, jack_env, server)
 
 
