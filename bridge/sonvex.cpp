@@ -3,7 +3,12 @@
 // One FluidSynth synthesizer with 32 MIDI channels, the General MIDI
 // SoundFont and a real-time audio output. Nothing here talks to the console:
 // FluidSynth's log is switched off before anything else happens.
+//
+// The synthesizer is kept in tune: every melodic preset gets a key tuning
+// that makes up for its samples' own mistuning (soundfont_pitch.h), and a
+// channel switches to its preset's tuning with every program change.
 #include "bridge/sonvex.h"
+#include "bridge/soundfont_pitch.h"
 #include "platform/posix/quiet_stderr.h"
 
 #include <fluidsynth.h>
@@ -26,6 +31,9 @@ struct SonvexState {
     fluid_settings_t* settings;    // the synthesizer's settings; nullptr while stopped
     fluid_synth_t* synth;          // the synthesizer; nullptr while stopped
     fluid_audio_driver_t* driver;  // real-time output; nullptr offline and while stopped
+    // [bank][program], banks and programs 0..127: true where a key tuning of
+    // that preset is installed in the synthesizer.
+    bool preset_tuned[128][128];
 } state;
 
 constexpr int kChannels = 32;         // MIDI channels 0..31
@@ -44,6 +52,11 @@ constexpr int kBendSemitones = 2;     // pitch-wheel sensitivity of every channe
 // the range exactly 100 * N cents.
 constexpr double kStandardPitchWheelAmount = 12700.0;
 constexpr double kPitchWheelAmount = 12800.0;
+
+// FluidSynth 2.3 cuts a voice's pitch down to a whole cent before it turns it
+// into a frequency, so every note lands between 0 and 1 cent flat. Raising
+// every key by half a cent makes that cut a rounding to the nearest cent.
+constexpr double kTruncationRaiseCents = 0.5;
 
 // Where Debian's SoundFont packages put General MIDI SoundFonts, and the
 // names to prefer there (fluid-soundfont-gm, then the system default).
@@ -144,6 +157,34 @@ bool set_channel_types(fluid_synth_t* synth)
     return true;
 }
 
+// Installs a key tuning for every melodic preset of the SoundFont at path
+// (tuning bank and program = the preset's bank and program). A SoundFont
+// whose presets cannot be read is played as it states itself.
+void install_key_tunings(const std::string& path)
+{
+    std::vector<PresetTuning> tunings;
+    soundfont_tunings_from_file(path.c_str(), kTruncationRaiseCents, &tunings);
+    for (const PresetTuning& t : tunings) {
+        if (fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
+            state.preset_tuned[t.bank][t.program] = true;
+    }
+}
+
+// Gives a melodic channel the key tuning of the preset it now plays (none
+// when the preset has none); notes already sounding keep theirs. The
+// percussion channel is never tuned.
+void switch_channel_tuning(int channel)
+{
+    if (channel == kDrumChannel)
+        return;
+    int soundfont = 0, bank = -1, program = -1;
+    fluid_synth_get_program(state.synth, channel, &soundfont, &bank, &program);
+    if (bank >= 0 && bank < 128 && program >= 0 && program < 128 && state.preset_tuned[bank][program])
+        fluid_synth_activate_tuning(state.synth, channel, bank, program, 0);
+    else
+        fluid_synth_deactivate_tuning(state.synth, channel, 0);
+}
+
 void stop_everything()
 {
     if (state.driver != nullptr)
@@ -155,8 +196,9 @@ void stop_everything()
     state = SonvexState();
 }
 
-// Creates the synthesizer with the first SoundFont of the list that loads.
-bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate)
+// Creates the synthesizer with the first SoundFont of the list that loads,
+// its presets tuned unless in_tune is false.
+bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, bool in_tune)
 {
     state.settings = new_fluid_settings();
     if (state.settings == nullptr)
@@ -171,8 +213,13 @@ bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate)
         return false;
     for (const std::string& path : soundfonts) {
         // Loading resets every channel's program, now with the types above.
-        if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED)
+        if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED) {
+            if (in_tune)
+                install_key_tunings(path);
+            for (int channel = 0; channel < kChannels; ++channel)
+                switch_channel_tuning(channel);
             return true;
+        }
     }
     return false;
 }
@@ -228,7 +275,7 @@ int Sonvex_Initialise_SME(void)
         return 1;
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
-    if (!start_synth(soundfont_candidates(), kSampleRate) || !open_audio_output()) {
+    if (!start_synth(soundfont_candidates(), kSampleRate, true) || !open_audio_output()) {
         stop_everything();
         return 0;
     }
@@ -252,6 +299,8 @@ int Sonvex_SendMidiEvent(int status, int channel, int data1, int data2)
         break;
     case 0xC0:
         result = fluid_synth_program_change(state.synth, channel, data1);
+        if (result == FLUID_OK)
+            switch_channel_tuning(channel);
         break;
     case 0xE0:
         result = fluid_synth_pitch_bend(state.synth, channel, (data1 & 0x7F) | ((data2 & 0x7F) << 7));
@@ -267,13 +316,13 @@ void Sonvex_CleanUp_SME(void) { stop_everything(); }
 int Sonvex_Delay(int, int) { return 0; }
 
 #ifdef SONVEX_OFFLINE_RENDER
-int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate)
+int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate, int in_tune)
 {
     stop_everything();
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
     if (soundfont_path == nullptr || sample_rate <= 0 ||
-        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate)) {
+        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate, in_tune != 0)) {
         stop_everything();
         return 0;
     }

@@ -14,8 +14,9 @@ extern "C" {
 #endif
 
 // Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
-// SoundFont, chorus off, a bend of 0 or 16383 sounding two semitones down or
-// up, real-time audio through the first output that opens. Returns non-zero
+// SoundFont with every melodic preset tuned to within half a cent, chorus
+// off, a bend of 0 or 16383 sounding two semitones down or up, real-time
+// audio through the first output that opens. Returns non-zero
 // when it is ready to sound, 0 (quietly) when no SoundFont or no audio output
 // can be opened. Calling it again while started returns non-zero at once.
 SONVEX_EXPORT int Sonvex_Initialise_SME(void);
@@ -36,9 +37,10 @@ SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
 // ---- Offline rendering, in the test build of the bridge only ----
 // Starts the synthesizer as Sonvex_Initialise_SME does, but with the given
 // SoundFont file and sample rate (Hz) and no audio output, so that a test can
-// render the sound itself. Anything started before is cleaned up first.
-// Returns non-zero when ready.
-SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate);
+// render the sound itself; in_tune 0 leaves the presets as the SoundFont
+// states them (to measure what the tuning corrects). Anything started before
+// is cleaned up first. Returns non-zero when ready.
+SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate, int in_tune);
 
 // Renders the next frames (> 0) of stereo audio into left and right, each
 // holding at least frames floats. Returns 1, or 0 when nothing is started.

@@ -87,9 +87,9 @@ Function OfflineBridge::find(const char* name)
     return reinterpret_cast<Function>(address);
 }
 
-bool OfflineBridge::start(const std::string& soundfont_path, int sample_rate)
+bool OfflineBridge::start(const std::string& soundfont_path, int sample_rate, bool in_tune)
 {
-    return initialise_offline_(soundfont_path.c_str(), sample_rate) != 0;
+    return initialise_offline_(soundfont_path.c_str(), sample_rate, in_tune ? 1 : 0) != 0;
 }
 
 int OfflineBridge::initialise() { return initialise_(); }

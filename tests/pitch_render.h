@@ -40,8 +40,9 @@ public:
     OfflineBridge(const OfflineBridge&) = delete;
     OfflineBridge& operator=(const OfflineBridge&) = delete;
 
-    // The offline start: the given SoundFont, no audio output.
-    bool start(const std::string& soundfont_path, int sample_rate);
+    // The offline start: the given SoundFont, no audio output; in_tune false
+    // leaves the presets as the SoundFont states them.
+    bool start(const std::string& soundfont_path, int sample_rate, bool in_tune = true);
     // The bridge's own initialise, as the program calls it.
     int initialise();
     bool send(int status, int channel, int data1, int data2);
@@ -52,7 +53,7 @@ public:
 
 private:
     typedef int (*InitialiseFunction)();
-    typedef int (*InitialiseOfflineFunction)(const char* soundfont_path, int sample_rate);
+    typedef int (*InitialiseOfflineFunction)(const char* soundfont_path, int sample_rate, int in_tune);
     typedef int (*RenderFunction)(int frames, float* left, float* right);
     typedef int (*SendFunction)(int status, int channel, int data1, int data2);
     typedef void (*CleanUpFunction)();

@@ -1,0 +1,453 @@
+// How far a SoundFont's samples sound from their stated pitch; see
+// soundfont_pitch.h.
+//
+// The "pdta" list is read record by record with every index checked against
+// its table, so that any byte string, cut short or garbled, gives either
+// tunings or false, never a read outside the bytes given.
+#include "bridge/soundfont_pitch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Generator operators this parser reads (SoundFont 2.04, section 8.1.2).
+enum Generator {
+    GEN_START_OFFSET = 0,
+    GEN_END_OFFSET = 1,
+    GEN_LOOP_START_OFFSET = 2,
+    GEN_LOOP_END_OFFSET = 3,
+    GEN_START_COARSE_OFFSET = 4,
+    GEN_END_COARSE_OFFSET = 12,
+    GEN_INSTRUMENT = 41,
+    GEN_KEY_RANGE = 43,
+    GEN_VELOCITY_RANGE = 44,
+    GEN_LOOP_START_COARSE_OFFSET = 45,
+    GEN_KEYNUM = 46,
+    GEN_ATTENUATION = 48,
+    GEN_LOOP_END_COARSE_OFFSET = 50,
+    GEN_COARSE_TUNE = 51,
+    GEN_FINE_TUNE = 52,
+    GEN_SAMPLE_ID = 53,
+    GEN_SAMPLE_MODES = 54,
+    GEN_SCALE_TUNING = 56,
+    GEN_ROOT_KEY = 58,
+    GEN_COUNT = 61,
+};
+
+// Record sizes of the pdta tables, in bytes.
+constexpr size_t kPresetHeaderBytes = 38;
+constexpr size_t kBagBytes = 4;
+constexpr size_t kGeneratorBytes = 4;
+constexpr size_t kInstrumentBytes = 22;
+constexpr size_t kSampleHeaderBytes = 46;
+
+constexpr int kPercussionBank = 128;
+constexpr int kTunedVelocity = 127;
+constexpr uint16_t kRomSample = 0x8000;  // sample type bit: in the synthesizer's ROM, not in the file
+constexpr int kUnpitchedRootKey = 60;    // what a sample stating no pitch (255) plays as
+constexpr uint32_t kCoarseOffsetFrames = 32768;
+constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
+constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as damage
+
+uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t u32(const uint8_t* p) { return static_cast<uint32_t>(u16(p)) | (static_cast<uint32_t>(u16(p + 2)) << 16); }
+
+// A table of fixed-size records inside the list.
+struct Table {
+    const uint8_t* data;  // first record; nullptr when the chunk is missing
+    size_t count;         // whole records
+    const uint8_t* at(size_t i) const { return data + i * record; }
+    size_t record;        // bytes per record
+};
+
+struct Pdta {
+    Table phdr, pbag, pgen, inst, ibag, igen, shdr;
+};
+
+bool find_tables(const uint8_t* bytes, size_t size, Pdta* pdta)
+{
+    struct Wanted {
+        const char* id;
+        Table* table;
+        size_t record;
+    } wanted[] = {{"phdr", &pdta->phdr, kPresetHeaderBytes}, {"pbag", &pdta->pbag, kBagBytes},
+                  {"pgen", &pdta->pgen, kGeneratorBytes},    {"inst", &pdta->inst, kInstrumentBytes},
+                  {"ibag", &pdta->ibag, kBagBytes},          {"igen", &pdta->igen, kGeneratorBytes},
+                  {"shdr", &pdta->shdr, kSampleHeaderBytes}};
+    for (Wanted& w : wanted)
+        *w.table = Table{nullptr, 0, w.record};
+    size_t at = 0;
+    while (size - at >= 8) {
+        const uint8_t* id = bytes + at;
+        size_t body = u32(bytes + at + 4);
+        at += 8;
+        if (body > size - at)
+            return false;
+        for (Wanted& w : wanted) {
+            if (std::memcmp(id, w.id, 4) == 0)
+                *w.table = Table{bytes + at, body / w.record, w.record};
+        }
+        at += body + (body & 1);
+        if (at > size)
+            break;
+    }
+    for (const Wanted& w : wanted) {
+        if (w.table->data == nullptr)
+            return false;
+    }
+    return true;
+}
+
+// One zone's generators: the raw 16-bit amounts and which were given.
+struct Generators {
+    uint16_t amount[GEN_COUNT];
+    bool set[GEN_COUNT];
+};
+
+int16_t signed_amount(const Generators& g, int op) { return static_cast<int16_t>(g.amount[op]); }
+
+// Reads the generators of bag number bag of a bag table into g (on top of
+// what g holds). Returns true when the zone ends with its terminal generator
+// (an instrument for a preset zone, a sample for an instrument zone); false
+// for a zone without it (a global zone) or with indices out of range, which
+// valid is false for.
+bool read_zone(const Table& bags, const Table& gens, size_t bag, int terminal, Generators* g, bool* valid)
+{
+    *valid = false;
+    if (bag + 1 >= bags.count)
+        return false;
+    size_t first = u16(bags.at(bag));
+    size_t last = u16(bags.at(bag + 1));
+    if (first > last || last > gens.count)
+        return false;
+    *valid = true;
+    for (size_t i = first; i < last; ++i) {
+        int op = u16(gens.at(i));
+        if (op >= GEN_COUNT)
+            continue;
+        g->amount[op] = u16(gens.at(i) + 2);
+        g->set[op] = true;
+        if (op == terminal)
+            return true;
+    }
+    return false;
+}
+
+Generators instrument_defaults()
+{
+    Generators g{};
+    g.amount[GEN_KEY_RANGE] = 0x7F00;  // 0..127
+    g.amount[GEN_VELOCITY_RANGE] = 0x7F00;
+    g.amount[GEN_KEYNUM] = static_cast<uint16_t>(-1);
+    g.amount[GEN_SCALE_TUNING] = 100;
+    g.amount[GEN_ROOT_KEY] = static_cast<uint16_t>(-1);
+    return g;
+}
+
+Generators preset_defaults()
+{
+    Generators g{};
+    g.amount[GEN_KEY_RANGE] = 0x7F00;
+    g.amount[GEN_VELOCITY_RANGE] = 0x7F00;
+    return g;
+}
+
+// What one instrument zone under one preset zone contributes to a key.
+struct ZonePitch {
+    int key_low, key_high;        // 0..127
+    int velocity_low, velocity_high;  // 0..127
+    bool from_loop;               // the loop gave the sample's real pitch
+    double offset_cents;          // the sound's distance above its stated pitch (when from_loop)
+    double weight;                // linear amplitude, from the zone's attenuation
+    int scale_cents;              // scale tuning: cents per key
+    double root_pitch_cents;      // the sample's stated pitch, cents above key 0, as FluidSynth anchors it
+    double transpose_cents;       // coarse and fine tune
+    bool fixed_key;               // plays one key's pitch whatever key is pressed
+    double attack_seconds;        // from the sample's start to its loop, played at the root pitch
+};
+
+void range_of(uint16_t amount, int* low, int* high)
+{
+    *low = amount & 0xFF;
+    *high = amount >> 8;
+}
+
+// The pitch facts of an instrument zone (inst) placed by a preset zone
+// (preset); false when its sample cannot be played.
+bool zone_pitch(const Pdta& pdta, const Generators& inst, const Generators& preset, ZonePitch* z)
+{
+    size_t sample = inst.amount[GEN_SAMPLE_ID];
+    if (sample + 1 >= pdta.shdr.count)  // the last header is the terminal record
+        return false;
+    const uint8_t* s = pdta.shdr.at(sample);
+    if (u16(s + 44) & kRomSample)
+        return false;
+    int key_low, key_high, preset_key_low, preset_key_high;
+    range_of(inst.amount[GEN_KEY_RANGE], &key_low, &key_high);
+    range_of(preset.amount[GEN_KEY_RANGE], &preset_key_low, &preset_key_high);
+    int velocity_low, velocity_high, preset_velocity_low, preset_velocity_high;
+    range_of(inst.amount[GEN_VELOCITY_RANGE], &velocity_low, &velocity_high);
+    range_of(preset.amount[GEN_VELOCITY_RANGE], &preset_velocity_low, &preset_velocity_high);
+    z->key_low = std::max(key_low, preset_key_low);
+    z->key_high = std::min(key_high, preset_key_high);
+    z->velocity_low = std::max(velocity_low, preset_velocity_low);
+    z->velocity_high = std::min(velocity_high, preset_velocity_high);
+
+    int root_key = signed_amount(inst, GEN_ROOT_KEY);
+    if (root_key < 0 || root_key > 127)
+        root_key = s[40] <= 127 ? s[40] : kUnpitchedRootKey;
+    const int pitch_correction = static_cast<int8_t>(s[41]);
+    z->root_pitch_cents = 100.0 * root_key - pitch_correction;
+    z->scale_cents = signed_amount(inst, GEN_SCALE_TUNING) + signed_amount(preset, GEN_SCALE_TUNING);
+    z->transpose_cents = 100.0 * (signed_amount(inst, GEN_COARSE_TUNE) + signed_amount(preset, GEN_COARSE_TUNE)) +
+                         signed_amount(inst, GEN_FINE_TUNE) + signed_amount(preset, GEN_FINE_TUNE);
+    z->fixed_key = signed_amount(inst, GEN_KEYNUM) >= 0;
+    double attenuation_cb = signed_amount(inst, GEN_ATTENUATION) + signed_amount(preset, GEN_ATTENUATION);
+    z->weight = std::pow(10.0, -std::clamp(attenuation_cb, 0.0, 1440.0) / 200.0);
+
+    // The loop as the zone's offsets move it, in frames of the sample data.
+    auto offset = [&](int fine, int coarse) {
+        return static_cast<int64_t>(signed_amount(inst, fine)) +
+               static_cast<int64_t>(kCoarseOffsetFrames) * signed_amount(inst, coarse);
+    };
+    int64_t start = u32(s + 20) + offset(GEN_START_OFFSET, GEN_START_COARSE_OFFSET);
+    int64_t end = u32(s + 24) + offset(GEN_END_OFFSET, GEN_END_COARSE_OFFSET);
+    int64_t loop_start = u32(s + 28) + offset(GEN_LOOP_START_OFFSET, GEN_LOOP_START_COARSE_OFFSET);
+    int64_t loop_end = u32(s + 32) + offset(GEN_LOOP_END_OFFSET, GEN_LOOP_END_COARSE_OFFSET);
+    const int modes = inst.amount[GEN_SAMPLE_MODES] & 3;
+    const bool looped = modes == 1 || modes == 3;
+    const bool loop_inside = start <= loop_start && loop_start < loop_end && loop_end <= end;
+    // The fine tune is how the SoundFont itself makes up for the sample's
+    // mistuning, so the sample is meant to sound at its root pitch less the
+    // fine tune; coarse tune moves by whole semitones on purpose.
+    const double stated_cents = z->root_pitch_cents - signed_amount(inst, GEN_FINE_TUNE) -
+                                signed_amount(preset, GEN_FINE_TUNE);
+    const uint32_t sample_rate_hz = u32(s + 36);
+    z->offset_cents = 0.0;
+    z->from_loop = looped && loop_inside && !z->fixed_key &&
+                   loop_pitch_offset(static_cast<uint32_t>(loop_end - loop_start), sample_rate_hz, stated_cents,
+                                     &z->offset_cents);
+    z->attack_seconds = z->from_loop ? static_cast<double>(loop_start - start) / sample_rate_hz : 0.0;
+    return true;
+}
+
+// Every zone a preset plays, instrument zones merged as FluidSynth does.
+void preset_zones(const Pdta& pdta, size_t preset, std::vector<ZonePitch>* zones)
+{
+    zones->clear();
+    size_t first_bag = u16(pdta.phdr.at(preset) + 24);
+    size_t last_bag = u16(pdta.phdr.at(preset + 1) + 24);
+    Generators preset_global = preset_defaults();
+    for (size_t bag = first_bag; bag < last_bag; ++bag) {
+        Generators preset_zone = preset_global;
+        bool valid = false;
+        bool has_instrument = read_zone(pdta.pbag, pdta.pgen, bag, GEN_INSTRUMENT, &preset_zone, &valid);
+        if (!valid)
+            return;
+        if (!has_instrument) {
+            if (bag == first_bag)
+                preset_global = preset_zone;
+            continue;
+        }
+        size_t instrument = preset_zone.amount[GEN_INSTRUMENT];
+        if (instrument + 1 >= pdta.inst.count)
+            continue;
+        size_t first_ibag = u16(pdta.inst.at(instrument) + 20);
+        size_t last_ibag = u16(pdta.inst.at(instrument + 1) + 20);
+        Generators instrument_global = instrument_defaults();
+        for (size_t ibag = first_ibag; ibag < last_ibag; ++ibag) {
+            Generators zone = instrument_global;
+            bool has_sample = read_zone(pdta.ibag, pdta.igen, ibag, GEN_SAMPLE_ID, &zone, &valid);
+            if (!valid)
+                break;
+            if (!has_sample) {
+                if (ibag == first_ibag)
+                    instrument_global = zone;
+                continue;
+            }
+            ZonePitch z;
+            if (zone_pitch(pdta, zone, preset_zone, &z) && z.key_low <= z.key_high &&
+                z.velocity_low <= z.velocity_high)
+                zones->push_back(z);
+        }
+    }
+}
+
+// What sounds at one key, for the velocity tuned for.
+struct KeySound {
+    bool any;               // some zone plays the key
+    bool from_loop;         // some zone's loop gave its pitch
+    double offset_cents;    // weighted mean over the looped zones
+    int scale_cents;        // of the first zone
+    double root_pitch_cents;  // of the first zone
+    double loop_reached_seconds;  // the latest of the looped zones
+};
+
+KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
+{
+    int velocity = -1;
+    for (const ZonePitch& z : zones) {
+        if (z.key_low <= key && key <= z.key_high)
+            velocity = std::max(velocity, std::min(z.velocity_high, kTunedVelocity));
+    }
+    KeySound sound{false, false, 0.0, 100, 100.0 * key, 0.0};
+    double weights = 0.0;
+    for (const ZonePitch& z : zones) {
+        if (z.key_low > key || key > z.key_high || z.velocity_low > velocity || velocity > z.velocity_high)
+            continue;
+        if (!sound.any) {
+            sound.any = true;
+            sound.scale_cents = z.scale_cents;
+            sound.root_pitch_cents = z.root_pitch_cents;
+        }
+        if (z.from_loop) {
+            sound.from_loop = true;
+            sound.offset_cents += z.weight * z.offset_cents;
+            weights += z.weight;
+            // FluidSynth plays the key this far above the sample's root.
+            double above_root_cents = z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
+            sound.loop_reached_seconds =
+                std::max(sound.loop_reached_seconds, z.attack_seconds / std::exp2(above_root_cents / 1200.0));
+        }
+    }
+    if (weights > 0.0)
+        sound.offset_cents /= weights;
+    return sound;
+}
+
+// FluidSynth gives a key of a tuned channel the pitch
+//   s/100 * (tuning[key] - tuning[r]) + tuning[r],
+// s the zone's scale tuning and r the whole key of its root pitch, where an
+// untuned channel gives s/100 * (100 key - root) + root. With s = 100 the
+// root drops out and tuning[key] is simply the key's pitch; otherwise the
+// root key's entry anchors the zone, so it is solved for first.
+void fill_key_tuning(const std::vector<ZonePitch>& zones, double raise_cents, PresetTuning* tuning)
+{
+    KeySound sounds[SOUNDFONT_KEYS];
+    bool settled[SOUNDFONT_KEYS];
+    double change[SOUNDFONT_KEYS];  // tuning[key] - 100 key
+    for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
+        sounds[key] = key_sound(zones, key);
+        tuning->offset_cents[key] = sounds[key].offset_cents;
+        tuning->from_loop[key] = sounds[key].from_loop;
+        tuning->loop_reached_seconds[key] = sounds[key].loop_reached_seconds;
+        settled[key] = sounds[key].scale_cents == 100;
+        change[key] = raise_cents - sounds[key].offset_cents;
+    }
+    for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
+        if (settled[key])
+            continue;
+        const KeySound& k = sounds[key];
+        const double s = k.scale_cents / 100.0;
+        const double root = std::trunc(k.root_pitch_cents / 100.0);
+        const int root_key = static_cast<int>(std::clamp(root, 0.0, SOUNDFONT_KEYS - 1.0));
+        // The wanted change from the untuned pitch, written as the table's
+        // change at the key: s * (c_key - c_root) + c_root - (1 - s) * frac.
+        const double wanted = change[key] + (1.0 - s) * (k.root_pitch_cents - 100.0 * root);
+        if (!settled[root_key]) {
+            change[root_key] = wanted;
+            settled[root_key] = true;
+        }
+        if (s != 0.0)
+            change[key] = change[root_key] + (wanted - change[root_key]) / s;
+        settled[key] = true;
+    }
+    for (int key = 0; key < SOUNDFONT_KEYS; ++key)
+        tuning->key_cents[key] = 100.0 * key + change[key];
+}
+
+}  // namespace
+
+bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents)
+{
+    if (loop_frames == 0 || sample_rate_hz == 0 || !std::isfinite(stated_cents))
+        return false;
+    // Pitch of one cycle per loop, then the whole numbers of cycles either
+    // side of the stated pitch.
+    const double one_cycle_cents = 1200.0 * std::log2(sample_rate_hz / (kKeyZeroHz * loop_frames));
+    const double cycles = std::exp2((stated_cents - one_cycle_cents) / 1200.0);
+    double best = HUGE_VAL;
+    for (double n : {std::floor(cycles), std::ceil(cycles)}) {
+        if (n < 1.0)
+            continue;
+        double offset = one_cycle_cents + 1200.0 * std::log2(n) - stated_cents;
+        if (std::fabs(offset) < std::fabs(best))
+            best = offset;
+    }
+    if (!(std::fabs(best) <= LOOP_OFFSET_LIMIT_CENTS))
+        return false;
+    *offset_cents = best;
+    return true;
+}
+
+bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
+                                 std::vector<PresetTuning>* tunings)
+{
+    tunings->clear();
+    Pdta pdta;
+    if (bytes == nullptr || !find_tables(bytes, size, &pdta))
+        return false;
+    std::vector<ZonePitch> zones;
+    for (size_t preset = 0; preset + 1 < pdta.phdr.count; ++preset) {
+        const uint8_t* header = pdta.phdr.at(preset);
+        int program = u16(header + 20);
+        int bank = u16(header + 22);
+        if (bank >= kPercussionBank || program >= SOUNDFONT_KEYS)
+            continue;
+        preset_zones(pdta, preset, &zones);
+        PresetTuning tuning;
+        tuning.bank = bank;
+        tuning.program = program;
+        fill_key_tuning(zones, raise_cents, &tuning);
+        tunings->push_back(tuning);
+    }
+    return true;
+}
+
+bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings)
+{
+    tunings->clear();
+    int fd = path == nullptr ? -1 : open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    auto read_at = [fd](uint64_t at, uint8_t* out, size_t count) {
+        size_t done = 0;
+        while (done < count) {
+            ssize_t got = pread(fd, out + done, count - done, static_cast<off_t>(at + done));
+            if (got <= 0)
+                return false;
+            done += static_cast<size_t>(got);
+        }
+        return true;
+    };
+    // RIFF "sfbk": walk the top-level chunks to the LIST "pdta", stepping
+    // over the sample data without reading it.
+    bool parsed = false;
+    uint8_t header[12];
+    if (read_at(0, header, 12) && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "sfbk", 4) == 0) {
+        const uint64_t riff_end = 8 + static_cast<uint64_t>(u32(header + 4));
+        uint64_t at = 12;
+        while (at + 12 <= riff_end && read_at(at, header, 12)) {
+            uint64_t body = u32(header + 4);
+            if (std::memcmp(header, "LIST", 4) == 0 && std::memcmp(header + 8, "pdta", 4) == 0) {
+                if (body >= 4 && body - 4 <= kMaxPdtaBytes) {
+                    std::vector<uint8_t> list(static_cast<size_t>(body - 4));
+                    parsed = read_at(at + 12, list.data(), list.size()) &&
+                             soundfont_tunings_from_pdta(list.data(), list.size(), raise_cents, tunings);
+                }
+                break;
+            }
+            at += 8 + body + (body & 1);
+        }
+    }
+    close(fd);
+    if (!parsed)
+        tunings->clear();
+    return parsed;
+}

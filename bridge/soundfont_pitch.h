@@ -1,0 +1,73 @@
+// How far a SoundFont's samples sound from the pitch they state, and the key
+// tunings that put every melodic preset back in tune on FluidSynth.
+//
+// FluidSynth plays a sample faster or slower so that its stated root pitch
+// lands on the key, but a recorded sample is rarely exactly at the pitch it
+// states. A looped sample tells its real pitch by its loop: the loop holds a
+// whole number of the waveform's cycles, so the loop's length against the
+// sample rate is a whole number of periods. The parser reads the preset,
+// instrument and sample headers (never the sample data) and works out, for
+// each melodic preset and key, the key tuning that makes the key sound at its
+// equal-tempered pitch. Pure functions over bytes, plus one that reads a file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+constexpr int SOUNDFONT_KEYS = 128;
+
+// Beyond this distance from the stated pitch, the nearest whole number of
+// cycles in a loop is not the stated note at all (a loop of noise, or a layer
+// recorded at another note on purpose), so the loop says nothing about the
+// sample's tuning.
+constexpr double LOOP_OFFSET_LIMIT_CENTS = 50.0;
+
+// One melodic preset and the key tuning that corrects it.
+struct PresetTuning {
+    int bank;     // 0..127 (the percussion bank 128 is never tuned)
+    int program;  // 0..127
+    // The pitch FluidSynth is to give each key, in cents above MIDI key 0
+    // (equal temperament is 100 * key): the correction of the key's sample
+    // and the raise asked for.
+    double key_cents[SOUNDFONT_KEYS];
+    // How far each key's sound lies above its stated pitch, in cents: the
+    // weighted mean of the key's looped zones at the velocity tuned for; 0
+    // where no zone has a usable loop.
+    double offset_cents[SOUNDFONT_KEYS];
+    // True where at least one zone of the key has a usable loop.
+    bool from_loop[SOUNDFONT_KEYS];
+    // How long after the note starts the key's slowest looped zone reaches
+    // its loop, in seconds (0 where none has a usable loop): before that the
+    // recording's attack sounds, whose pitch no loop tells.
+    double loop_reached_seconds[SOUNDFONT_KEYS];
+};
+
+// The real pitch of a looped sample. loop_frames (> 0) frames at
+// sample_rate_hz (> 0) hold the whole number of cycles whose pitch comes
+// nearest stated_cents (cents above MIDI key 0, the pitch the sample is meant
+// to have). Returns true and sets offset_cents to that pitch's distance above
+// stated_cents, or false (offset_cents untouched) when the loop is empty, the
+// rate is 0, or the nearest whole number of cycles lies more than
+// LOOP_OFFSET_LIMIT_CENTS away.
+bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents);
+
+// The key tunings of every melodic preset (bank 0..127) described by the
+// body of a SoundFont's "pdta" list (bytes[0 .. size), the part after the
+// list type: phdr, pbag, pmod, pgen, inst, ibag, imod, igen and shdr chunks).
+// Every key gets raise_cents on top of its correction. Each key is tuned for
+// velocity 127, the velocity the program's chords, scales and keyboard play
+// at, or the highest velocity the key has zones for. Zones are read as
+// FluidSynth plays them: global zones, preset generators added to instrument
+// ones, key and velocity ranges, root key override, coarse and fine tune,
+// scale tuning, the sample's pitch correction, loop offsets and sample
+// modes. A zone without a usable loop, or with a fixed key, is left as the
+// SoundFont states it. Returns false for a malformed list (tunings cleared);
+// a preset or zone whose indices are out of range is skipped.
+bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
+                                 std::vector<PresetTuning>* tunings);
+
+// The same for the SoundFont file at path, reading only its "pdta" list.
+// Returns false (tunings cleared) when the file cannot be read or is not a
+// SoundFont.
+bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings);
