@@ -56,6 +56,95 @@ double spectrum_magnitude(const std::vector<double>& signal, double rate, double
     return std::abs(sum);
 }
 
+// The frequency of the spectrum's maximum between a and b (Hz), to within
+// tolerance_hz, by golden-section search: the maximum is the only one there.
+double peak_between(const std::vector<double>& signal, double rate, double a, double b, double tolerance_hz)
+{
+    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
+    double c = b - ratio * (b - a);
+    double d = a + ratio * (b - a);
+    double fc = spectrum_magnitude(signal, rate, c);
+    double fd = spectrum_magnitude(signal, rate, d);
+    while (b - a > tolerance_hz) {
+        if (fc > fd) {
+            b = d;
+            d = c;
+            fd = fc;
+            c = b - ratio * (b - a);
+            fc = spectrum_magnitude(signal, rate, c);
+        } else {
+            a = c;
+            c = d;
+            fc = fd;
+            d = a + ratio * (b - a);
+            fd = spectrum_magnitude(signal, rate, d);
+        }
+    }
+    return 0.5 * (a + b);
+}
+
+// The signal windowed with the Blackman-Harris window; sum receives the
+// window's sum.
+std::vector<double> windowed(const float* samples, size_t count, double* sum)
+{
+    std::vector<double> window = blackman_harris(count);
+    std::vector<double> signal(count);
+    *sum = 0.0;
+    for (size_t n = 0; n < count; ++n) {
+        signal[n] = window[n] * samples[n];
+        *sum += window[n];
+    }
+    return signal;
+}
+
+// |DFT| of signal zero-padded to size (a power of two), bins 0 .. size / 2.
+std::vector<double> magnitudes(const std::vector<double>& signal, size_t size)
+{
+    std::vector<std::complex<double>> x(size);
+    for (size_t n = 0; n < signal.size() && n < size; ++n)
+        x[n] = signal[n];
+    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
+        size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(x[i], x[j]);
+    }
+    for (size_t length = 2; length <= size; length <<= 1) {
+        const std::complex<double> step = std::polar(1.0, -2.0 * kPi / static_cast<double>(length));
+        for (size_t i = 0; i < size; i += length) {
+            std::complex<double> w = 1.0;
+            for (size_t k = 0; k < length / 2; ++k) {
+                std::complex<double> u = x[i + k], v = x[i + k + length / 2] * w;
+                x[i + k] = u + v;
+                x[i + k + length / 2] = u - v;
+                w *= step;
+            }
+        }
+    }
+    std::vector<double> out(size / 2 + 1);
+    for (size_t k = 0; k < out.size(); ++k)
+        out[k] = std::abs(x[k]);
+    return out;
+}
+
+// The strongest bin of bins within [low_hz, high_hz] (bin_hz apart); -1 when
+// the range holds none or the strongest lies at its edge.
+long strongest_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
+{
+    long first = static_cast<long>(std::ceil(low_hz / bin_hz));
+    long last = std::min(static_cast<long>(std::floor(high_hz / bin_hz)), static_cast<long>(bins.size()) - 1);
+    if (first < 1 || last <= first)
+        return -1;
+    long best = first;
+    for (long k = first; k <= last; ++k) {
+        if (bins[k] > bins[best])
+            best = k;
+    }
+    return best == first || best == last ? -1 : best;
+}
+
 }  // namespace
 
 OfflineBridge::OfflineBridge(const std::string& library_path)
@@ -115,6 +204,18 @@ bool OfflineBridge::render(size_t frames, std::vector<float>& mix)
 
 void OfflineBridge::cleanup() { cleanup_(); }
 
+void add_bend(std::vector<BridgeEvent>& events, double time_ms, int channel, int bend)
+{
+    events.push_back(BridgeEvent{time_ms, 0xE0, channel, bend & 0x7F, bend >> 7});
+}
+
+void add_note(std::vector<BridgeEvent>& events, double on_ms, double off_ms, int channel, int key, int bend)
+{
+    add_bend(events, on_ms, channel, bend);
+    events.push_back(BridgeEvent{on_ms, 0x90, channel, key, 127});
+    events.push_back(BridgeEvent{off_ms, 0x80, channel, key, 127});
+}
+
 std::vector<BridgeEvent> bridge_events(const std::vector<FakeMessage>& log)
 {
     std::vector<BridgeEvent> events;
@@ -133,13 +234,8 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0))
         return nan;
-    std::vector<double> window = blackman_harris(count);
-    std::vector<double> signal(count);
     double window_sum = 0.0;
-    for (size_t n = 0; n < count; ++n) {
-        signal[n] = window[n] * samples[n];
-        window_sum += window[n];
-    }
+    std::vector<double> signal = windowed(samples, count, &window_sum);
 
     // Coarse: the spectrum on a grid of a quarter bin over the search range.
     const double low = guess_hz * std::pow(2.0, -search_cents / 1200.0);
@@ -158,30 +254,8 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
     if (best == 0 || best == points - 1)
         return nan;  // still rising at the edge: the tone is not in range
 
-    // Fine: golden-section search for the maximum between the neighbours.
-    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
-    double a = low + grid * (best - 1);
-    double b = low + grid * (best + 1);
-    double c = b - ratio * (b - a);
-    double d = a + ratio * (b - a);
-    double fc = spectrum_magnitude(signal, sample_rate, c);
-    double fd = spectrum_magnitude(signal, sample_rate, d);
-    while (b - a > 1e-9 * guess_hz) {
-        if (fc > fd) {
-            b = d;
-            d = c;
-            fd = fc;
-            c = b - ratio * (b - a);
-            fc = spectrum_magnitude(signal, sample_rate, c);
-        } else {
-            a = c;
-            c = d;
-            fc = fd;
-            d = a + ratio * (b - a);
-            fd = spectrum_magnitude(signal, sample_rate, d);
-        }
-    }
-    double frequency = 0.5 * (a + b);
+    double frequency = peak_between(signal, sample_rate, low + grid * (best - 1), low + grid * (best + 1),
+                                    1e-9 * guess_hz);
     double peak = spectrum_magnitude(signal, sample_rate, frequency);
     // A tone's main lobe ends four bins either side; five bins away a tone
     // has fallen by more than 90 dB, a ripple of some tone outside the range
@@ -246,7 +320,7 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     }
 
     OfflineBridge bridge(settings.library_path);
-    if (!bridge.start(settings.soundfont_path, settings.sample_rate))
+    if (!bridge.start(settings.soundfont_path, settings.sample_rate, settings.in_tune))
         throw std::runtime_error("the bridge library did not start with " + settings.soundfont_path);
     std::vector<float> mix;
     auto render_until = [&](double time_ms) {
@@ -275,8 +349,12 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
                 m.window_ms = (until - from);
                 double nominal =
                     SINE_ROOT_HZ * std::pow(2.0, (m.key - SINE_ROOT_KEY + (m.bend - kCentreBend) / 4096.0) / 12.0);
-                m.frequency_hz = measure_frequency(mix.data() + first, last - first, settings.sample_rate, nominal,
-                                                   settings.search_cents, &m.amplitude);
+                const float* window = mix.data() + first;
+                m.frequency_hz = settings.harmonics == 1
+                                     ? measure_frequency(window, last - first, settings.sample_rate, nominal,
+                                                         settings.search_cents, &m.amplitude)
+                                     : measure_fundamental(window, last - first, settings.sample_rate, nominal,
+                                                           settings.search_cents, settings.harmonics, &m.amplitude);
             }
         }
         measured.push_back(m);
@@ -284,10 +362,71 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     return measured;
 }
 
-double fluidsynth_pitch_hz(int key, int bend, double range_cents)
+double measure_fundamental(const float* samples, size_t count, double sample_rate, double guess_hz,
+                           double search_cents, int harmonics, double* amplitude)
 {
-    double pitch_cents = 100.0 * key + range_cents * (bend - kCentreBend) / 8192.0;
+    if (amplitude != nullptr)
+        *amplitude = 0.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0) || harmonics < 1 || harmonics > 16)
+        return nan;
+    double window_sum = 0.0;
+    std::vector<double> signal = windowed(samples, count, &window_sum);
+    size_t size = 1;
+    while (size < 2 * count)
+        size <<= 1;
+    const std::vector<double> bins = magnitudes(signal, size);
+    const double bin_hz = sample_rate / static_cast<double>(size);
+    const double top_hz = 0.45 * sample_rate;
+    const double spread = std::pow(2.0, search_cents / 1200.0);
+
+    // The strongest harmonic near its multiple of the guess gives the pitch.
+    long loudest = -1;
+    int loudest_number = 0;
+    for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
+        long k = strongest_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
+        if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
+            loudest = k;
+            loudest_number = h;
+        }
+    }
+    if (loudest < 0)
+        return nan;
+    const double tolerance_hz = 1e-8 * guess_hz;
+    double f0 = peak_between(signal, sample_rate, (loudest - 1) * bin_hz, (loudest + 1) * bin_hz, tolerance_hz) /
+                loudest_number;
+    const double loudest_magnitude = spectrum_magnitude(signal, sample_rate, f0 * loudest_number);
+    const double resolution_hz = sample_rate / static_cast<double>(count);
+    for (double side : {-5.0 * resolution_hz, 5.0 * resolution_hz}) {
+        if (!(spectrum_magnitude(signal, sample_rate, f0 * loudest_number + side) < kLobeFloor * loudest_magnitude))
+            return nan;  // leakage of a tone outside the range, or silence
+    }
+
+    // Every harmonic that stands out, each searched two resolutions around
+    // its multiple of that pitch.
+    double weighted = 0.0, energy = 0.0;
+    for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
+        long k = strongest_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
+        if (k < 0 || !(bins[k] > 1e-3 * bins[loudest]))
+            continue;
+        double f = peak_between(signal, sample_rate, (k - 1) * bin_hz, (k + 1) * bin_hz, tolerance_hz);
+        double a = spectrum_magnitude(signal, sample_rate, f);
+        weighted += a * a * f / h;
+        energy += a * a;
+    }
+    if (!(energy > 0.0))
+        return nan;
+    if (amplitude != nullptr)
+        *amplitude = 2.0 * std::sqrt(energy) / window_sum;
+    return weighted / energy;
+}
+
+double fluidsynth_pitch_hz(int key, int bend, double range_cents, double raise_cents)
+{
+    double pitch_cents = 100.0 * key + raise_cents + range_cents * (bend - kCentreBend) / 8192.0;
     return SINE_ROOT_HZ * std::pow(2.0, (std::floor(pitch_cents) - 100.0 * SINE_ROOT_KEY) / 1200.0);
 }
+
+double bridge_pitch_hz(int key, int bend) { return fluidsynth_pitch_hz(key, bend, 200.0, BRIDGE_RAISE_CENTS); }
 
 double cents_above(double hz, double reference_hz) { return 1200.0 * std::log2(hz / reference_hz); }

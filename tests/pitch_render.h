@@ -24,6 +24,12 @@ struct BridgeEvent {
     int data2;
 };
 
+// Appends a pitch bend (14-bit) on channel at time_ms.
+void add_bend(std::vector<BridgeEvent>& events, double time_ms, int channel, int bend);
+// Appends a note as the program plays one: its channel's bend, the note-on
+// at velocity 127, and the note-off.
+void add_note(std::vector<BridgeEvent>& events, double on_ms, double off_ms, int channel, int key, int bend);
+
 // The bridge messages of a fake-platform log (port messages are left out),
 // each at the virtual time it was sent.
 std::vector<BridgeEvent> bridge_events(const std::vector<FakeMessage>& log);
@@ -91,6 +97,8 @@ struct RenderSettings {
     double margin_ms = 5.0;      // left out before a note ends (or its bend changes)
     double max_window_ms = 1000.0;  // longest stretch measured per note
     double search_cents = 60.0;  // the pitch is looked for this far around the note's nominal pitch
+    int harmonics = 1;           // 1: a pure tone; more: the fundamental from that many harmonics
+    bool in_tune = true;         // the bridge's key tunings installed (false: as the SoundFont states)
 };
 
 // Starts the bridge library offline with the SoundFont, sends the events in
@@ -112,11 +120,29 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
 double measure_frequency(const float* samples, size_t count, double sample_rate, double guess_hz,
                          double search_cents, double* amplitude = nullptr);
 
+// The fundamental of a harmonic tone near guess_hz in samples[0 .. count)
+// (sample_rate Hz): the strongest of its first harmonics (up to harmonics,
+// 1..16, and below 0.45 * sample_rate) within search_cents of a multiple of
+// guess_hz sets the pitch, then every harmonic standing out near its multiple
+// (above a thousandth of the strongest) is found as measure_frequency finds a
+// tone, and the fundamental is their frequencies over their numbers, averaged
+// with their energies as weights. NaN when no harmonic stands out (as for
+// measure_frequency). amplitude, when given, receives the amplitude of the
+// harmonics together (0 with NaN).
+double measure_fundamental(const float* samples, size_t count, double sample_rate, double guess_hz,
+                           double search_cents, int harmonics, double* amplitude = nullptr);
+
 // The frequency FluidSynth 2.3 gives a note of the sine SoundFont for a key
-// and a 14-bit bend, with the bend range range_cents for a full swing: the
-// pitch in cents above MIDI note 0, 100 * key + range_cents * (bend - 8192) /
-// 8192, cut down to a whole cent, as a frequency relative to the sine's root.
-double fluidsynth_pitch_hz(int key, int bend, double range_cents = 200.0);
+// and a 14-bit bend, with the bend range range_cents for a full swing and the
+// key tuned raise_cents above equal temperament: the pitch in cents above
+// MIDI note 0, 100 * key + raise_cents + range_cents * (bend - 8192) / 8192,
+// cut down to a whole cent, as a frequency relative to the sine's root.
+double fluidsynth_pitch_hz(int key, int bend, double range_cents = 200.0, double raise_cents = 0.0);
+
+// The bridge raises every key by half a cent, which turns FluidSynth's cut
+// into a rounding to the nearest cent.
+constexpr double BRIDGE_RAISE_CENTS = 0.5;
+double bridge_pitch_hz(int key, int bend);
 
 // The interval from reference_hz up to hz, in cents.
 double cents_above(double hz, double reference_hz);

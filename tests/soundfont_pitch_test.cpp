@@ -1,0 +1,209 @@
+// The bridge's reading of a SoundFont's sample tuning: loops whose true
+// pitch is known, generated SoundFonts, and damaged preset data.
+#include "bridge/soundfont_pitch.h"
+#include "sine_soundfont.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+namespace {
+
+// Cents of hz above MIDI key 0.
+double cents_of(double hz) { return 1200.0 * std::log2(hz / 8.175798915643707); }
+
+// A SoundFont with one preset (bank 0, program 0) of the given zones.
+SineSoundFont one_preset(const std::vector<SineSample>& samples, const std::vector<SineZone>& zones)
+{
+    return SineSoundFont{samples, {SinePreset{0, 0, zones}}};
+}
+
+// The tunings of font, read back from a file.
+std::vector<PresetTuning> tunings_of(const SineSoundFont& font, double raise_cents = 0.0)
+{
+    std::string path = ::testing::TempDir() + "varenta-pitch-" + std::to_string(getpid()) + ".sf2";
+    EXPECT_TRUE(write_sine_soundfont(path, font));
+    std::vector<PresetTuning> tunings;
+    EXPECT_TRUE(soundfont_tunings_from_file(path.c_str(), raise_cents, &tunings));
+    std::remove(path.c_str());
+    return tunings;
+}
+
+// The pdta list's body inside a whole file.
+std::vector<uint8_t> pdta_of(const std::vector<uint8_t>& file)
+{
+    for (size_t i = 0; i + 12 <= file.size(); ++i) {
+        if (std::memcmp(&file[i], "LIST", 4) == 0 && std::memcmp(&file[i + 8], "pdta", 4) == 0)
+            return std::vector<uint8_t>(file.begin() + i + 12, file.end());
+    }
+    return {};
+}
+
+// A single-cycle loop of 92 frames at 24 kHz: 260.87 Hz, 5.01 cents below
+// middle C.
+const SineSample kFlatC{24000, 92, 1, 60, 0, true};
+const double kFlatCOffset = cents_of(24000.0 / 92) - 6000.0;
+
+}  // namespace
+
+TEST(LoopPitch, WholeCyclesNearestTheStatedPitch)
+{
+    double offset = 0.0;
+    ASSERT_TRUE(loop_pitch_offset(92, 24000, 6000.0, &offset));
+    EXPECT_NEAR(offset, -5.0099, 1e-4);
+    // Two cycles in 205 frames at 38 kHz against F#5.
+    ASSERT_TRUE(loop_pitch_offset(205, 38000, 7800.0 - 1200.0, &offset));
+    EXPECT_NEAR(offset, cents_of(2.0 * 38000 / 205) - 6600.0, 1e-9);
+    EXPECT_NEAR(offset, 3.45, 0.01);
+    // Eleven cycles, the nearest count rather than the one below: 1851
+    // frames at 44.1 kHz hold 10.98 cycles of middle C.
+    ASSERT_TRUE(loop_pitch_offset(1851, 44100, 6000.0, &offset));
+    EXPECT_NEAR(offset, cents_of(11.0 * 44100 / 1851) - 6000.0, 1e-9);
+    EXPECT_NEAR(offset, 2.97, 0.01);
+    // A stated pitch moved by a fine tune moves the offset with it.
+    ASSERT_TRUE(loop_pitch_offset(92, 24000, 6000.0 - 10.0, &offset));
+    EXPECT_NEAR(offset, -5.0099 + 10.0, 1e-4);
+}
+
+TEST(LoopPitch, NoUsableLoopLeavesTheOffsetAlone)
+{
+    double offset = 123.0;
+    // 150 frames at 44.1 kHz: one cycle is 294 Hz, two 588 Hz, neither near A4.
+    EXPECT_FALSE(loop_pitch_offset(150, 44100, 6900.0, &offset));
+    EXPECT_FALSE(loop_pitch_offset(0, 44100, 6900.0, &offset));
+    EXPECT_FALSE(loop_pitch_offset(100, 0, 6900.0, &offset));
+    EXPECT_FALSE(loop_pitch_offset(100, 44100, NAN, &offset));
+    EXPECT_EQ(offset, 123.0);
+}
+
+TEST(SoundFontPitch, ZonesAreReadAsFluidSynthPlaysThem)
+{
+    std::vector<SineSample> samples = {
+        kFlatC,
+        {38000, 205, 2, 66, 0, true},  // +3.45 cents
+        {40000, 306, 4, 72, 7, true},  // -1.24 cents from C6, stated 7 cents flat by its header
+        {44100, 100, 1, 69, 0, false},  // 441 Hz, unlooped
+        {24000, 92, 1, 61, 0, true},    // the flat C stated as C#
+    };
+    SineZone low{0, 47, 0};
+    SineZone multi{48, 59, 1};
+    SineZone corrected{60, 71, 2};
+    corrected.fine_tune = -3;
+    SineZone unlooped{72, 83, 3};
+    SineZone overridden{84, 95, 4};
+    overridden.root_override = 60;
+    SineZone shortened{96, 127, 0};
+    shortened.loop_end_offset = -1;  // 91 frames
+    std::vector<PresetTuning> tunings =
+        tunings_of(one_preset(samples, {low, multi, corrected, unlooped, overridden, shortened}), 0.5);
+    ASSERT_EQ(tunings.size(), 1u);
+    const PresetTuning& t = tunings[0];
+    EXPECT_EQ(t.bank, 0);
+    EXPECT_EQ(t.program, 0);
+
+    const double flat_c = kFlatCOffset;
+    const double multi_offset = cents_of(2.0 * 38000 / 205) - 6600.0;
+    // Header correction +7: stated 7193 cents; fine tune -3 makes it 7196.
+    const double corrected_offset = cents_of(4.0 * 40000 / 306) - 7196.0;
+    const double shortened_offset = cents_of(24000.0 / 91) - 6000.0;
+    struct Expected {
+        int key;
+        bool from_loop;
+        double offset;
+    } expected[] = {{0, true, flat_c},           {47, true, flat_c},         {48, true, multi_offset},
+                    {59, true, multi_offset},    {60, true, corrected_offset}, {71, true, corrected_offset},
+                    {72, false, 0.0},            {83, false, 0.0},           {84, true, flat_c},
+                    {95, true, flat_c},          {96, true, shortened_offset}, {127, true, shortened_offset}};
+    for (const Expected& e : expected) {
+        EXPECT_EQ(t.from_loop[e.key], e.from_loop) << "key " << e.key;
+        EXPECT_NEAR(t.offset_cents[e.key], e.offset, 1e-9) << "key " << e.key;
+        EXPECT_NEAR(t.key_cents[e.key], 100.0 * e.key + 0.5 - e.offset, 1e-9) << "key " << e.key;
+    }
+    EXPECT_NEAR(corrected_offset, 2.76, 0.01);
+    // The loop starts loop_frames in: 92 frames at 24 kHz, played 20
+    // semitones below the root, take 2^(20/12) times as long.
+    EXPECT_NEAR(t.loop_reached_seconds[40], 92.0 / 24000 * std::exp2(20.0 / 12), 1e-9);
+    EXPECT_EQ(t.loop_reached_seconds[72], 0.0);
+}
+
+TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
+{
+    std::vector<SineSample> samples = {kFlatC, {38000, 205, 2, 66, 0, true}, {24000, 92, 1, 60, -30, true}};
+    // Keys 0..63: the loud layer is the sharp sample; keys 64..127 have no
+    // layer reaching 127, so their loudest (up to 90) counts.
+    SineZone soft{0, 63, 0, 0, 100};
+    SineZone loud{0, 63, 1, 101, 127};
+    loud.root_override = 66;
+    SineZone quiet{64, 127, 0, 0, 90};
+    // Half a cent per key around a root stated 30 cents sharp (anchor 60).
+    SineZone half{0, 127, 2};
+    half.scale_tuning = 50;
+    SineSoundFont font{samples,
+                       {SinePreset{0, 5, {soft, loud, quiet}}, SinePreset{8, 5, {half}}, SinePreset{128, 0, {soft}}}};
+    std::vector<PresetTuning> tunings = tunings_of(font);
+    ASSERT_EQ(tunings.size(), 2u);  // the percussion bank is left alone
+    const PresetTuning& layered = tunings[0];
+    EXPECT_EQ(layered.program, 5);
+    EXPECT_NEAR(layered.offset_cents[10], cents_of(2.0 * 38000 / 205) - 6600.0, 1e-9);
+    EXPECT_NEAR(layered.offset_cents[100], kFlatCOffset, 1e-9);
+
+    // With scale tuning s and root key r, FluidSynth plays key k of a tuned
+    // channel at s/100 (t[k] - t[r]) + t[r]; untuned at s/100 (100 k - root)
+    // + root, root = 6030 here. The tuning must give the untuned pitch less
+    // the sample's offset at every key.
+    const PresetTuning& scaled = tunings[1];
+    EXPECT_EQ(scaled.bank, 8);
+    const double offset = cents_of(24000.0 / 92) - 6030.0;
+    EXPECT_NEAR(scaled.offset_cents[60], offset, 1e-9);
+    for (int key : {0, 59, 60, 61, 127}) {
+        double tuned = 0.5 * (scaled.key_cents[key] - scaled.key_cents[60]) + scaled.key_cents[60];
+        double untuned = 0.5 * (100.0 * key - 6030.0) + 6030.0;
+        EXPECT_NEAR(tuned, untuned - offset, 1e-9) << "key " << key;
+    }
+}
+
+TEST(SoundFontPitch, DamagedDataGivesNoTuningsAndReadsNothingOutside)
+{
+    std::vector<uint8_t> file = sine_soundfont_bytes(
+        one_preset({kFlatC, {44100, 100, 1, 69, 0, false}}, {SineZone{0, 59, 0}, SineZone{60, 127, 1}}));
+    std::vector<uint8_t> pdta = pdta_of(file);
+    ASSERT_FALSE(pdta.empty());
+    std::vector<PresetTuning> tunings;
+    ASSERT_TRUE(soundfont_tunings_from_pdta(pdta.data(), pdta.size(), 0.0, &tunings));
+    ASSERT_EQ(tunings.size(), 1u);
+
+    // Cut anywhere: a chunk runs past the end or a table is missing. Each
+    // prefix is copied so that the sanitizers catch any read beyond it.
+    for (size_t size = 0; size < pdta.size(); ++size) {
+        std::vector<uint8_t> cut(pdta.begin(), pdta.begin() + size);
+        EXPECT_FALSE(soundfont_tunings_from_pdta(cut.data(), cut.size(), 0.0, &tunings)) << size;
+        EXPECT_TRUE(tunings.empty());
+    }
+    // Garbled bytes: indices out of range are skipped, never followed.
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<uint8_t> garbled = pdta;
+        for (int i = 0; i < 4; ++i)
+            garbled[random() % garbled.size()] = static_cast<uint8_t>(random());
+        if (soundfont_tunings_from_pdta(garbled.data(), garbled.size(), 0.0, &tunings)) {
+            EXPECT_LE(tunings.size(), 1u);  // a longer preset table would swallow the tables after it
+        }
+    }
+
+    // Files: not a SoundFont, missing, cut before the preset data.
+    std::string path = ::testing::TempDir() + "varenta-damaged-" + std::to_string(getpid()) + ".sf2";
+    for (size_t size : {size_t{0}, size_t{12}, file.size() - pdta.size()}) {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(file.data(), 1, size, out);
+        std::fclose(out);
+        EXPECT_FALSE(soundfont_tunings_from_file(path.c_str(), 0.0, &tunings)) << size;
+    }
+    std::remove(path.c_str());
+    EXPECT_FALSE(soundfont_tunings_from_file(path.c_str(), 0.0, &tunings));
+    EXPECT_FALSE(soundfont_tunings_from_file(nullptr, 0.0, &tunings));
+}
