@@ -335,6 +335,7 @@ void fill_key_tuning(const std::vector<ZonePitch>& zones, double raise_cents, Pr
     for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
         sounds[key] = key_sound(zones, key);
         tuning->offset_cents[key] = sounds[key].offset_cents;
+        tuning->sounding[key] = sounds[key].any;
         tuning->from_loop[key] = sounds[key].from_loop;
         tuning->loop_reached_seconds[key] = sounds[key].loop_reached_seconds;
         settled[key] = sounds[key].scale_cents == 100;

@@ -35,6 +35,8 @@ struct PresetTuning {
     // weighted mean of the key's looped zones at the velocity tuned for; 0
     // where no zone has a usable loop.
     double offset_cents[SOUNDFONT_KEYS];
+    // True where some zone plays the key.
+    bool sounding[SOUNDFONT_KEYS];
     // True where at least one zone of the key has a usable loop.
     bool from_loop[SOUNDFONT_KEYS];
     // How long after the note starts the key's slowest looped zone reaches

@@ -149,7 +149,7 @@ long strongest_bin(const std::vector<double>& bins, double bin_hz, double low_hz
 
 OfflineBridge::OfflineBridge(const std::string& library_path)
 {
-    handle_ = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle_ == nullptr)
         throw std::runtime_error("cannot load the bridge library " + library_path);
     initialise_ = find<InitialiseFunction>("Sonvex_Initialise_SME");
@@ -339,7 +339,9 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     for (Note& n : notes) {
         MeasuredNote& m = n.result;
         m.off_ms = std::min(m.off_ms, end_ms);
-        double from = n.steady_from_ms + settings.settle_ms;
+        const size_t index = measured.size();
+        double from = n.steady_from_ms +
+                      (index < settings.note_settle_ms.size() ? settings.note_settle_ms[index] : settings.settle_ms);
         double until = std::min({n.steady_until_ms, end_ms}) - settings.margin_ms;
         until = std::min(until, from + settings.max_window_ms);
         if (until > from) {

@@ -39,9 +39,12 @@ std::vector<BridgeEvent> bridge_events(const std::vector<FakeMessage>& log);
 class OfflineBridge {
 public:
     // Loads the library; throws std::runtime_error when it cannot be loaded
-    // or lacks one of the exports used here.
+    // or lacks one of the exports used here. The library stays in memory
+    // until the process ends: FluidSynth registers GLib types when it first
+    // starts a synthesizer, and after an unload and reload it waits forever
+    // to register them again.
     explicit OfflineBridge(const std::string& library_path);
-    // Cleans the synthesizer up and releases the library.
+    // Cleans the synthesizer up and drops this handle on the library.
     ~OfflineBridge();
     OfflineBridge(const OfflineBridge&) = delete;
     OfflineBridge& operator=(const OfflineBridge&) = delete;
@@ -94,6 +97,9 @@ struct RenderSettings {
     int sample_rate = 44100;     // Hz
     double tail_ms = 300.0;      // rendered after the last message
     double settle_ms = 40.0;     // left out after a note starts (or its bend changes)
+    // The same per note, in the order the notes start; notes beyond its end
+    // take settle_ms. For sampled instruments: the time to reach the loop.
+    std::vector<double> note_settle_ms;
     double margin_ms = 5.0;      // left out before a note ends (or its bend changes)
     double max_window_ms = 1000.0;  // longest stretch measured per note
     double search_cents = 60.0;  // the pitch is looked for this far around the note's nominal pitch

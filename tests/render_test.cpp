@@ -164,6 +164,33 @@ TEST(PitchMeasurement, FindsEachToneOfAMixtureFarBelowOneBin)
     }
 }
 
+TEST(PitchMeasurement, FundamentalOfHarmonicTonesEvenWithoutTheFundamental)
+{
+    const double rate = 44100.0;
+    for (double f0 : {110.0, 261.6255653, 1046.502261}) {
+        // Eight harmonics of falling strength; then the same with the
+        // fundamental and the second harmonic missing, under a second tone
+        // a fifth up at a tenth of the strength.
+        std::vector<std::vector<double>> full, hollow;
+        for (int h = 1; h <= 8; ++h) {
+            full.push_back({h * f0, 0.3 / h, 0.5});
+            if (h > 2)
+                hollow.push_back({h * f0, 0.3 / h, 0.5});
+        }
+        hollow.push_back({1.5 * f0, 0.01, 0.0});
+        for (const auto& parts : {full, hollow}) {
+            std::vector<float> samples = tones(parts, rate, 22050);
+            double amplitude = 0.0;
+            double measured = measure_fundamental(samples.data(), samples.size(), rate, f0 * std::pow(2.0, -0.3 / 12),
+                                                  60.0, 8, &amplitude);
+            EXPECT_NEAR(cents_above(measured, f0), 0.0, 0.001) << f0 << " with " << parts.size() << " tones";
+            EXPECT_GT(amplitude, 0.05);
+        }
+    }
+    std::vector<float> silence(22050, 0.0f);
+    EXPECT_TRUE(std::isnan(measure_fundamental(silence.data(), silence.size(), rate, 440.0, 60.0, 8)));
+}
+
 TEST(PitchMeasurement, NoToneInRangeGivesNoFrequency)
 {
     std::vector<float> samples = tones({{440.0, 0.5, 0.0}}, 44100.0, 22050);
