@@ -46,6 +46,7 @@ constexpr double kGapMs = 400.0;          // between one note's end and the next
 constexpr double kHalfCent = 0.5;
 constexpr double kMeasureCents = 0.05;    // what the measurement itself may be off
 constexpr int kHarmonics = 8;
+constexpr double kBatchMs = 1200e3;       // audio rendered at once: 200 MB
 
 // One note to measure.
 struct Case {
@@ -91,14 +92,15 @@ Case make_case(const PresetTuning& tuning, int key, int bend, bool dialogue)
     return Case{tuning.program, key, bend, looped, settle, dialogue, NAN, NAN};
 }
 
-// Renders the cases of one program, one note after another on channel 0, and
-// stores each one's error.
-void measure(const std::string& soundfont, std::vector<Case*>& cases, bool in_tune)
+double hold_ms(const Case& c) { return c.settle_ms + kWindowMs + 5.0; }
+
+// Renders the cases, one note after another on channel 0 with each program's
+// change before its first note, and stores each one's error.
+void measure(const std::string& soundfont, const std::vector<Case*>& cases, bool in_tune)
 {
     std::vector<BridgeEvent> events;
     // Dry: no reverb tail of one note under the next.
     events.push_back(BridgeEvent{0.0, 0xB0, 0, 91, 0});
-    events.push_back(BridgeEvent{0.0, 0xC0, 0, cases.front()->program, 0});
     RenderSettings settings;
     settings.library_path = SONVEX_OFFLINE_LIBRARY_PATH;
     settings.soundfont_path = soundfont;
@@ -106,11 +108,15 @@ void measure(const std::string& soundfont, std::vector<Case*>& cases, bool in_tu
     settings.max_window_ms = kWindowMs;
     settings.in_tune = in_tune;
     double time_ms = 100.0;
+    int program = -1;
     for (const Case* c : cases) {
-        double hold = c->settle_ms + kWindowMs + settings.margin_ms;
-        add_note(events, time_ms, time_ms + hold, 0, c->key, c->bend);
+        if (c->program != program) {
+            program = c->program;
+            events.push_back(BridgeEvent{time_ms - 50.0, 0xC0, 0, program, 0});
+        }
+        add_note(events, time_ms, time_ms + hold_ms(*c), 0, c->key, c->bend);
         settings.note_settle_ms.push_back(c->settle_ms);
-        time_ms += hold + kGapMs;
+        time_ms += hold_ms(*c) + kGapMs;
     }
     std::vector<MeasuredNote> notes = render_and_measure(events, settings);
     for (size_t i = 0; i < cases.size() && i < notes.size(); ++i) {
@@ -203,13 +209,25 @@ int main(int argc, char** argv)
 
     auto start = std::chrono::steady_clock::now();
     try {
-        std::map<int, std::vector<Case*>> by_program;
+        // Batches of whole programs, each rendered in one go (the SoundFont
+        // loads once per batch) and held in memory while it is measured.
+        std::vector<Case*> ordered;
         for (Case& c : cases)
-            by_program[c.program].push_back(&c);
-        for (auto& group : by_program) {
-            std::fprintf(stderr, "program %d: %zu notes\n", group.first, group.second.size());
-            measure(soundfont, group.second, false);
-            measure(soundfont, group.second, true);
+            ordered.push_back(&c);
+        std::stable_sort(ordered.begin(), ordered.end(),
+                         [](const Case* x, const Case* y) { return x->program < y->program; });
+        std::vector<Case*> batch;
+        double batch_ms = 0.0;
+        for (size_t i = 0; i < ordered.size(); ++i) {
+            batch.push_back(ordered[i]);
+            batch_ms += hold_ms(*ordered[i]) + kGapMs;
+            bool program_ends = i + 1 == ordered.size() || ordered[i + 1]->program != ordered[i]->program;
+            if (program_ends && (batch_ms > kBatchMs || i + 1 == ordered.size())) {
+                measure(soundfont, batch, false);
+                measure(soundfont, batch, true);
+                batch.clear();
+                batch_ms = 0.0;
+            }
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
@@ -243,6 +261,8 @@ int main(int argc, char** argv)
     size_t unmeasured = 0;
     for (const Case& c : cases) {
         if (std::isnan(c.before) || std::isnan(c.after)) {
+            std::printf("not measured: program %d key %d bend %d (%+.3f before, %+.3f after)\n", c.program, c.key,
+                        c.bend, c.before, c.after);
             ++unmeasured;
             continue;
         }

@@ -130,7 +130,7 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
 // (sample_rate Hz): the strongest of its first harmonics (up to harmonics,
 // 1..16, and below 0.45 * sample_rate) within search_cents of a multiple of
 // guess_hz sets the pitch, then every harmonic standing out near its multiple
-// (above a thousandth of the strongest) is found as measure_frequency finds a
+// (above a thirtieth of the strongest) is found as measure_frequency finds a
 // tone, and the fundamental is their frequencies over their numbers, averaged
 // with their energies as weights. NaN when no harmonic stands out (as for
 // measure_frequency). amplitude, when given, receives the amplitude of the
