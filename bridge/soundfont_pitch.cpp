@@ -237,40 +237,41 @@ bool zone_pitch(const Pdta& pdta, const Generators& inst, const Generators& pres
     return true;
 }
 
-// Every zone a preset plays, instrument zones merged as FluidSynth does.
+// The zones of bags first .. last - 1 that end with their terminal
+// generator, each read on top of defaults and of the leading global zone, if
+// there is one. A zone with indices out of range ends the list.
+std::vector<Generators> merged_zones(const Table& bags, const Table& gens, size_t first, size_t last, int terminal,
+                                     const Generators& defaults)
+{
+    std::vector<Generators> zones;
+    Generators global = defaults;
+    for (size_t bag = first; bag < last; ++bag) {
+        Generators zone = global;
+        bool valid = false;
+        bool complete = read_zone(bags, gens, bag, terminal, &zone, &valid);
+        if (!valid)
+            break;
+        if (complete)
+            zones.push_back(zone);
+        else if (bag == first)
+            global = zone;
+    }
+    return zones;
+}
+
+// Every zone a preset plays: each instrument zone under each preset zone.
 void preset_zones(const Pdta& pdta, size_t preset, std::vector<ZonePitch>* zones)
 {
     zones->clear();
-    size_t first_bag = u16(pdta.phdr.at(preset) + 24);
-    size_t last_bag = u16(pdta.phdr.at(preset + 1) + 24);
-    Generators preset_global = preset_defaults();
-    for (size_t bag = first_bag; bag < last_bag; ++bag) {
-        Generators preset_zone = preset_global;
-        bool valid = false;
-        bool has_instrument = read_zone(pdta.pbag, pdta.pgen, bag, GEN_INSTRUMENT, &preset_zone, &valid);
-        if (!valid)
-            return;
-        if (!has_instrument) {
-            if (bag == first_bag)
-                preset_global = preset_zone;
-            continue;
-        }
+    for (const Generators& preset_zone :
+         merged_zones(pdta.pbag, pdta.pgen, u16(pdta.phdr.at(preset) + 24), u16(pdta.phdr.at(preset + 1) + 24),
+                      GEN_INSTRUMENT, preset_defaults())) {
         size_t instrument = preset_zone.amount[GEN_INSTRUMENT];
         if (instrument + 1 >= pdta.inst.count)
             continue;
-        size_t first_ibag = u16(pdta.inst.at(instrument) + 20);
-        size_t last_ibag = u16(pdta.inst.at(instrument + 1) + 20);
-        Generators instrument_global = instrument_defaults();
-        for (size_t ibag = first_ibag; ibag < last_ibag; ++ibag) {
-            Generators zone = instrument_global;
-            bool has_sample = read_zone(pdta.ibag, pdta.igen, ibag, GEN_SAMPLE_ID, &zone, &valid);
-            if (!valid)
-                break;
-            if (!has_sample) {
-                if (ibag == first_ibag)
-                    instrument_global = zone;
-                continue;
-            }
+        for (const Generators& zone :
+             merged_zones(pdta.ibag, pdta.igen, u16(pdta.inst.at(instrument) + 20),
+                          u16(pdta.inst.at(instrument + 1) + 20), GEN_SAMPLE_ID, instrument_defaults())) {
             ZonePitch z;
             if (zone_pitch(pdta, zone, preset_zone, &z) && z.key_low <= z.key_high &&
                 z.velocity_low <= z.velocity_high)
@@ -298,6 +299,7 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
     }
     KeySound sound{false, false, 0.0, 100, 100.0 * key, 0.0};
     double weights = 0.0;
+    double lowest = HUGE_VAL, highest = -HUGE_VAL;  // of the looped zones' offsets
     for (const ZonePitch& z : zones) {
         if (z.key_low > key || key > z.key_high || z.velocity_low > velocity || velocity > z.velocity_high)
             continue;
@@ -310,6 +312,8 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
             sound.from_loop = true;
             sound.offset_cents += z.weight * z.offset_cents;
             weights += z.weight;
+            lowest = std::min(lowest, z.offset_cents);
+            highest = std::max(highest, z.offset_cents);
             // FluidSynth plays the key this far above the sample's root.
             double above_root_cents = z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
             sound.loop_reached_seconds =
@@ -318,6 +322,11 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
     }
     if (weights > 0.0)
         sound.offset_cents /= weights;
+    if (highest - lowest > LAYER_SPREAD_LIMIT_CENTS) {
+        sound.from_loop = false;
+        sound.offset_cents = 0.0;
+        sound.loop_reached_seconds = 0.0;
+    }
     return sound;
 }
 
@@ -373,15 +382,17 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
     // side of the stated pitch.
     const double one_cycle_cents = 1200.0 * std::log2(sample_rate_hz / (kKeyZeroHz * loop_frames));
     const double cycles = std::exp2((stated_cents - one_cycle_cents) / 1200.0);
-    double best = HUGE_VAL;
+    double best = HUGE_VAL, best_cycles = 0.0;
     for (double n : {std::floor(cycles), std::ceil(cycles)}) {
         if (n < 1.0)
             continue;
         double offset = one_cycle_cents + 1200.0 * std::log2(n) - stated_cents;
-        if (std::fabs(offset) < std::fabs(best))
+        if (std::fabs(offset) < std::fabs(best)) {
             best = offset;
+            best_cycles = n;
+        }
     }
-    if (!(std::fabs(best) <= LOOP_OFFSET_LIMIT_CENTS))
+    if (!(std::fabs(best) <= LOOP_OFFSET_LIMIT_CENTS) || best_cycles > LOOP_MAX_CYCLES)
         return false;
     *offset_cents = best;
     return true;

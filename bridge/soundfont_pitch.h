@@ -23,6 +23,18 @@ constexpr int SOUNDFONT_KEYS = 128;
 // sample's tuning.
 constexpr double LOOP_OFFSET_LIMIT_CENTS = 50.0;
 
+// A loop of more cycles says nothing either: the pitches of n and n + 1
+// cycles lie so close together (under 105 cents from 17 on) that a long
+// loop of a piano, an ensemble or a voice sounds between them or on another
+// count than the one nearest the stated pitch. Measured with FluidR3 GM,
+// corrections from such loops made as many notes worse as better.
+constexpr int LOOP_MAX_CYCLES = 16;
+
+// Looped zones of one key whose offsets differ by more than this are layers
+// detuned against each other on purpose (a chorus); no single key tuning
+// puts them all in tune, so the key is left as stated.
+constexpr double LAYER_SPREAD_LIMIT_CENTS = 1.0;
+
 // One melodic preset and the key tuning that corrects it.
 struct PresetTuning {
     int bank;     // 0..127 (the percussion bank 128 is never tuned)
@@ -33,11 +45,11 @@ struct PresetTuning {
     double key_cents[SOUNDFONT_KEYS];
     // How far each key's sound lies above its stated pitch, in cents: the
     // weighted mean of the key's looped zones at the velocity tuned for; 0
-    // where no zone has a usable loop.
+    // where no zone has a usable loop or the looped zones disagree.
     double offset_cents[SOUNDFONT_KEYS];
     // True where some zone plays the key.
     bool sounding[SOUNDFONT_KEYS];
-    // True where at least one zone of the key has a usable loop.
+    // True where the key's offset comes from its zones' loops.
     bool from_loop[SOUNDFONT_KEYS];
     // How long after the note starts the key's slowest looped zone reaches
     // its loop, in seconds (0 where none has a usable loop): before that the
@@ -50,8 +62,8 @@ struct PresetTuning {
 // nearest stated_cents (cents above MIDI key 0, the pitch the sample is meant
 // to have). Returns true and sets offset_cents to that pitch's distance above
 // stated_cents, or false (offset_cents untouched) when the loop is empty, the
-// rate is 0, or the nearest whole number of cycles lies more than
-// LOOP_OFFSET_LIMIT_CENTS away.
+// rate is 0, the nearest whole number of cycles lies more than
+// LOOP_OFFSET_LIMIT_CENTS away or is above LOOP_MAX_CYCLES.
 bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents);
 
 // The key tunings of every melodic preset (bank 0..127) described by the

@@ -77,7 +77,11 @@ TEST(LoopPitch, NoUsableLoopLeavesTheOffsetAlone)
     EXPECT_FALSE(loop_pitch_offset(0, 44100, 6900.0, &offset));
     EXPECT_FALSE(loop_pitch_offset(100, 0, 6900.0, &offset));
     EXPECT_FALSE(loop_pitch_offset(100, 44100, NAN, &offset));
+    // Sixteen cycles of A4 still tell the pitch; seventeen no longer do.
+    EXPECT_FALSE(loop_pitch_offset(1700, 44000, 6900.0, &offset));
     EXPECT_EQ(offset, 123.0);
+    EXPECT_TRUE(loop_pitch_offset(1600, 44000, 6900.0, &offset));
+    EXPECT_NEAR(offset, 0.0, 1e-9);
 }
 
 TEST(SoundFontPitch, ZonesAreReadAsFluidSynthPlaysThem)
@@ -142,10 +146,21 @@ TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
     // Half a cent per key around a root stated 30 cents sharp (anchor 60).
     SineZone half{0, 127, 2};
     half.scale_tuning = 50;
+    // Two layers on every key, 8.5 cents apart: a chorus, left as stated.
+    SineZone chorus{0, 127, 0};
+    SineZone chorus_sharp = loud;
+    chorus_sharp.key_low = 0;
+    chorus_sharp.key_high = 127;
+    chorus_sharp.velocity_low = 0;
     SineSoundFont font{samples,
-                       {SinePreset{0, 5, {soft, loud, quiet}}, SinePreset{8, 5, {half}}, SinePreset{128, 0, {soft}}}};
+                       {SinePreset{0, 5, {soft, loud, quiet}}, SinePreset{8, 5, {half}}, SinePreset{128, 0, {soft}},
+                        SinePreset{0, 6, {chorus, chorus_sharp}}}};
     std::vector<PresetTuning> tunings = tunings_of(font);
-    ASSERT_EQ(tunings.size(), 2u);  // the percussion bank is left alone
+    ASSERT_EQ(tunings.size(), 3u);  // the percussion bank is left alone
+    for (int key : {0, 64, 127}) {
+        EXPECT_FALSE(tunings[2].from_loop[key]);
+        EXPECT_EQ(tunings[2].key_cents[key], 100.0 * key);
+    }
     const PresetTuning& layered = tunings[0];
     EXPECT_EQ(layered.program, 5);
     EXPECT_NEAR(layered.offset_cents[10], cents_of(2.0 * 38000 / 205) - 6600.0, 1e-9);
