@@ -157,13 +157,28 @@ bool set_channel_types(fluid_synth_t* synth)
     return true;
 }
 
+// Where the tunings worked out for a SoundFont are kept: the user's cache
+// folder (XDG_CACHE_HOME, else ~/.cache), "varenta" in it; empty without
+// either.
+std::string tuning_cache_directory()
+{
+    const char* cache = getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/')
+        return std::string(cache) + "/varenta";
+    const char* home = getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.cache/varenta";
+    return "";
+}
+
 // Installs a key tuning for every melodic preset of the SoundFont at path
-// (tuning bank and program = the preset's bank and program). A SoundFont
-// whose presets cannot be read is played as it states itself.
-void install_key_tunings(const std::string& path)
+// (tuning bank and program = the preset's bank and program), worked out
+// once and kept in cache_directory (each time when empty). A SoundFont whose
+// presets cannot be read is played as it states itself.
+void install_key_tunings(const std::string& path, const std::string& cache_directory)
 {
     std::vector<PresetTuning> tunings;
-    soundfont_tunings_from_file(path.c_str(), kTruncationRaiseCents, &tunings);
+    soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings);
     for (const PresetTuning& t : tunings) {
         if (fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
             state.preset_tuned[t.bank][t.program] = true;
@@ -197,8 +212,10 @@ void stop_everything()
 }
 
 // Creates the synthesizer with the first SoundFont of the list that loads,
-// its presets tuned unless in_tune is false.
-bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, bool in_tune)
+// its presets tuned unless in_tune is false, the tunings kept in
+// cache_directory.
+bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, bool in_tune,
+                 const std::string& cache_directory)
 {
     state.settings = new_fluid_settings();
     if (state.settings == nullptr)
@@ -215,7 +232,7 @@ bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, bo
         // Loading resets every channel's program, now with the types above.
         if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED) {
             if (in_tune)
-                install_key_tunings(path);
+                install_key_tunings(path, cache_directory);
             for (int channel = 0; channel < kChannels; ++channel)
                 switch_channel_tuning(channel);
             return true;
@@ -275,7 +292,7 @@ int Sonvex_Initialise_SME(void)
         return 1;
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
-    if (!start_synth(soundfont_candidates(), kSampleRate, true) || !open_audio_output()) {
+    if (!start_synth(soundfont_candidates(), kSampleRate, true, tuning_cache_directory()) || !open_audio_output()) {
         stop_everything();
         return 0;
     }
@@ -322,7 +339,8 @@ int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rat
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
     if (soundfont_path == nullptr || sample_rate <= 0 ||
-        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate, in_tune != 0)) {
+        // Worked out afresh each time: a render measures the work, not a cache.
+        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate, in_tune != 0, "")) {
         stop_everything();
         return 0;
     }

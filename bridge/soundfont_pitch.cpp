@@ -7,12 +7,17 @@
 #include "bridge/soundfont_pitch.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <tuple>
+#include <type_traits>
 
 namespace {
 
@@ -54,6 +59,7 @@ constexpr int kUnpitchedRootKey = 60;    // what a sample stating no pitch (255)
 constexpr uint32_t kCoarseOffsetFrames = 32768;
 constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as damage
+constexpr double kLineDominance = 4.0;               // energy ratio that makes a loop's line count clear
 
 uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t u32(const uint8_t* p) { return static_cast<uint32_t>(u16(p)) | (static_cast<uint32_t>(u16(p + 2)) << 16); }
@@ -66,8 +72,15 @@ struct Table {
     size_t record;        // bytes per record
 };
 
+// A loop, as the frames it spans in the sample data and the whole number
+// of cycles it is taken to hold.
+typedef std::tuple<int64_t, int64_t, uint32_t> LoopCycles;
+
 struct Pdta {
     Table phdr, pbag, pgen, inst, ibag, igen, shdr;
+    const uint8_t* samples = nullptr;  // the "smpl" chunk: 16-bit frames; nullptr when not given
+    size_t sample_frames = 0;
+    mutable std::map<LoopCycles, bool> checked;  // loops already looked at, many presets share them
 };
 
 bool find_tables(const uint8_t* bytes, size_t size, Pdta* pdta)
@@ -178,6 +191,46 @@ void range_of(uint16_t amount, int* low, int* high)
     *high = amount >> 8;
 }
 
+// Whether the sample data of a long loop (frames loop_start .. loop_end - 1)
+// really holds cycles cycles: played over and over, the loop sounds only at
+// multiples of its own repetition rate, so its spectrum is a set of lines,
+// and a recording of that many cycles has its fundamental and second
+// harmonic on lines cycles and 2 * cycles, clearly above the lines of one
+// cycle more or less. An ensemble, a vibrato or a piano's beating spreads
+// them, and a loop cut to another count puts them elsewhere: then the
+// loop's length does not tell the pitch. False without sample data.
+bool loop_holds_cycles(const Pdta& pdta, int64_t loop_start, int64_t loop_end, uint32_t cycles)
+{
+    if (pdta.samples == nullptr || loop_start < 0 || loop_end > static_cast<int64_t>(pdta.sample_frames))
+        return false;
+    const LoopCycles key{loop_start, loop_end, cycles};
+    auto known = pdta.checked.find(key);
+    if (known != pdta.checked.end())
+        return known->second;
+    // Goertzel's recurrence for the lines h * c, h = 1, 2, c = cycles - 1 ..
+    // cycles + 1, in one pass over the loop.
+    constexpr int kLines = 6;
+    const double frames = static_cast<double>(loop_end - loop_start);
+    const double pi = std::acos(-1.0);
+    double coefficient[kLines], s1[kLines] = {}, s2[kLines] = {};
+    for (int i = 0; i < kLines; ++i)
+        coefficient[i] = 2.0 * std::cos(2.0 * pi * (i / 3 + 1) * (cycles - 1.0 + i % 3) / frames);
+    for (int64_t n = loop_start; n < loop_end; ++n) {
+        const double x = static_cast<int16_t>(u16(pdta.samples + 2 * n));
+        for (int i = 0; i < kLines; ++i) {
+            double s0 = x + coefficient[i] * s1[i] - s2[i];
+            s2[i] = s1[i];
+            s1[i] = s0;
+        }
+    }
+    double energy[3] = {};  // of cycles - 1, cycles, cycles + 1
+    for (int i = 0; i < kLines; ++i)
+        energy[i % 3] += s1[i] * s1[i] + s2[i] * s2[i] - coefficient[i] * s1[i] * s2[i];
+    const bool holds = energy[1] > kLineDominance * std::max(energy[0], energy[2]);
+    pdta.checked[key] = holds;
+    return holds;
+}
+
 // The pitch facts of an instrument zone (inst) placed by a preset zone
 // (preset); false when its sample cannot be played.
 bool zone_pitch(const Pdta& pdta, const Generators& inst, const Generators& preset, ZonePitch* z)
@@ -230,9 +283,12 @@ bool zone_pitch(const Pdta& pdta, const Generators& inst, const Generators& pres
                                 signed_amount(preset, GEN_FINE_TUNE);
     const uint32_t sample_rate_hz = u32(s + 36);
     z->offset_cents = 0.0;
+    uint32_t cycles = 0;
     z->from_loop = looped && loop_inside && !z->fixed_key &&
                    loop_pitch_offset(static_cast<uint32_t>(loop_end - loop_start), sample_rate_hz, stated_cents,
-                                     &z->offset_cents);
+                                     &z->offset_cents, &cycles);
+    if (z->from_loop && cycles > LOOP_MAX_CYCLES)
+        z->from_loop = loop_holds_cycles(pdta, loop_start, loop_end, cycles);
     z->attack_seconds = z->from_loop ? static_cast<double>(loop_start - start) / sample_rate_hz : 0.0;
     return true;
 }
@@ -374,7 +430,8 @@ void fill_key_tuning(const std::vector<ZonePitch>& zones, double raise_cents, Pr
 
 }  // namespace
 
-bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents)
+bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents,
+                       uint32_t* cycles_out)
 {
     if (loop_frames == 0 || sample_rate_hz == 0 || !std::isfinite(stated_cents))
         return false;
@@ -392,19 +449,18 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
             best_cycles = n;
         }
     }
-    if (!(std::fabs(best) <= LOOP_OFFSET_LIMIT_CENTS) || best_cycles > LOOP_MAX_CYCLES)
+    if (!(std::fabs(best) <= LOOP_OFFSET_LIMIT_CENTS))
         return false;
     *offset_cents = best;
+    if (cycles_out != nullptr)
+        *cycles_out = static_cast<uint32_t>(std::min(best_cycles, 4294967295.0));
     return true;
 }
 
-bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
-                                 std::vector<PresetTuning>* tunings)
+namespace {
+
+bool tunings_of(Pdta& pdta, double raise_cents, std::vector<PresetTuning>* tunings)
 {
-    tunings->clear();
-    Pdta pdta;
-    if (bytes == nullptr || !find_tables(bytes, size, &pdta))
-        return false;
     std::vector<ZonePitch> zones;
     for (size_t preset = 0; preset + 1 < pdta.phdr.count; ++preset) {
         const uint8_t* header = pdta.phdr.at(preset);
@@ -422,44 +478,175 @@ bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise
     return true;
 }
 
+// The body of the chunk with the given id among the chunks of
+// bytes[0 .. size); false when there is none or it runs past the end.
+bool find_chunk(const uint8_t* bytes, size_t size, const char* id, const uint8_t** body, size_t* body_size,
+                const char* list_type = nullptr)
+{
+    size_t at = 0;
+    while (size - at >= 8) {
+        size_t length = u32(bytes + at + 4);
+        if (length > size - at - 8)
+            return false;
+        const uint8_t* data = bytes + at + 8;
+        if (std::memcmp(bytes + at, id, 4) == 0 &&
+            (list_type == nullptr || (length >= 4 && std::memcmp(data, list_type, 4) == 0))) {
+            *body = list_type == nullptr ? data : data + 4;
+            *body_size = list_type == nullptr ? length : length - 4;
+            return true;
+        }
+        at += 8 + length + (length & 1);
+        if (at > size)
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
+                                 std::vector<PresetTuning>* tunings)
+{
+    tunings->clear();
+    Pdta pdta;
+    if (bytes == nullptr || !find_tables(bytes, size, &pdta))
+        return false;
+    return tunings_of(pdta, raise_cents, tunings);
+}
+
+bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,
+                                  std::vector<PresetTuning>* tunings)
+{
+    tunings->clear();
+    const uint8_t *riff, *sdta, *smpl, *list;
+    size_t riff_size, sdta_size, smpl_size, list_size;
+    if (bytes == nullptr || !find_chunk(bytes, size, "RIFF", &riff, &riff_size, "sfbk") ||
+        !find_chunk(riff, riff_size, "LIST", &list, &list_size, "pdta") || list_size > kMaxPdtaBytes)
+        return false;
+    Pdta pdta;
+    if (!find_tables(list, list_size, &pdta))
+        return false;
+    // Loops of many cycles are checked against the samples, when there are any.
+    if (find_chunk(riff, riff_size, "LIST", &sdta, &sdta_size, "sdta") &&
+        find_chunk(sdta, sdta_size, "smpl", &smpl, &smpl_size)) {
+        pdta.samples = smpl;
+        pdta.sample_frames = smpl_size / 2;
+    }
+    return tunings_of(pdta, raise_cents, tunings);
+}
+
 bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings)
 {
     tunings->clear();
     int fd = path == nullptr ? -1 : open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    auto read_at = [fd](uint64_t at, uint8_t* out, size_t count) {
-        size_t done = 0;
-        while (done < count) {
-            ssize_t got = pread(fd, out + done, count - done, static_cast<off_t>(at + done));
-            if (got <= 0)
-                return false;
-            done += static_cast<size_t>(got);
-        }
-        return true;
-    };
-    // RIFF "sfbk": walk the top-level chunks to the LIST "pdta", stepping
-    // over the sample data without reading it.
-    bool parsed = false;
-    uint8_t header[12];
-    if (read_at(0, header, 12) && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "sfbk", 4) == 0) {
-        const uint64_t riff_end = 8 + static_cast<uint64_t>(u32(header + 4));
-        uint64_t at = 12;
-        while (at + 12 <= riff_end && read_at(at, header, 12)) {
-            uint64_t body = u32(header + 4);
-            if (std::memcmp(header, "LIST", 4) == 0 && std::memcmp(header + 8, "pdta", 4) == 0) {
-                if (body >= 4 && body - 4 <= kMaxPdtaBytes) {
-                    std::vector<uint8_t> list(static_cast<size_t>(body - 4));
-                    parsed = read_at(at + 12, list.data(), list.size()) &&
-                             soundfont_tunings_from_pdta(list.data(), list.size(), raise_cents, tunings);
-                }
-                break;
-            }
-            at += 8 + body + (body & 1);
-        }
-    }
+    // Mapped rather than read: only the preset data and the loops looked at
+    // are touched, and FluidSynth has just read them into the page cache.
+    struct stat info;
+    void* mapped = MAP_FAILED;
+    if (fstat(fd, &info) == 0 && info.st_size > 0)
+        mapped = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
     close(fd);
-    if (!parsed)
-        tunings->clear();
+    if (mapped == MAP_FAILED)
+        return false;
+    bool parsed = soundfont_tunings_from_bytes(static_cast<const uint8_t*>(mapped), static_cast<size_t>(info.st_size),
+                                               raise_cents, tunings);
+    munmap(mapped, static_cast<size_t>(info.st_size));
     return parsed;
+}
+
+namespace {
+
+static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cached as they lie in memory");
+
+// What the cache file starts with: the layout's and the input's identity.
+struct CacheHeader {
+    char magic[8];           // "VRTUNE1"
+    uint64_t record_bytes;   // sizeof(PresetTuning)
+    uint64_t file_bytes;     // the SoundFont's size
+    int64_t modified_s;      // and modification time
+    int64_t modified_ns;
+    double raise_cents;
+    uint64_t count;          // tunings that follow
+};
+
+// A file name for path: a hash of it (FNV-1a), as 16 hexadecimal digits.
+std::string cache_name(const char* path)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (const char* c = path; *c != '\0'; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    char name[40];
+    std::snprintf(name, sizeof name, "tuning-%016llx.bin", static_cast<unsigned long long>(hash));
+    return name;
+}
+
+bool read_cache(const std::string& file, const CacheHeader& wanted, std::vector<PresetTuning>* tunings)
+{
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr)
+        return false;
+    CacheHeader header;
+    bool ok = std::fread(&header, sizeof header, 1, in) == 1 &&
+              std::memcmp(header.magic, wanted.magic, sizeof header.magic) == 0 &&
+              header.record_bytes == wanted.record_bytes && header.file_bytes == wanted.file_bytes &&
+              header.modified_s == wanted.modified_s && header.modified_ns == wanted.modified_ns &&
+              header.raise_cents == wanted.raise_cents && header.count <= 65536;
+    if (ok) {
+        tunings->resize(header.count);
+        ok = header.count == 0 || std::fread(tunings->data(), sizeof(PresetTuning), header.count, in) == header.count;
+    }
+    std::fclose(in);
+    if (!ok)
+        tunings->clear();
+    return ok;
+}
+
+// Written to a temporary name and renamed, so that a reader never sees half.
+void write_cache(const std::string& file, CacheHeader header, const std::vector<PresetTuning>& tunings)
+{
+    header.count = tunings.size();
+    std::string temporary = file + "." + std::to_string(getpid());
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    if (out == nullptr)
+        return;
+    bool ok = std::fwrite(&header, sizeof header, 1, out) == 1 &&
+              (tunings.empty() || std::fwrite(tunings.data(), sizeof(PresetTuning), tunings.size(), out) ==
+                                      tunings.size());
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), file.c_str()) != 0)
+        std::remove(temporary.c_str());
+}
+
+}  // namespace
+
+bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
+                              std::vector<PresetTuning>* tunings)
+{
+    tunings->clear();
+    struct stat info;
+    if (path == nullptr || stat(path, &info) != 0)
+        return false;
+    if (cache_directory.empty())
+        return soundfont_tunings_from_file(path, raise_cents, tunings);
+    CacheHeader header{};
+    std::memcpy(header.magic, "VRTUNE1", 8);
+    header.record_bytes = sizeof(PresetTuning);
+    header.file_bytes = static_cast<uint64_t>(info.st_size);
+    header.modified_s = info.st_mtim.tv_sec;
+    header.modified_ns = info.st_mtim.tv_nsec;
+    header.raise_cents = raise_cents;
+    const std::string file = cache_directory + "/" + cache_name(path);
+    if (read_cache(file, header, tunings))
+        return true;
+    if (!soundfont_tunings_from_file(path, raise_cents, tunings))
+        return false;
+    // The directory and its parent (the user's cache folder may not exist yet).
+    size_t slash = cache_directory.find_last_of('/');
+    if (slash != std::string::npos && slash > 0)
+        mkdir(cache_directory.substr(0, slash).c_str(), 0700);
+    mkdir(cache_directory.c_str(), 0700);
+    write_cache(file, header, *tunings);
+    return true;
 }

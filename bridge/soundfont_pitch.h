@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 constexpr int SOUNDFONT_KEYS = 128;
@@ -23,11 +24,12 @@ constexpr int SOUNDFONT_KEYS = 128;
 // sample's tuning.
 constexpr double LOOP_OFFSET_LIMIT_CENTS = 50.0;
 
-// A loop of more cycles says nothing either: the pitches of n and n + 1
-// cycles lie so close together (under 105 cents from 17 on) that a long
-// loop of a piano, an ensemble or a voice sounds between them or on another
-// count than the one nearest the stated pitch. Measured with FluidR3 GM,
-// corrections from such loops made as many notes worse as better.
+// A loop of more cycles is taken at its word only when its sample data show
+// it: the pitches of n and n + 1 cycles lie so close together (under 105
+// cents from 17 on) that a long loop of a piano, an ensemble or a voice may
+// sound between them or on another count than the one nearest the stated
+// pitch. Measured with FluidR3 GM, corrections from such loops taken
+// unchecked made as many notes worse as better.
 constexpr int LOOP_MAX_CYCLES = 16;
 
 // Looped zones of one key whose offsets differ by more than this are layers
@@ -61,10 +63,11 @@ struct PresetTuning {
 // sample_rate_hz (> 0) hold the whole number of cycles whose pitch comes
 // nearest stated_cents (cents above MIDI key 0, the pitch the sample is meant
 // to have). Returns true and sets offset_cents to that pitch's distance above
-// stated_cents, or false (offset_cents untouched) when the loop is empty, the
-// rate is 0, the nearest whole number of cycles lies more than
-// LOOP_OFFSET_LIMIT_CENTS away or is above LOOP_MAX_CYCLES.
-bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents);
+// stated_cents (and cycles, when given, to the number of cycles), or false
+// (both untouched) when the loop is empty, the rate is 0, or the nearest
+// whole number of cycles lies more than LOOP_OFFSET_LIMIT_CENTS away.
+bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents,
+                       uint32_t* cycles = nullptr);
 
 // The key tunings of every melodic preset (bank 0..127) described by the
 // body of a SoundFont's "pdta" list (bytes[0 .. size), the part after the
@@ -76,12 +79,29 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 // ones, key and velocity ranges, root key override, coarse and fine tune,
 // scale tuning, the sample's pitch correction, loop offsets and sample
 // modes. A zone without a usable loop, or with a fixed key, is left as the
-// SoundFont states it. Returns false for a malformed list (tunings cleared);
-// a preset or zone whose indices are out of range is skipped.
+// SoundFont states it; so is a loop of more than LOOP_MAX_CYCLES cycles, for
+// want of its sample data. Returns false for a malformed list (tunings
+// cleared); a preset or zone whose indices are out of range is skipped.
 bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
                                  std::vector<PresetTuning>* tunings);
 
-// The same for the SoundFont file at path, reading only its "pdta" list.
-// Returns false (tunings cleared) when the file cannot be read or is not a
-// SoundFont.
+// The same for a whole SoundFont file in bytes[0 .. size) (RIFF "sfbk"),
+// checking loops of more than LOOP_MAX_CYCLES cycles against its samples.
+// Returns false (tunings cleared) when it is not a SoundFont.
+bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,
+                                  std::vector<PresetTuning>* tunings);
+
+// The same for the SoundFont file at path, mapped into memory, of which only
+// the preset data and the long loops are read. Returns false (tunings
+// cleared) when the file cannot be read or is not a SoundFont.
 bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings);
+
+// soundfont_tunings_from_file, done once per SoundFont file: the result is
+// kept in cache_directory (created when missing), in a file named for the
+// SoundFont's path, size and modification time, and read back from there
+// while the SoundFont stays as it was. Checking the long loops of a large
+// SoundFont against its samples takes longer than a start may (FluidR3 GM:
+// about 0.2 s with the file in memory). An empty cache_directory, or one that
+// cannot be written, only costs the work each time.
+bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
+                              std::vector<PresetTuning>* tunings);
