@@ -4,6 +4,7 @@
 #include "app/console.h"
 #include "app/listening_tests.h"
 #include "app/numbers.h"
+#include "app/scale_files.h"
 #include "midi/device.h"
 #include "retune/degrees.h"
 #include "tuning/scale.h"
@@ -67,31 +68,34 @@ void play_chord(const char* line)
 }
 
 // "= N" becomes the scale of N equal steps to the octave, written in the
-// power form with a six-digit fraction.
-void rewrite_equal_steps(char* line)
+// power form with a six-digit fraction, in the line buffer.
+const char* rewrite_equal_steps(const char* line)
 {
     double steps = std::strtod(line + 1, nullptr);
     if (steps < kFewestSteps)
         steps = kFewestSteps;
-    std::snprintf(line, LINE_BUFFER_SIZE, "n(%g/1)", 1.0 / steps);
+    std::snprintf(line_buffer(), LINE_BUFFER_SIZE, "n(%g/1)", 1.0 / steps);
+    return line_buffer();
 }
 
-void play_scale(char* line)
+// scale: the line typed, or a file's pitches.
+void play_scale(const char* scale)
 {
-    bool typed = line[0] != '\0';
+    bool typed = scale[0] != '\0';
     if (typed) {
-        if (line[0] == '=')
-            rewrite_equal_steps(line);
-        set_scale(line);
+        if (scale[0] == '=')
+            scale = rewrite_equal_steps(scale);
+        set_scale(scale);
     }
     console_printf("Enter the number of notes of the scale to play (-ve number to descend from 1/1)\n"
                    "Or press return to play %d notes\n",
                    scale_size());
     int count = scale_size();
     if (typed) {
-        input_line(line, LINE_BUFFER_SIZE);  // a plain number: not trimmed, not a command
-        if (line[0] != '\0')
-            count = typed_int(line);
+        char* answer = line_buffer();
+        input_line(answer, LINE_BUFFER_SIZE);  // a plain number: not trimmed, not a command
+        if (answer[0] != '\0')
+            count = typed_int(answer);
     }
     console_printf("You should now hear your ascending scale of %d notes\n\n", count);
     pause_seconds(0.5);
@@ -115,10 +119,13 @@ PromptAnswer chord_test()
         console_printf(kChordPrompt, recommendation_tail());
         recommendation_flag() = 0;
         PromptAnswer answer = read_prompt_answer();
-        if (answer == ANSWER_OWN)
-            play_chord(line_buffer());
-        else if (answer != ANSWER_REPEAT)
+        if (answer == ANSWER_OWN) {
+            const char* chord = line_buffer();
+            if (take_scale_file(&chord) != SCALE_LINE_REFUSED)
+                play_chord(chord);
+        } else if (answer != ANSWER_REPEAT) {
             return answer;
+        }
     }
 }
 
@@ -134,8 +141,12 @@ PromptAnswer scale_test()
             console_printf(kScalePromptCurrent, scale_text(), recommendation_tail());
         PromptAnswer answer = read_prompt_answer();
         if (answer == ANSWER_OWN) {
-            preset_variant = false;
-            play_scale(line_buffer());
+            // A refused file changes nothing, the prompt variant included.
+            const char* scale = line_buffer();
+            if (take_scale_file(&scale) != SCALE_LINE_REFUSED) {
+                preset_variant = false;
+                play_scale(scale);
+            }
         } else if (answer != ANSWER_REPEAT) {
             return answer;
         }

@@ -1,23 +1,31 @@
 // Console input and output; see console.h.
 #include "app/console.h"
 
+#include "platform/end_request.h"
 #include "platform/platform.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+// A read found no input: a request to end interrupted it, or input ended.
+[[noreturn]] static void input_stopped()
+{
+    stop_if_asked();
+    throw InputEnded();
+}
+
 void input_line(char* line, int size)
 {
     if (platform_console_read_line(line, size) < 0)
-        throw InputEnded();
+        input_stopped();
 }
 
 int input_key()
 {
     int key = platform_console_read_key();
     if (key < 0)
-        throw InputEnded();
+        input_stopped();
     return key;
 }
 
@@ -25,7 +33,7 @@ int input_char()
 {
     int c = platform_console_read_char();
     if (c < 0)
-        throw InputEnded();
+        input_stopped();
     return c;
 }
 

@@ -3,7 +3,8 @@
 // Three ways to read (a whole line, one keystroke, one buffered character),
 // the trim every typed line goes through, and printf-style output. When
 // standard input ends, every read throws InputEnded, which the entry point
-// turns into the program's orderly end.
+// turns into the program's orderly end; a request to end (Ctrl-C) makes it
+// throw EndRequested instead.
 #pragma once
 
 constexpr int LINE_BUFFER_SIZE = 10240;  // the typed line, its terminator included

@@ -8,7 +8,9 @@
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
+#include "platform/end_request.h"
 #include "retune/notes.h"
+#include "tuning/scala_file.h"
 #include "tuning/scale.h"
 #include "tuning/scale_parser.h"
 
@@ -108,30 +110,56 @@ PromptAnswer run_tests()
     return answer;
 }
 
-// The orderly end: close the device, status 0.
-int exit_path()
+// How the dialogue ended.
+enum Ending {
+    ENDING_EXIT,     // the exit path: "exit", an answer at the end of a test, end of input
+    ENDING_FAILURE,  // a failure exit, after its wait for Return: no device is closed
+    ENDING_REQUEST,  // a request to end (Ctrl-C, a hang-up, a termination signal)
+};
+
+// The dialogue from the banner to its end.
+Ending run_dialogue()
 {
-    close_device();
-    return 0;
+    state.device_count = init_device_catalogue();
+    state.recommendation_flag = 1;
+    console_printf("Test of the Varenta routines.\n\n");
+    for (;;) {
+        if (!choose_device())
+            return ENDING_FAILURE;
+        if (run_tests() == ANSWER_EXIT)
+            return ENDING_EXIT;
+    }
 }
 
 }  // namespace
 
+void end_every_note()
+{
+    release_all_notes(127);
+    release_held_notes(127);
+}
+
 int run_program()
 {
+    platform_watch_end_requests();
+    Ending ending;
+    int request = 0;
     try {
-        state.device_count = init_device_catalogue();
-        state.recommendation_flag = 1;
-        console_printf("Test of the Varenta routines.\n\n");
-        for (;;) {
-            if (!choose_device())
-                return 0;
-            if (run_tests() == ANSWER_EXIT)
-                return exit_path();
-        }
+        ending = run_dialogue();
     } catch (const InputEnded&) {
-        return exit_path();
+        ending = ENDING_EXIT;
+    } catch (const EndRequested& asked) {
+        ending = ENDING_REQUEST;
+        request = asked.request;
     }
+    // Whatever ended the dialogue, no note is left sounding. On the ordinary
+    // paths nothing is in play by now, so this sends nothing.
+    end_every_note();
+    if (ending != ENDING_FAILURE)
+        close_device();
+    if (ending == ENDING_REQUEST)
+        platform_end_by_request(request);
+    return 0;
 }
 
 PromptAnswer read_prompt_answer()
@@ -172,6 +200,7 @@ void program_reset()
     channel_reset();
     driver_reset();
     scale_parser_reset();
+    scala_file_reset();
     tuning_reset();
     notes_reset();
 }

@@ -11,8 +11,15 @@ enum PromptAnswer {
     ANSWER_EXIT,    // "exit", or the program is to end
 };
 
-// The program: returns its exit status (0 on every orderly end).
+// The program: returns its exit status (0 on every orderly end). A request to
+// end (Ctrl-C, a hang-up, a termination signal) ends every note and closes the
+// device, then ends the process as the request asked.
 int run_program();
+
+// Ends every note the program started and has not ended: the notes in play,
+// then any note-on still without its note-off (percussion not recorded, the
+// pitch-bend range test's notes).
+void end_every_note();
 
 // Steps 2 to 7 of the prompt step: reads a line into the line buffer, offers
 // it to the commands, then to "test", "start", "exit" and "next".

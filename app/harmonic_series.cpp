@@ -7,7 +7,9 @@
 #include "app/listening_tests.h"
 #include "app/numbers.h"
 #include "midi/device.h"
+#include "platform/end_request.h"
 #include "retune/degrees.h"
+#include "retune/notes.h"
 #include "tuning/scale.h"
 
 #include <cmath>
@@ -85,7 +87,10 @@ void drift()
     pause_seconds(0.5);
     double target_time = seconds_since_open();
 
+    // Typed counts have no upper bound, so a step may take no time at all:
+    // every step looks for a request to end.
     for (long long i = 0; i < total; ++i) {
+        stop_if_asked();
         if (i < chords) {
             play(i, velocity);
             end_step(i, &velocity, &step_time, &target_time);
@@ -99,6 +104,7 @@ void drift()
     for (int j = 0; j < channels; ++j)
         prepare_avoiding_newest(total - 1 - j);
     for (long long k = total - 1; k >= 0; --k) {
+        stop_if_asked();
         if (k >= notes) {
             play(k - notes, velocity);
             end_step(k, &velocity, &step_time, &target_time);
@@ -109,6 +115,10 @@ void drift()
             release(k);
         pause_seconds(step_time);
     }
+    // With the typed counts of a user's choosing (a negative number of notes)
+    // the two ways release degrees they never played; whatever they left
+    // sounding ends with the drift. Nothing is left after ordinary counts.
+    release_all_notes(127);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "app/console.h"
 #include "app/key_maps.h"
 #include "app/listening_tests.h"
+#include "app/scale_files.h"
 #include "midi/device.h"
 #include "retune/degrees.h"
 #include "retune/notes.h"
@@ -91,8 +92,11 @@ PromptAnswer keyboard_test()
         console_printf(kKeyboardPrompt, recommendation_tail());
         PromptAnswer answer = read_prompt_answer();
         if (answer == ANSWER_OWN) {
-            install_typed_scale(line_buffer());
-            play_from_keys();
+            const char* scale = line_buffer();
+            if (take_scale_file(&scale) != SCALE_LINE_REFUSED) {
+                install_typed_scale(scale);
+                play_from_keys();
+            }
         } else if (answer != ANSWER_REPEAT) {
             return answer;
         }

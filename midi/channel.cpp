@@ -11,6 +11,8 @@ namespace {
 struct ChannelsState {
     ChannelState channels[MAX_CHANNELS];  // one per channel slot, used or not
     int current_program;                  // last program sent to all channels, 0..127 from callers
+    uint16_t held[MAX_CHANNELS][128];     // note-ons minus note-offs sent, per channel and note;
+                                          // held within 0..65535 (extra note-offs are not counted)
 } state;
 
 int clamp_int(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
@@ -61,6 +63,8 @@ int note_on(PortHandle handle, int channel, int note, int velocity)
 {
     clamp_note_message(&channel, &note, &velocity);
     ++state.channels[channel].sounding_notes;
+    if (state.held[channel][note] < UINT16_MAX)
+        ++state.held[channel][note];
     return send_channel_message(handle, STATUS_NOTE_ON, channel, note, velocity, 2);
 }
 
@@ -68,7 +72,26 @@ int note_off(PortHandle handle, int channel, int note, int velocity)
 {
     clamp_note_message(&channel, &note, &velocity);
     --state.channels[channel].sounding_notes;
+    if (state.held[channel][note] > 0)
+        --state.held[channel][note];
     return send_channel_message(handle, STATUS_NOTE_OFF, channel, note, velocity, 2);
+}
+
+int held_notes(int channel, int note)
+{
+    if (channel < 0 || channel >= MAX_CHANNELS || note < 0 || note > 127)
+        return 0;
+    return state.held[channel][note];
+}
+
+void release_held_notes(int velocity)
+{
+    for (int channel = 0; channel < channel_count(); ++channel) {
+        for (int note = 0; note < 128; ++note) {
+            for (int n = state.held[channel][note]; n > 0; --n)
+                note_off(port_handle(), channel, note, velocity);
+        }
+    }
 }
 
 int set_pitch_bend(PortHandle handle, int channel, double bend)

@@ -57,6 +57,14 @@ int send_channel_message(PortHandle handle, int status, int channel, int data1, 
 int note_on(PortHandle handle, int channel, int note, int velocity);
 int note_off(PortHandle handle, int channel, int note, int velocity);
 
+// Note-ons minus note-offs sent on a channel for a note, whatever sent them
+// (the retuning engine, percussion, the pitch-bend range test); never below 0.
+int held_notes(int channel, int note);
+
+// A note-off for every note-on that has had none yet, channel by channel and
+// note by note: the last word on every note when the program ends.
+void release_held_notes(int velocity);
+
 // Requests a bend for a channel. A channel out of range is ignored (returns
 // 0). The bend is sent only when its rounded, clamped value differs from that
 // of the last request; the request is stored as given either way.

@@ -3,6 +3,7 @@
 
 #include "midi/bridge.h"
 #include "midi/channel.h"
+#include "platform/end_request.h"
 
 #include <cstring>
 
@@ -133,10 +134,12 @@ double seconds_since_open()
 
 void pause_seconds(double seconds)
 {
+    stop_if_asked();
     if (!(seconds > 0.0))
         return;
     double ms = seconds * 1000.0;
     platform_sleep_ms(ms >= kMaxSleepMs ? static_cast<uint32_t>(kMaxSleepMs) : static_cast<uint32_t>(ms));
+    stop_if_asked();
 }
 
 PortHandle port_handle() { return state.port_handle; }

@@ -50,6 +50,8 @@ int channel_count();
 double seconds_since_open();
 
 // Sleeps for whole milliseconds, truncated; nothing for 0, negative or NaN.
+// Throws EndRequested (platform/end_request.h) when a request to end is
+// pending or arrives during the pause.
 void pause_seconds(double seconds);
 
 PortHandle port_handle();  // the open port; nullptr when none or on the bridge

@@ -10,14 +10,20 @@ template <class TakeByte>
 int assemble_line(TakeByte take_byte, char* buffer, int size)
 {
     int length = 0;
+    int read = 0;        // bytes of the line read, its line feed not counted
+    int last = -1;       // the last of them
     for (;;) {
         int c = take_byte();
         if (c < 0 || c == '\n')
             break;
+        ++read;
+        last = c;
         if (length < size - 1)
             buffer[length++] = static_cast<char>(c);
     }
-    if (length > 0 && buffer[length - 1] == '\r')
+    // A CR that ends the line is part of its line end, when it was kept at
+    // all; a CR inside a line cut short stays.
+    if (last == '\r' && read == length && length > 0)
         --length;
     if (size >= 1)
         buffer[length] = '\0';

@@ -104,5 +104,9 @@ void open_fake_bridge()
 int run_dialogue(const std::string& input)
 {
     fake_console_input(input);
-    return run_program();
+    try {
+        return run_program();
+    } catch (const FakeProcessEnded& ended) {
+        return 128 + ended.request;  // as a shell reports a death by that signal
+    }
 }

@@ -40,5 +40,6 @@ std::string lines(const std::vector<std::string>& items);
 void open_fake_port();
 void open_fake_bridge();
 
-// Runs the whole program on the scripted console; returns its exit status.
+// Runs the whole program on the scripted console; returns its exit status,
+// 128 + the signal's number when a request to end ended it.
 int run_dialogue(const std::string& input);

@@ -15,6 +15,11 @@ struct FakePortSpec {
     bool opens;
 };
 
+struct FakeFileEntry {
+    std::string bytes;
+    FakeFile kind;
+};
+
 struct FakeLibrary {
     std::string real_path;               // non-empty: dlopen this
     std::map<std::string, void*> symbols;  // in-process exports
@@ -40,6 +45,19 @@ struct FakeState {
     size_t input_pos;
     bool scan_code_next;  // the last key was a lead byte (0 or 224): the next is its scan code
     std::string output;
+    bool watching;            // platform_watch_end_requests has been called
+    int request;              // the pending request; 0 = none
+    int timed_request;        // a request due at timed_request_ms; 0 = none
+    uint32_t timed_request_ms;
+    int input_request;        // a request due when input_pos reaches input_request_pos; 0 = none
+    size_t input_request_pos;
+    int check_request;        // a request due at the check_request_at-th check; 0 = none
+    uint64_t check_request_at;
+    uint64_t checks;          // calls of platform_end_request
+    std::string error_output;  // everything written to the error stream
+    std::map<std::string, FakeFileEntry> files;  // path -> what reading it gives
+    bool has_home;
+    std::string home;
 } fake;
 
 const int kNoDevice = -100;
@@ -77,6 +95,19 @@ void fake_reset()
     fake.input_pos = 0;
     fake.scan_code_next = false;
     fake.output.clear();
+    fake.watching = false;
+    fake.request = 0;
+    fake.timed_request = 0;
+    fake.timed_request_ms = 0;
+    fake.input_request = 0;
+    fake.input_request_pos = 0;
+    fake.check_request = 0;
+    fake.check_request_at = 0;
+    fake.checks = 0;
+    fake.error_output.clear();
+    fake.files.clear();
+    fake.has_home = false;
+    fake.home.clear();
 }
 
 // ---- MIDI ports ------------------------------------------------------------
@@ -178,8 +209,67 @@ uint32_t platform_clock_ms() { return fake.clock_ms; }
 
 void platform_sleep_ms(uint32_t milliseconds)
 {
+    if (fake.request != 0)
+        return;
+    int32_t due_in = static_cast<int32_t>(fake.timed_request_ms - fake.clock_ms);
+    if (fake.timed_request != 0 && due_in <= static_cast<int64_t>(milliseconds)) {
+        // The request arrives during this sleep: it wakes there.
+        uint32_t until = due_in < 0 ? 0 : static_cast<uint32_t>(due_in);
+        fake.clock_ms += until;
+        fake.slept_ms += until;
+        fake.request = fake.timed_request;
+        fake.timed_request = 0;
+        return;
+    }
     fake.clock_ms += milliseconds;
     fake.slept_ms += milliseconds;
+}
+
+// ---- Requests to end -------------------------------------------------------
+
+void fake_request_end_at_time(int request, uint32_t at_ms)
+{
+    fake.timed_request = request;
+    fake.timed_request_ms = at_ms;
+}
+
+void fake_request_end_at_input(int request, size_t position)
+{
+    fake.input_request = request;
+    fake.input_request_pos = position;
+}
+
+void fake_request_end_at_check(int request, uint64_t check)
+{
+    fake.check_request = request;
+    fake.check_request_at = check;
+}
+
+uint64_t fake_request_checks() { return fake.checks; }
+bool fake_watching_end_requests() { return fake.watching; }
+
+void platform_watch_end_requests() { fake.watching = true; }
+
+int platform_end_request()
+{
+    ++fake.checks;
+    if (fake.check_request != 0 && fake.checks >= fake.check_request_at) {
+        fake.request = fake.check_request;
+        fake.check_request = 0;
+    }
+    return fake.request;
+}
+
+void platform_end_by_request(int request) { throw FakeProcessEnded{request}; }
+
+// A read about to take input: true when a request is (now) pending.
+static bool read_interrupted()
+{
+    if (fake.input_request != 0 && fake.input_pos >= fake.input_request_pos) {
+        fake.request = fake.input_request;
+        fake.input_request = 0;
+    }
+    return fake.request != 0;
 }
 
 // ---- Libraries -------------------------------------------------------------
@@ -290,6 +380,7 @@ void platform_library_free(void* library)
 void fake_console_input(const std::string& bytes) { fake.input += bytes; }
 const std::string& fake_console_output() { return fake.output; }
 void fake_clear_console_output() { fake.output.clear(); }
+const std::string& fake_console_error_output() { return fake.error_output; }
 size_t fake_console_pending() { return fake.input.size() - fake.input_pos; }
 
 static int take_byte()
@@ -301,7 +392,7 @@ static int take_byte()
 
 int platform_console_read_line(char* buffer, int size)
 {
-    if (fake.input_pos >= fake.input.size())
+    if (read_interrupted() || fake.input_pos >= fake.input.size())
         return -1;
     return assemble_line(take_byte, buffer, size);
 }
@@ -310,6 +401,8 @@ int platform_console_read_line(char* buffer, int size)
 // that the scan code following a lead byte (0 or 224) is not echoed.
 int platform_console_read_key()
 {
+    if (read_interrupted())
+        return -1;
     int c = take_byte();
     if (c < 0)
         return c;
@@ -322,6 +415,47 @@ int platform_console_read_key()
     return c;
 }
 
-int platform_console_read_char() { return take_byte(); }
+int platform_console_read_char() { return read_interrupted() ? -1 : take_byte(); }
 
 void platform_console_write(const char* text, size_t length) { fake.output.append(text, length); }
+
+void platform_console_write_error(const char* text, size_t length) { fake.error_output.append(text, length); }
+
+// ---- Files -----------------------------------------------------------------
+
+void fake_add_file(const std::string& path, const std::string& bytes, FakeFile kind)
+{
+    fake.files[path] = FakeFileEntry{bytes, kind};
+}
+
+void fake_set_home(const char* folder)
+{
+    fake.has_home = folder != nullptr;
+    fake.home = folder != nullptr ? folder : "";
+}
+
+int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length)
+{
+    *length = 0;
+    auto it = fake.files.find(path);
+    if (it == fake.files.end())
+        return PLATFORM_FILE_MISSING;
+    if (it->second.kind == FakeFile::Folder)
+        return PLATFORM_FILE_FOLDER;
+    if (it->second.kind == FakeFile::Unreadable)
+        return PLATFORM_FILE_UNREADABLE;
+    if (it->second.bytes.size() > capacity)
+        return PLATFORM_FILE_TOO_LARGE;
+    std::memcpy(buffer, it->second.bytes.data(), it->second.bytes.size());
+    *length = it->second.bytes.size();
+    return PLATFORM_FILE_OK;
+}
+
+int platform_home_folder(char* buffer, int size)
+{
+    copy_text("", buffer, size);
+    if (!fake.has_home || fake.home.size() + 1 > static_cast<size_t>(size))
+        return -1;
+    copy_text(fake.home, buffer, size);
+    return static_cast<int>(fake.home.size());
+}

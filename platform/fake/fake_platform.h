@@ -26,8 +26,8 @@ struct FakeMessage {
     int data_bytes;    // 1 or 2 (Port route only; 2 on the bridge)
 };
 
-// Back to a machine with no ports, no default synthesizer, no libraries,
-// clock at 0, no console input and nothing recorded.
+// Back to a machine with no ports, no default synthesizer, no libraries, no
+// files, no home folder, clock at 0, no console input and nothing recorded.
 void fake_reset();
 
 // ---- MIDI ports ----
@@ -68,9 +68,36 @@ void fake_add_bridge(const char* file_name, const FakeBridgeOptions& options = F
 int fake_bridge_init_calls();
 int fake_bridge_cleanup_calls();
 
+// ---- Requests to end ----
+// A request (a signal number) that arrives when the virtual clock reaches
+// at_ms: a sleep that passes that moment stops there.
+void fake_request_end_at_time(int request, uint32_t at_ms);
+// ... when a console read is about to take the input byte at position
+// (counted from 0 over all input given); the read returns -1.
+void fake_request_end_at_input(int request, size_t position);
+// ... at the n-th look at the pending request (from 1), as a long
+// computation makes between its steps.
+void fake_request_end_at_check(int request, uint64_t check);
+uint64_t fake_request_checks();   // looks at the pending request so far
+bool fake_watching_end_requests();
+
+// platform_end_by_request cannot end the test process: it throws this.
+struct FakeProcessEnded {
+    int request;
+};
+
 // ---- Console ----
 // Bytes the console will deliver, in order; input ends after the last one.
 void fake_console_input(const std::string& bytes);
 const std::string& fake_console_output();
 void fake_clear_console_output();
+const std::string& fake_console_error_output();  // what was written to the error stream
 size_t fake_console_pending();   // input bytes not yet taken
+
+// ---- Files ----
+// A file platform_file_read finds at exactly this path; a Folder or an
+// Unreadable entry gives that result instead of bytes.
+enum class FakeFile { Readable, Unreadable, Folder };
+void fake_add_file(const std::string& path, const std::string& bytes, FakeFile kind = FakeFile::Readable);
+// The home folder platform_home_folder reports; nullptr: the system names none.
+void fake_set_home(const char* folder);

@@ -6,16 +6,17 @@
 // here instead), and lines and characters in the terminal's normal mode. The
 // mode the terminal was found in is restored when a line is read, at exit and
 // on the signals that end or stop the program. When standard input is not a
-// terminal the same reads work on the bytes as they come.
+// terminal the same reads work on the bytes as they come. Every wait for
+// input also watches the wake pipe, so a request to end interrupts it.
 #include "platform/platform.h"
 #include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
+#include "platform/posix/wake_posix.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,7 +30,7 @@ struct ConsoleState {
     bool checked;                // is_terminal and original have been read
     bool is_terminal;            // fd 0 is a terminal whose mode we may change
     bool raw;                    // the terminal is in single-key mode now
-    bool handlers_installed;     // exit and signal hooks are in place
+    bool handlers_installed;     // the exit hook and the Ctrl-Z handler are in place
     int pending_scan;            // scan code of a key whose lead byte was delivered; -1 = none
     termios original;            // the mode the terminal was found in
     termios single_key;          // the mode for single keys
@@ -38,12 +39,10 @@ struct ConsoleState {
 // How long the rest of an escape sequence may take to arrive after its ESC.
 constexpr int kSequenceWaitMs = 25;
 
-const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
 }  // namespace
 
 // Async-signal-safe: only tcsetattr.
-static void restore_terminal()
+void posix_restore_terminal()
 {
     if (console.is_terminal && console.raw) {
         tcsetattr(STDIN_FILENO, TCSANOW, &console.original);
@@ -51,12 +50,7 @@ static void restore_terminal()
     }
 }
 
-static void end_signal(int signal_number)
-{
-    restore_terminal();
-    std::signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
+static void restore_terminal() { posix_restore_terminal(); }
 
 // Ctrl-Z: give the shell its terminal back as it was; take single-key mode
 // again when the program is continued.
@@ -78,8 +72,6 @@ static void install_handlers()
         return;
     console.handlers_installed = true;
     std::atexit(restore_terminal);
-    for (int s : kEndSignals)
-        std::signal(s, end_signal);
     std::signal(SIGTSTP, stop_signal);
 }
 
@@ -112,14 +104,19 @@ static void set_single_key_mode(bool on)
     }
 }
 
-// Makes at least one byte pending; false once input has ended.
+// Makes at least one byte pending; false once input has ended or while a
+// request to end is pending (which wins over input already typed ahead).
 static bool fill()
 {
+    if (platform_end_request() != 0)
+        return false;
     if (console.start < console.end)
         return true;
     if (console.ended)
         return false;
     for (;;) {
+        if (posix_wait_readable(STDIN_FILENO, -1) < 0)
+            return false;
         ssize_t n = read(STDIN_FILENO, console.buffer, sizeof console.buffer);
         if (n > 0) {
             console.start = 0;
@@ -159,11 +156,8 @@ static void echo_key(int byte)
 // sequence is taken from the buffer and echoed as the terminal would.
 static bool take_key_sequence(ConsoleKey* key)
 {
-    if (console.start == console.end && !console.ended) {
-        pollfd fd = {STDIN_FILENO, POLLIN, 0};
-        if (poll(&fd, 1, kSequenceWaitMs) > 0)
-            fill();
-    }
+    if (console.start == console.end && !console.ended && posix_wait_readable(STDIN_FILENO, kSequenceWaitMs) > 0)
+        fill();
     unsigned char sequence[16] = {27};
     int available = console.end - console.start;
     if (available > 15)
@@ -204,10 +198,10 @@ int platform_console_read_char()
     return take_byte();
 }
 
-void platform_console_write(const char* text, size_t length)
+static void write_all(int fd, const char* text, size_t length)
 {
     while (length > 0) {
-        ssize_t n = write(STDOUT_FILENO, text, length);
+        ssize_t n = write(fd, text, length);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -217,3 +211,7 @@ void platform_console_write(const char* text, size_t length)
         length -= static_cast<size_t>(n);
     }
 }
+
+void platform_console_write(const char* text, size_t length) { write_all(STDOUT_FILENO, text, length); }
+
+void platform_console_write_error(const char* text, size_t length) { write_all(STDERR_FILENO, text, length); }

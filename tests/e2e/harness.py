@@ -78,7 +78,7 @@ class JackServer:
         self.lock.__enter__()
         # A period of 256 frames: smaller periods drop MIDI events here.
         self.proc = subprocess.Popen(
-            ["jackd", "-n", self.name, "-r", "-d", "dummy", "-r", "44100", "-p", "256"],
+            ["jackd", "-n", self.name, "-r", "-S", "-d", "dummy", "-r", "44100", "-p", "256"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["jack_wait", "-s", self.name, "-w", "-t", "10"], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env())
@@ -97,45 +97,76 @@ class JackServer:
 
 
 class MidiDump:
-    """jack_midi_dump on a JACK server: every MIDI event its input port gets."""
+    """A capture client of our own on a JACK server (jack_capture, built with
+    the tests): every MIDI event its input port gets, with its frame time.
+    Unlike jack_midi_dump it keeps every event of a cycle, and it prints all it
+    has received before it ends."""
 
     PORT = "midi-monitor:input"
     LINE = re.compile(r"^\s*(\d+):\s+((?:[0-9a-f]{2} ?)+)")
-    RATE = 44100  # the server's sample rate: -a times are in frames
+    TIME_UNIT = 1e6  # the capture's times are in microseconds
 
-    def __init__(self, server):
+    def __init__(self, server, checked=True):
         self.server = server
+        self.checked = checked  # its own failure fails the test (not after freezing the server)
         self.proc = None
         self.file = None
+        self.errors = None
 
     def __enter__(self):
-        self.file = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(["stdbuf", "-oL", "jack_midi_dump", "-a"], stdin=subprocess.DEVNULL,
-                                     stdout=self.file, stderr=subprocess.DEVNULL, env=self.server.env())
+        # Read through a file description of our own: seeking the one the
+        # client writes through would move its writes back over old lines.
+        self.file = tempfile.NamedTemporaryFile(prefix="varenta-capture-")
+        self.errors = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen([os.environ["VARENTA_JACK_CAPTURE"]], stdin=subprocess.DEVNULL,
+                                     stdout=self.file, stderr=self.errors, env=self.server.env())
         deadline = time.monotonic() + 10
         while self.PORT not in self.server.ports():
             if time.monotonic() > deadline:
-                raise RuntimeError("jack_midi_dump did not register its port")
+                raise RuntimeError("the capture client did not register its port")
             time.sleep(0.05)
         return self
 
     def __exit__(self, *exc):
         _stop(self.proc)
+        self.errors.seek(0)
+        complaint = self.errors.read().decode("latin-1")
         self.file.close()
+        self.errors.close()
+        if self.checked and exc[0] is None and (self.proc.returncode != 0 or complaint):
+            raise AssertionError("the capture client failed (%s): %s" % (self.proc.returncode, complaint))
+
+    def stop(self):
+        """Stops capturing; everything received stays readable."""
+        _stop(self.proc)
 
     def timed_messages(self):
         """The messages received so far as (seconds, bytes) pairs."""
-        self.file.seek(0)
+        with open(self.file.name, "rb") as written:
+            text = written.read().decode("latin-1")
         result = []
-        for line in self.file.read().decode("latin-1").split("\n"):
+        # A last line may still be on its way.
+        for line in text[:text.rfind("\n") + 1].split("\n"):
             match = self.LINE.match(line)
             if match:
-                result.append((int(match.group(1)) / self.RATE, tuple(int(b, 16) for b in match.group(2).split())))
+                result.append((int(match.group(1)) / self.TIME_UNIT, tuple(int(b, 16) for b in match.group(2).split())))
         return result
 
     def messages(self):
         """The messages received so far, each a tuple of byte values."""
         return [message for _, message in self.timed_messages()]
+
+    def settled(self, quiet=0.3, timeout=TIMEOUT):
+        """The messages once none has arrived for `quiet` seconds."""
+        deadline = time.monotonic() + timeout
+        got = self.messages()
+        while time.monotonic() < deadline:
+            time.sleep(quiet)
+            now = self.messages()
+            if len(now) == len(got):
+                break
+            got = now
+        return got
 
     def wait_for(self, count, timeout=TIMEOUT):
         """Waits until at least count messages have arrived; returns them all."""

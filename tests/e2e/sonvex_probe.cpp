@@ -53,6 +53,9 @@ int main(int argc, char** argv)
     cleanup();
     cleanup();
     std::fprintf(stdout, "cleaned up\n");
-    dlclose(library);
+    // The library stays loaded, as it does in the program, which ends with
+    // the bridge loaded: the synthesizer's OpenMP worker threads outlive
+    // any clean-up and must not lose their code.
+    (void)library;
     return 0;
 }

@@ -62,8 +62,7 @@ class ChordTestOnJack(unittest.TestCase):
                              "701.955 (2) [67]", "1200 (3) [72]"):
                     self.assertIn(line, report)
 
-                timed = dump.wait_for(OPENING_MESSAGES + 8)
-                time.sleep(0.3)
+                timed = dump.settled()
                 notes = hear(dump.timed_messages())
                 self.assertEqual(len(notes), 4)
                 for note, ratio in zip(notes, [1, 7 / 6, 3 / 2, 2]):
@@ -113,7 +112,7 @@ class KeysOnJack(unittest.TestCase):
                 self.assertTrue(program.terminal_after[3] & termios.ICANON)
                 self.assertTrue(program.terminal_after[3] & termios.ECHO)
 
-                time.sleep(0.3)
+                dump.settled()
                 notes = hear(dump.timed_messages())
                 melodic = [n for n in notes if n.channel != 9]
                 drums = [n for n in notes if n.channel == 9]

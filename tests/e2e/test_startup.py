@@ -72,8 +72,7 @@ class StartupOnJack(unittest.TestCase):
                 self.assertEqual(rest, "exit\n")  # the terminal's echo, nothing more
                 self.assertTrue(terminal_is_cooked(program.terminal_after))
                 # Closing sends nothing more to the port.
-                time.sleep(0.3)
-                self.assertEqual(dump.messages(), opening_messages())
+                self.assertEqual(dump.settled(), opening_messages())
             finally:
                 program.kill()
 

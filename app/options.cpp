@@ -1,0 +1,191 @@
+// The command line; see options.h.
+//
+// VARENTA_VERSION (the project's version) and VARENTA_README_PATH (where the
+// README is installed) come from the build.
+#include "app/options.h"
+
+#include "platform/platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* const kProgramName = "varenta-test";
+
+// Rows of kOptions, in table order.
+enum OptionRow { ROW_HELP, ROW_VERSION, ROW_COUNT };
+
+const OptionSpec kOptions[] = {
+    {"--help", nullptr, "print this help and exit"},
+    {"--version", nullptr, "print the program's name and version and exit"},
+};
+static_assert(sizeof kOptions / sizeof kOptions[0] == ROW_COUNT, "one row per OptionRow");
+
+const char* const kAbout =
+    "Leads you through listening tests of microtonal playback on a General MIDI\n"
+    "synthesizer: a chord, a scale, a drifting harmonic series, playing from the\n"
+    "keyboard, percussion, and a test of the synthesizer's pitch-bend range.\n"
+    "It takes no arguments besides the options below: the device, the tunings\n"
+    "and the instruments are chosen at its prompts.\n";
+
+const char* const kChoosingDevice =
+    "Choosing a device: the program lists by letter the synthesizers it can play\n"
+    "on: the system's default synthesizer, ALSA sequencer ports, JACK MIDI ports\n"
+    "(while a JACK server is running) and, last, \"QuickTime\", the built-in\n"
+    "synthesizer (FluidSynth with a General MIDI SoundFont), which gives sound\n"
+    "straight away. Type the letter, or press Return for the first entry.\n";
+
+// A text assembled before it is written in one piece; long enough for the
+// help with a few dozen options.
+struct Text {
+    char bytes[8192];  // the text, always terminated
+    size_t length;     // bytes in use, 0 .. sizeof bytes - 1
+};
+
+void append(Text* text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void append(Text* text, const char* format, ...)
+{
+    size_t room = sizeof text->bytes - text->length;
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text->bytes + text->length, room, format, args);
+    va_end(args);
+    if (n > 0)
+        text->length += static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room - 1;
+}
+
+// "[--help] [--version]": each option, with its value name where it takes one.
+void append_synopsis(Text* text)
+{
+    append(text, "%s", kProgramName);
+    for (const OptionSpec& option : kOptions) {
+        if (option.value_name != nullptr)
+            append(text, " [%s %s]", option.name, option.value_name);
+        else
+            append(text, " [%s]", option.name);
+    }
+}
+
+void append_help(Text* text)
+{
+    append(text, "Usage: ");
+    append_synopsis(text);
+    append(text, "\n\n%s\nOptions:\n", kAbout);
+    for (const OptionSpec& option : kOptions) {
+        char left[64];
+        std::snprintf(left, sizeof left, "%s%s%s", option.name, option.value_name ? " " : "",
+                      option.value_name ? option.value_name : "");
+        append(text, "  %-18s %s\n", left, option.help);
+    }
+    append(text, "\n%s\nManual: man %s\nREADME: %s\n", kChoosingDevice, kProgramName, VARENTA_README_PATH);
+}
+
+void append_usage_error(Text* text, const ProgramOptions& options)
+{
+    const char* argument = options.bad_argument != nullptr ? options.bad_argument : "";
+    append(text, "%s: ", kProgramName);
+    switch (options.error) {
+    case OPTION_NOT_AN_OPTION:
+        append(text, "unexpected argument '%s'", argument);
+        break;
+    case OPTION_NEEDS_VALUE:
+        append(text, "option '%s' needs a value", argument);
+        break;
+    case OPTION_TAKES_NO_VALUE:
+        append(text, "option '%.*s' takes no value", static_cast<int>(std::strcspn(argument, "=")), argument);
+        break;
+    default:
+        append(text, "unknown option '%s'", argument);
+        break;
+    }
+    append(text, "; usage: ");
+    append_synopsis(text);
+    append(text, "\n");
+}
+
+}  // namespace
+
+OptionMatch match_option(int argc, const char* const* argv, int index, const OptionSpec* table, int count)
+{
+    OptionMatch match = {-1, nullptr, index + 1, OPTION_OK};
+    const char* argument = argv[index];
+    if (argument[0] != '-' || argument[1] == '\0') {
+        match.error = OPTION_NOT_AN_OPTION;
+        return match;
+    }
+    size_t name_length = std::strcspn(argument, "=");
+    for (int row = 0; row < count; ++row) {
+        const OptionSpec& option = table[row];
+        if (std::strlen(option.name) != name_length || std::strncmp(option.name, argument, name_length) != 0)
+            continue;
+        match.row = row;
+        if (argument[name_length] == '=') {
+            if (option.value_name == nullptr)
+                match.error = OPTION_TAKES_NO_VALUE;
+            else
+                match.value = argument + name_length + 1;
+        } else if (option.value_name != nullptr) {
+            if (index + 1 >= argc) {
+                match.error = OPTION_NEEDS_VALUE;
+            } else {
+                match.value = argv[index + 1];
+                match.next = index + 2;
+            }
+        }
+        if (match.error != OPTION_OK)
+            match.row = -1;
+        return match;
+    }
+    match.error = OPTION_UNKNOWN;
+    return match;
+}
+
+ProgramOptions parse_options(int argc, const char* const* argv)
+{
+    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr};
+    for (int index = 1; index < argc;) {
+        OptionMatch match = match_option(argc, argv, index, kOptions, ROW_COUNT);
+        if (match.error != OPTION_OK) {
+            options.action = ACTION_USAGE_ERROR;
+            options.error = match.error;
+            options.bad_argument = argv[index];
+            return options;
+        }
+        switch (match.row) {
+        case ROW_HELP:
+            options.action = ACTION_HELP;
+            return options;
+        case ROW_VERSION:
+            options.action = ACTION_VERSION;
+            return options;
+        }
+        index = match.next;
+    }
+    return options;
+}
+
+int run_option_action(const ProgramOptions& options)
+{
+    static Text text;
+    text.length = 0;
+    text.bytes[0] = '\0';
+    switch (options.action) {
+    case ACTION_HELP:
+        append_help(&text);
+        platform_console_write(text.bytes, text.length);
+        return 0;
+    case ACTION_VERSION:
+        append(&text, "%s %s\n", kProgramName, VARENTA_VERSION);
+        platform_console_write(text.bytes, text.length);
+        return 0;
+    case ACTION_USAGE_ERROR:
+        append_usage_error(&text, options);
+        platform_console_write_error(text.bytes, text.length);
+        return 2;
+    default:
+        return 0;
+    }
+}

@@ -1,0 +1,61 @@
+// The command line: which options the program takes, what they ask for, and
+// the texts printed for --help, --version and arguments it does not take.
+//
+// Parsing is a pure function of argv, done before anything else runs; with no
+// argument the program runs its dialogue exactly as it always has. Options
+// are rows of one table: an option with a value ("--name VALUE" or
+// "--name=VALUE") is a row with a value name, a field in ProgramOptions and a
+// case in parse_options.
+#pragma once
+
+// One row of an option table.
+struct OptionSpec {
+    const char* name;        // "--help"; matched exactly, case included
+    const char* value_name;  // "FILE" for an option that takes a value; nullptr = none
+    const char* help;        // one line for --help
+};
+
+// What went wrong with an argument.
+enum OptionError {
+    OPTION_OK,
+    OPTION_UNKNOWN,       // an option the table does not have ("-x", "--bogus")
+    OPTION_NOT_AN_OPTION, // an argument that is not an option at all ("foo", "-", "")
+    OPTION_NEEDS_VALUE,   // the last argument, and its row takes a value
+    OPTION_TAKES_NO_VALUE // "--name=VALUE" for a row without a value
+};
+
+// One argument matched against a table.
+struct OptionMatch {
+    int row;            // index into the table; -1 on error
+    const char* value;  // the option's value, pointing into argv; nullptr when none
+    int next;           // index of the argument after this option (and its value)
+    OptionError error;  // OPTION_OK, or why the argument at the index was not taken
+};
+
+// Matches argv[index] (1 <= index < argc) against the count rows of table.
+// A row with a value takes it from "=VALUE" or, failing that, from the next
+// argument whatever it looks like. Pure: reads its arguments only.
+OptionMatch match_option(int argc, const char* const* argv, int index, const OptionSpec* table, int count);
+
+// What the program is to do.
+enum ProgramAction {
+    ACTION_RUN,         // the listening-test dialogue
+    ACTION_HELP,        // the usage on standard output, status 0
+    ACTION_VERSION,     // the name and version on standard output, status 0
+    ACTION_USAGE_ERROR  // a one-line hint on standard error, status 2
+};
+
+struct ProgramOptions {
+    ProgramAction action;
+    OptionError error;         // why the arguments were refused (ACTION_USAGE_ERROR)
+    const char* bad_argument;  // the refused argument, pointing into argv; nullptr otherwise
+};
+
+// Reads argv[1 .. argc - 1] left to right. --help and --version act at once,
+// so what follows them is not looked at; the first argument not understood
+// refuses the whole command line. No argument: ACTION_RUN.
+ProgramOptions parse_options(int argc, const char* const* argv);
+
+// Prints what an action other than ACTION_RUN asks for and returns the exit
+// status: 0 for help and version, 2 for a usage error.
+int run_option_action(const ProgramOptions& options);

@@ -1,0 +1,104 @@
+// A JACK MIDI capture client for the end-to-end tests: client "midi-monitor"
+// with input port "input" (the names the tests look for in the device menu).
+// It prints every event it receives, one per line, as
+//   <microseconds>: <bytes in hex>
+// the time being when its cycle ran, on JACK's (monotonic) clock, plus the
+// event's offset in the cycle. Wall-clock time rather than frames: a server
+// on the dummy driver falls behind its frame clock on a loaded machine. Unlike jack_midi_dump it
+// keeps every event of a cycle however many there are, and on SIGTERM or
+// SIGINT it prints everything received before it ends. Events that could not
+// be kept (its queue overflowed) are counted on stderr and make its exit
+// status 1, so a test never mistakes its own loss for the program's.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+struct Event {
+    uint64_t usecs;
+    uint32_t size;  // bytes kept, at most 4 (longer events are cut)
+    uint8_t bytes[4];
+};
+
+jack_client_t* client;
+jack_port_t* port;
+jack_ringbuffer_t* ring;
+std::atomic<uint64_t> lost{0};
+volatile sig_atomic_t stop = 0;
+
+int process(jack_nframes_t frames, void*)
+{
+    void* buffer = jack_port_get_buffer(port, frames);
+    const jack_time_t now = jack_get_time();
+    const double usecs_per_frame = 1e6 / jack_get_sample_rate(client);
+    uint32_t count = jack_midi_get_event_count(buffer);
+    for (uint32_t i = 0; i < count; ++i) {
+        jack_midi_event_t in;
+        if (jack_midi_event_get(&in, buffer, i) != 0)
+            continue;
+        Event e = {now + static_cast<uint64_t>(in.time * usecs_per_frame),
+                   static_cast<uint32_t>(in.size < 4 ? in.size : 4), {0, 0, 0, 0}};
+        std::memcpy(e.bytes, in.buffer, e.size);
+        if (jack_ringbuffer_write_space(ring) < sizeof e)
+            lost.fetch_add(1);
+        else
+            jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&e), sizeof e);
+    }
+    return 0;
+}
+
+void print_pending()
+{
+    Event e;
+    while (jack_ringbuffer_read_space(ring) >= sizeof e) {
+        jack_ringbuffer_read(ring, reinterpret_cast<char*>(&e), sizeof e);
+        std::printf("%llu:", static_cast<unsigned long long>(e.usecs));
+        for (uint32_t i = 0; i < e.size; ++i)
+            std::printf(" %02x", e.bytes[i]);
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+}
+
+void on_signal(int) { stop = 1; }
+
+}  // namespace
+
+int main()
+{
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGINT, on_signal);
+    jack_status_t status;
+    client = jack_client_open("midi-monitor", JackNoStartServer, &status);
+    if (client == nullptr) {
+        std::fprintf(stderr, "jack_capture: no JACK server\n");
+        return 2;
+    }
+    ring = jack_ringbuffer_create(1 << 24);  // two million events
+    port = jack_port_register(client, "input", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client, process, nullptr);
+    if (port == nullptr || jack_activate(client) != 0) {
+        std::fprintf(stderr, "jack_capture: cannot register its port\n");
+        return 2;
+    }
+    while (!stop) {
+        print_pending();
+        usleep(2000);
+    }
+    jack_deactivate(client);
+    print_pending();
+    jack_client_close(client);
+    if (lost.load() > 0) {
+        std::fprintf(stderr, "jack_capture: lost %llu events\n", static_cast<unsigned long long>(lost.load()));
+        return 1;
+    }
+    return 0;
+}
