@@ -7,6 +7,11 @@
 // The synthesizer is kept in tune: every melodic preset gets a key tuning
 // that makes up for its samples' own mistuning (soundfont_pitch.h), and a
 // channel switches to its preset's tuning with every program change.
+// Measuring the samples of a whole SoundFont takes far longer than a start
+// may, so it is done once, on a thread of its own at low priority while the
+// synthesizer already plays as the SoundFont states itself, and kept in the
+// user's cache; the tunings are installed when ready (FluidSynth's API is
+// safe to call from any thread), and read from the cache on later starts.
 #include "bridge/sonvex.h"
 #include "bridge/soundfont_pitch.h"
 #include "platform/posix/quiet_stderr.h"
@@ -15,14 +20,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -32,9 +43,23 @@ struct SonvexState {
     fluid_synth_t* synth;          // the synthesizer; nullptr while stopped
     fluid_audio_driver_t* driver;  // real-time output; nullptr offline and while stopped
     // [bank][program], banks and programs 0..127: true where a key tuning of
-    // that preset is installed in the synthesizer.
+    // that preset is installed in the synthesizer. Guarded by tuner.lock.
     bool preset_tuned[128][128];
 } state;
+
+// The thread that works the tunings out when the cache has none.
+struct TunerState {
+    std::thread thread;              // joinable while it runs or until joined
+    std::atomic<bool> stop{false};   // true: give up as soon as possible
+    std::mutex lock;                 // held while preset_tuned or a channel's tuning changes
+} tuner;
+
+// Where the offline start keeps its tunings; empty: worked out afresh each
+// time. Set by the test build only.
+std::string offline_cache_directory;
+
+// Niceness of the tuning thread: the audio and the program come first.
+constexpr int kTunerNiceness = 15;
 
 constexpr int kChannels = 32;         // MIDI channels 0..31
 constexpr int kDrumChannel = 9;       // the only percussion channel
@@ -171,24 +196,10 @@ std::string tuning_cache_directory()
     return "";
 }
 
-// Installs a key tuning for every melodic preset of the SoundFont at path
-// (tuning bank and program = the preset's bank and program), worked out
-// once and kept in cache_directory (each time when empty). A SoundFont whose
-// presets cannot be read is played as it states itself.
-void install_key_tunings(const std::string& path, const std::string& cache_directory)
-{
-    std::vector<PresetTuning> tunings;
-    soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings);
-    for (const PresetTuning& t : tunings) {
-        if (fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
-            state.preset_tuned[t.bank][t.program] = true;
-    }
-}
-
 // Gives a melodic channel the key tuning of the preset it now plays (none
 // when the preset has none); notes already sounding keep theirs. The
-// percussion channel is never tuned.
-void switch_channel_tuning(int channel)
+// percussion channel is never tuned. Called with tuner.lock held.
+void switch_channel_tuning_locked(int channel)
 {
     if (channel == kDrumChannel)
         return;
@@ -200,8 +211,65 @@ void switch_channel_tuning(int channel)
         fluid_synth_deactivate_tuning(state.synth, channel, 0);
 }
 
+void switch_channel_tuning(int channel)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    switch_channel_tuning_locked(channel);
+}
+
+// Installs a key tuning for every preset of tunings (tuning bank and program
+// = the preset's bank and program) and gives every channel its preset's.
+void install_key_tunings(const std::vector<PresetTuning>& tunings)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    for (const PresetTuning& t : tunings) {
+        if (fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
+            state.preset_tuned[t.bank][t.program] = true;
+    }
+    for (int channel = 0; channel < kChannels; ++channel)
+        switch_channel_tuning_locked(channel);
+}
+
+// The tuning thread: measures the SoundFont at path, keeps the result in
+// cache_directory, and installs it, unless told to stop first.
+void tune_in_background(std::string path, std::string cache_directory)
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kTunerNiceness);
+    std::vector<PresetTuning> tunings;
+    if (soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, &tuner.stop) &&
+        !tuner.stop.load())
+        install_key_tunings(tunings);
+}
+
+// Tunes the presets of the SoundFont at path: from cache_directory at once
+// when it holds them, else measured, at once when background is false (the
+// offline start, whose renders must be in tune from the first note), on the
+// tuning thread otherwise. A SoundFont whose presets cannot be read is
+// played as it states itself.
+void tune_presets(const std::string& path, const std::string& cache_directory, bool background)
+{
+    std::vector<PresetTuning> tunings;
+    if (soundfont_tunings_from_cache(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings)) {
+        install_key_tunings(tunings);
+    } else if (!background) {
+        soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings);
+        install_key_tunings(tunings);
+    } else {
+        tuner.stop = false;
+        try {
+            tuner.thread = std::thread(tune_in_background, path, cache_directory);
+        } catch (const std::system_error&) {
+            // No thread to be had: the synthesizer plays as the SoundFont states.
+        }
+    }
+}
+
 void stop_everything()
 {
+    if (tuner.thread.joinable()) {
+        tuner.stop = true;
+        tuner.thread.join();
+    }
     if (state.driver != nullptr)
         delete_fluid_audio_driver(state.driver);
     if (state.synth != nullptr)
@@ -213,9 +281,9 @@ void stop_everything()
 
 // Creates the synthesizer with the first SoundFont of the list that loads,
 // its presets tuned unless in_tune is false, the tunings kept in
-// cache_directory.
+// cache_directory and worked out in the background when background is true.
 bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, bool in_tune,
-                 const std::string& cache_directory)
+                 const std::string& cache_directory, bool background)
 {
     state.settings = new_fluid_settings();
     if (state.settings == nullptr)
@@ -231,10 +299,10 @@ bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, bo
     for (const std::string& path : soundfonts) {
         // Loading resets every channel's program, now with the types above.
         if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED) {
-            if (in_tune)
-                install_key_tunings(path, cache_directory);
             for (int channel = 0; channel < kChannels; ++channel)
                 switch_channel_tuning(channel);
+            if (in_tune)
+                tune_presets(path, cache_directory, background);
             return true;
         }
     }
@@ -292,7 +360,8 @@ int Sonvex_Initialise_SME(void)
         return 1;
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
-    if (!start_synth(soundfont_candidates(), kSampleRate, true, tuning_cache_directory()) || !open_audio_output()) {
+    if (!start_synth(soundfont_candidates(), kSampleRate, true, tuning_cache_directory(), true) ||
+        !open_audio_output()) {
         stop_everything();
         return 0;
     }
@@ -339,12 +408,26 @@ int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rat
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
     if (soundfont_path == nullptr || sample_rate <= 0 ||
-        // Worked out afresh each time: a render measures the work, not a cache.
-        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate, in_tune != 0, "")) {
+        !start_synth(std::vector<std::string>{soundfont_path}, sample_rate, in_tune != 0, offline_cache_directory,
+                     in_tune == 2)) {
         stop_everything();
         return 0;
     }
     return 1;
+}
+
+void Sonvex_TestOnly_SetTuningCache(const char* directory)
+{
+    offline_cache_directory = directory == nullptr ? "" : directory;
+}
+
+int Sonvex_TestOnly_TunedPresets(void)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    int count = 0;
+    for (const auto& bank : state.preset_tuned)
+        count += static_cast<int>(std::count(std::begin(bank), std::end(bank), true));
+    return count;
 }
 
 int Sonvex_TestOnly_Render(int frames, float* left, float* right)

@@ -14,7 +14,9 @@ extern "C" {
 #endif
 
 // Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
-// SoundFont with every melodic preset tuned to within half a cent, chorus
+// SoundFont with its melodic presets tuned (from the user's cache; the
+// first time, the tunings are measured in the background, over a minute or
+// two, and take effect when ready), chorus
 // off, a bend of 0 or 16383 sounding two semitones down or up, real-time
 // audio through the first output that opens. Returns non-zero
 // when it is ready to sound, 0 (quietly) when no SoundFont or no audio output
@@ -38,9 +40,19 @@ SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
 // Starts the synthesizer as Sonvex_Initialise_SME does, but with the given
 // SoundFont file and sample rate (Hz) and no audio output, so that a test can
 // render the sound itself; in_tune 0 leaves the presets as the SoundFont
-// states them (to measure what the tuning corrects). Anything started before
-// is cleaned up first. Returns non-zero when ready.
+// states them (to measure what the tuning corrects), 1 tunes them before it
+// returns, 2 as the real start does (from the cache at once, else in the
+// background). Anything started before is cleaned up first. Returns non-zero
+// when ready.
 SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate, int in_tune);
+
+// Where the offline starts after this keep the tunings they work out
+// (directory created when missing), as the real start keeps them in the
+// user's cache; nullptr or "" (the default): worked out afresh each time.
+SONVEX_EXPORT void Sonvex_TestOnly_SetTuningCache(const char* directory);
+
+// How many presets have a key tuning installed so far.
+SONVEX_EXPORT int Sonvex_TestOnly_TunedPresets(void);
 
 // Renders the next frames (> 0) of stereo audio into left and right, each
 // holding at least frames floats. Returns 1, or 0 when nothing is started.

@@ -2,9 +2,12 @@
 // soundfont_pitch.h.
 //
 // The "pdta" list is read record by record with every index checked against
-// its table, so that any byte string, cut short or garbled, gives either
-// tunings or false, never a read outside the bytes given.
+// its table, and every sample's frames against the "smpl" chunk, so that any
+// byte string, cut short or garbled, gives either tunings or false, never a
+// read outside the bytes given.
 #include "bridge/soundfont_pitch.h"
+
+#include "bridge/harmonic_pitch.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -15,9 +18,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -59,7 +64,11 @@ constexpr int kUnpitchedRootKey = 60;    // what a sample stating no pitch (255)
 constexpr uint32_t kCoarseOffsetFrames = 32768;
 constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as damage
-constexpr double kLineDominance = 4.0;               // energy ratio that makes a loop's line count clear
+constexpr double kSearchCents = 60.0;  // a sample's harmonics are looked for this far around their stated pitch
+const double kLoopWindowSeconds[] = {1.0, 2.0, 4.0};  // a held loop is measured over each
+constexpr double kUnloopedFromSeconds = 0.2;    // an unlooped sample's attack, left out
+constexpr double kUnloopedWindowSeconds = 0.5;  // and the windows over the rest,
+constexpr double kUnloopedStepSeconds = 0.25;   // this far apart
 
 uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t u32(const uint8_t* p) { return static_cast<uint32_t>(u16(p)) | (static_cast<uint32_t>(u16(p + 2)) << 16); }
@@ -72,15 +81,21 @@ struct Table {
     size_t record;        // bytes per record
 };
 
-// A loop, as the frames it spans in the sample data and the whole number
-// of cycles it is taken to hold.
-typedef std::tuple<int64_t, int64_t, uint32_t> LoopCycles;
+// A stretch of sample data as measured: first and last frame (exclusive)
+// of the sound, of its loop (both 0 unlooped), the sample rate in Hz, and
+// the stated pitch in cents.
+typedef std::tuple<int64_t, int64_t, int64_t, int64_t, uint32_t, double> Measured;
+
+// The offset measured for a stretch; NaN where no measurement was confident.
+typedef std::map<Measured, double> Measurements;
 
 struct Pdta {
     Table phdr, pbag, pgen, inst, ibag, igen, shdr;
     const uint8_t* samples = nullptr;  // the "smpl" chunk: 16-bit frames; nullptr when not given
     size_t sample_frames = 0;
-    mutable std::map<LoopCycles, bool> checked;  // loops already looked at, many presets share them
+    const std::atomic<bool>* stop = nullptr;  // the caller gives up when it turns true; may be nullptr
+    bool stopped = false;                     // a measurement was skipped because of stop
+    mutable Measurements measured;            // many zones and presets share a sample
 };
 
 bool find_tables(const uint8_t* bytes, size_t size, Pdta* pdta)
@@ -175,8 +190,9 @@ Generators preset_defaults()
 struct ZonePitch {
     int key_low, key_high;        // 0..127
     int velocity_low, velocity_high;  // 0..127
-    bool from_loop;               // the loop gave the sample's real pitch
-    double offset_cents;          // the sound's distance above its stated pitch (when from_loop)
+    bool looped;                  // the sample loops, its loop inside the sample
+    bool measured;                // the sample's real pitch was measured with confidence
+    double offset_cents;          // the sound's distance above its stated pitch (when measured)
     double weight;                // linear amplitude, from the zone's attenuation
     int scale_cents;              // scale tuning: cents per key
     double root_pitch_cents;      // the sample's stated pitch, cents above key 0, as FluidSynth anchors it
@@ -191,49 +207,50 @@ void range_of(uint16_t amount, int* low, int* high)
     *high = amount >> 8;
 }
 
-// Whether the sample data of a long loop (frames loop_start .. loop_end - 1)
-// really holds cycles cycles: played over and over, the loop sounds only at
-// multiples of its own repetition rate, so its spectrum is a set of lines,
-// and a recording of that many cycles has its fundamental and second
-// harmonic on lines cycles and 2 * cycles, clearly above the lines of one
-// cycle more or less. An ensemble, a vibrato or a piano's beating spreads
-// them, and a loop cut to another count puts them elsewhere: then the
-// loop's length does not tell the pitch. False without sample data.
-bool loop_holds_cycles(const Pdta& pdta, int64_t loop_start, int64_t loop_end, uint32_t cycles)
+// The frames first .. last - 1 of the sample data as floats, full scale 1.
+std::vector<float> frames_of(const Pdta& pdta, int64_t first, int64_t last)
 {
-    if (pdta.samples == nullptr || loop_start < 0 || loop_end > static_cast<int64_t>(pdta.sample_frames))
-        return false;
-    const LoopCycles key{loop_start, loop_end, cycles};
-    auto known = pdta.checked.find(key);
-    if (known != pdta.checked.end())
+    std::vector<float> out;
+    out.reserve(static_cast<size_t>(last - first));
+    for (int64_t n = first; n < last; ++n)
+        out.push_back(static_cast<int16_t>(u16(pdta.samples + 2 * n)) / 32768.0f);
+    return out;
+}
+
+// The measured offset of a zone's sample (sound from start to end, looped
+// from loop_start to loop_end when looped) against stated_cents, or NaN.
+double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int64_t loop_start, int64_t loop_end,
+                       uint32_t sample_rate_hz, double stated_cents)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (pdta.samples == nullptr || sample_rate_hz == 0 || start < 0 || start >= end ||
+        end > static_cast<int64_t>(pdta.sample_frames))
+        return nan;
+    if (!looped)
+        loop_start = loop_end = 0;
+    const Measured key{start, end, loop_start, loop_end, sample_rate_hz, stated_cents};
+    auto known = pdta.measured.find(key);
+    if (known != pdta.measured.end())
         return known->second;
-    // Goertzel's recurrence for the lines h * c, h = 1, 2, c = cycles - 1 ..
-    // cycles + 1, in one pass over the loop.
-    constexpr int kLines = 6;
-    const double frames = static_cast<double>(loop_end - loop_start);
-    const double pi = std::acos(-1.0);
-    double coefficient[kLines], s1[kLines] = {}, s2[kLines] = {};
-    for (int i = 0; i < kLines; ++i)
-        coefficient[i] = 2.0 * std::cos(2.0 * pi * (i / 3 + 1) * (cycles - 1.0 + i % 3) / frames);
-    for (int64_t n = loop_start; n < loop_end; ++n) {
-        const double x = static_cast<int16_t>(u16(pdta.samples + 2 * n));
-        for (int i = 0; i < kLines; ++i) {
-            double s0 = x + coefficient[i] * s1[i] - s2[i];
-            s2[i] = s1[i];
-            s1[i] = s0;
-        }
+    if (pdta.stop != nullptr && pdta.stop->load()) {
+        pdta.stopped = true;
+        return nan;
     }
-    double energy[3] = {};  // of cycles - 1, cycles, cycles + 1
-    for (int i = 0; i < kLines; ++i)
-        energy[i % 3] += s1[i] * s1[i] + s2[i] * s2[i] - coefficient[i] * s1[i] * s2[i];
-    const bool holds = energy[1] > kLineDominance * std::max(energy[0], energy[2]);
-    pdta.checked[key] = holds;
-    return holds;
+    double offset = nan;
+    if (looped) {
+        std::vector<float> loop = frames_of(pdta, loop_start, loop_end);
+        looped_sample_offset(loop.data(), loop.size(), sample_rate_hz, stated_cents, &offset);
+    } else {
+        std::vector<float> sound = frames_of(pdta, start, end);
+        unlooped_sample_offset(sound.data(), sound.size(), sample_rate_hz, stated_cents, &offset);
+    }
+    pdta.measured[key] = offset;
+    return offset;
 }
 
 // The pitch facts of an instrument zone (inst) placed by a preset zone
 // (preset); false when its sample cannot be played.
-bool zone_pitch(const Pdta& pdta, const Generators& inst, const Generators& preset, ZonePitch* z)
+bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, ZonePitch* z)
 {
     size_t sample = inst.amount[GEN_SAMPLE_ID];
     if (sample + 1 >= pdta.shdr.count)  // the last header is the terminal record
@@ -282,14 +299,14 @@ bool zone_pitch(const Pdta& pdta, const Generators& inst, const Generators& pres
     const double stated_cents = z->root_pitch_cents - signed_amount(inst, GEN_FINE_TUNE) -
                                 signed_amount(preset, GEN_FINE_TUNE);
     const uint32_t sample_rate_hz = u32(s + 36);
-    z->offset_cents = 0.0;
-    uint32_t cycles = 0;
-    z->from_loop = looped && loop_inside && !z->fixed_key &&
-                   loop_pitch_offset(static_cast<uint32_t>(loop_end - loop_start), sample_rate_hz, stated_cents,
-                                     &z->offset_cents, &cycles);
-    if (z->from_loop && cycles > LOOP_MAX_CYCLES)
-        z->from_loop = loop_holds_cycles(pdta, loop_start, loop_end, cycles);
-    z->attack_seconds = z->from_loop ? static_cast<double>(loop_start - start) / sample_rate_hz : 0.0;
+    z->looped = looped && loop_inside;
+    z->offset_cents = z->fixed_key ? std::numeric_limits<double>::quiet_NaN()
+                                   : measured_offset(pdta, start, end, z->looped, loop_start, loop_end,
+                                                     sample_rate_hz, stated_cents);
+    z->measured = !std::isnan(z->offset_cents);
+    if (!z->measured)
+        z->offset_cents = 0.0;
+    z->attack_seconds = z->looped && sample_rate_hz > 0 ? static_cast<double>(loop_start - start) / sample_rate_hz : 0.0;
     return true;
 }
 
@@ -316,7 +333,7 @@ std::vector<Generators> merged_zones(const Table& bags, const Table& gens, size_
 }
 
 // Every zone a preset plays: each instrument zone under each preset zone.
-void preset_zones(const Pdta& pdta, size_t preset, std::vector<ZonePitch>* zones)
+void preset_zones(Pdta& pdta, size_t preset, std::vector<ZonePitch>* zones)
 {
     zones->clear();
     for (const Generators& preset_zone :
@@ -339,8 +356,9 @@ void preset_zones(const Pdta& pdta, size_t preset, std::vector<ZonePitch>* zones
 // What sounds at one key, for the velocity tuned for.
 struct KeySound {
     bool any;               // some zone plays the key
-    bool from_loop;         // some zone's loop gave its pitch
-    double offset_cents;    // weighted mean over the looped zones
+    bool looped;            // every zone playing it loops
+    bool corrected;         // every zone playing it was measured, and they agree
+    double offset_cents;    // weighted mean over the zones, when corrected
     int scale_cents;        // of the first zone
     double root_pitch_cents;  // of the first zone
     double loop_reached_seconds;  // the latest of the looped zones
@@ -353,9 +371,9 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
         if (z.key_low <= key && key <= z.key_high)
             velocity = std::max(velocity, std::min(z.velocity_high, kTunedVelocity));
     }
-    KeySound sound{false, false, 0.0, 100, 100.0 * key, 0.0};
+    KeySound sound{false, true, true, 0.0, 100, 100.0 * key, 0.0};
     double weights = 0.0;
-    double lowest = HUGE_VAL, highest = -HUGE_VAL;  // of the looped zones' offsets
+    double lowest = HUGE_VAL, highest = -HUGE_VAL;  // of the zones' offsets
     for (const ZonePitch& z : zones) {
         if (z.key_low > key || key > z.key_high || z.velocity_low > velocity || velocity > z.velocity_high)
             continue;
@@ -364,25 +382,22 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
             sound.scale_cents = z.scale_cents;
             sound.root_pitch_cents = z.root_pitch_cents;
         }
-        if (z.from_loop) {
-            sound.from_loop = true;
-            sound.offset_cents += z.weight * z.offset_cents;
-            weights += z.weight;
-            lowest = std::min(lowest, z.offset_cents);
-            highest = std::max(highest, z.offset_cents);
+        sound.looped = sound.looped && z.looped;
+        sound.corrected = sound.corrected && z.measured;
+        sound.offset_cents += z.weight * z.offset_cents;
+        weights += z.weight;
+        lowest = std::min(lowest, z.offset_cents);
+        highest = std::max(highest, z.offset_cents);
+        if (z.looped) {
             // FluidSynth plays the key this far above the sample's root.
             double above_root_cents = z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
             sound.loop_reached_seconds =
                 std::max(sound.loop_reached_seconds, z.attack_seconds / std::exp2(above_root_cents / 1200.0));
         }
     }
-    if (weights > 0.0)
-        sound.offset_cents /= weights;
-    if (highest - lowest > LAYER_SPREAD_LIMIT_CENTS) {
-        sound.from_loop = false;
-        sound.offset_cents = 0.0;
-        sound.loop_reached_seconds = 0.0;
-    }
+    sound.looped = sound.looped && sound.any;
+    sound.corrected = sound.corrected && sound.any && highest - lowest <= LAYER_SPREAD_LIMIT_CENTS;
+    sound.offset_cents = sound.corrected && weights > 0.0 ? sound.offset_cents / weights : 0.0;
     return sound;
 }
 
@@ -401,7 +416,8 @@ void fill_key_tuning(const std::vector<ZonePitch>& zones, double raise_cents, Pr
         sounds[key] = key_sound(zones, key);
         tuning->offset_cents[key] = sounds[key].offset_cents;
         tuning->sounding[key] = sounds[key].any;
-        tuning->from_loop[key] = sounds[key].from_loop;
+        tuning->looped[key] = sounds[key].looped;
+        tuning->corrected[key] = sounds[key].corrected;
         tuning->loop_reached_seconds[key] = sounds[key].loop_reached_seconds;
         settled[key] = sounds[key].scale_cents == 100;
         change[key] = raise_cents - sounds[key].offset_cents;
@@ -459,6 +475,87 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 
 namespace {
 
+// The offset above stated_cents of the harmonic pitch in each of the windows
+// (first frame, frames) of samples, at sample_rate_hz; the windows' mean in
+// offset_cents when every window finds a clear pitch within
+// LOOP_OFFSET_LIMIT_CENTS and they agree to within MEASURE_AGREEMENT_CENTS.
+bool agreed_offset(const std::vector<float>& samples, const std::vector<std::pair<size_t, size_t>>& windows,
+                   double sample_rate_hz, double stated_cents, double* offset_cents)
+{
+    if (windows.empty() || !std::isfinite(stated_cents))
+        return false;
+    const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
+    double lowest = HUGE_VAL, highest = -HUGE_VAL, sum = 0.0;
+    for (const auto& window : windows) {
+        const HarmonicPitch pitch = harmonic_pitch(samples.data() + window.first, window.second, sample_rate_hz,
+                                                   guess_hz, kSearchCents, MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
+        const double offset = 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
+        if (!(std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS))
+            return false;  // NaN too: no clear pitch
+        lowest = std::min(lowest, offset);
+        highest = std::max(highest, offset);
+        sum += offset;
+        if (highest - lowest > MEASURE_AGREEMENT_CENTS)
+            return false;
+    }
+    *offset_cents = sum / static_cast<double>(windows.size());
+    return true;
+}
+
+}  // namespace
+
+bool looped_sample_offset(const float* loop, size_t loop_frames, double sample_rate_hz, double stated_cents,
+                          double* offset_cents)
+{
+    if (loop == nullptr || loop_frames == 0 || !(sample_rate_hz >= 1.0) || sample_rate_hz > 1e6)
+        return false;
+    // The loop held: played over and over, each window starting another
+    // third of the way into it.
+    constexpr size_t kWindows = sizeof kLoopWindowSeconds / sizeof kLoopWindowSeconds[0];
+    std::vector<std::pair<size_t, size_t>> windows;
+    size_t total = 0;
+    for (size_t i = 0; i < kWindows; ++i) {
+        const size_t first = loop_frames * i / kWindows;
+        const size_t frames = static_cast<size_t>(kLoopWindowSeconds[i] * sample_rate_hz);
+        windows.push_back({first, frames});
+        total = std::max(total, first + frames);
+    }
+    std::vector<float> held(total);
+    for (size_t n = 0; n < total; ++n)
+        held[n] = loop[n % loop_frames];
+    double measured = 0.0;
+    if (!agreed_offset(held, windows, sample_rate_hz, stated_cents, &measured))
+        return false;
+    // A loop holds a whole number of cycles; where the nearest whole number
+    // sounds as measured, it is the exact figure.
+    double by_length = 0.0;
+    const bool whole = loop_frames <= UINT32_MAX &&
+                       loop_pitch_offset(static_cast<uint32_t>(loop_frames), static_cast<uint32_t>(sample_rate_hz),
+                                         stated_cents, &by_length) &&
+                       static_cast<double>(static_cast<uint32_t>(sample_rate_hz)) == sample_rate_hz;
+    *offset_cents = whole && std::fabs(by_length - measured) <= MEASURE_AGREEMENT_CENTS ? by_length : measured;
+    return true;
+}
+
+bool unlooped_sample_offset(const float* frames, size_t count, double sample_rate_hz, double stated_cents,
+                            double* offset_cents)
+{
+    if (frames == nullptr || !(sample_rate_hz >= 1.0) || sample_rate_hz > 1e6)
+        return false;
+    const size_t window = static_cast<size_t>(kUnloopedWindowSeconds * sample_rate_hz);
+    const size_t step = static_cast<size_t>(kUnloopedStepSeconds * sample_rate_hz);
+    std::vector<std::pair<size_t, size_t>> windows;
+    for (size_t first = static_cast<size_t>(kUnloopedFromSeconds * sample_rate_hz);
+         first + window <= count && window > 0 && step > 0; first += step)
+        windows.push_back({first, window});
+    if (windows.size() < 2)
+        return false;
+    return agreed_offset(std::vector<float>(frames, frames + count), windows, sample_rate_hz, stated_cents,
+                         offset_cents);
+}
+
+namespace {
+
 bool tunings_of(Pdta& pdta, double raise_cents, std::vector<PresetTuning>* tunings)
 {
     std::vector<ZonePitch> zones;
@@ -475,7 +572,9 @@ bool tunings_of(Pdta& pdta, double raise_cents, std::vector<PresetTuning>* tunin
         fill_key_tuning(zones, raise_cents, &tuning);
         tunings->push_back(tuning);
     }
-    return true;
+    if (pdta.stopped)
+        tunings->clear();
+    return !pdta.stopped;
 }
 
 // The body of the chunk with the given id among the chunks of
@@ -515,7 +614,7 @@ bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise
 }
 
 bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,
-                                  std::vector<PresetTuning>* tunings)
+                                  std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop)
 {
     tunings->clear();
     const uint8_t *riff, *sdta, *smpl, *list;
@@ -526,7 +625,7 @@ bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double rais
     Pdta pdta;
     if (!find_tables(list, list_size, &pdta))
         return false;
-    // Loops of many cycles are checked against the samples, when there are any.
+    pdta.stop = stop;
     if (find_chunk(riff, riff_size, "LIST", &sdta, &sdta_size, "sdta") &&
         find_chunk(sdta, sdta_size, "smpl", &smpl, &smpl_size)) {
         pdta.samples = smpl;
@@ -535,14 +634,15 @@ bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double rais
     return tunings_of(pdta, raise_cents, tunings);
 }
 
-bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings)
+bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings,
+                                 const std::atomic<bool>* stop)
 {
     tunings->clear();
     int fd = path == nullptr ? -1 : open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    // Mapped rather than read: only the preset data and the loops looked at
-    // are touched, and FluidSynth has just read them into the page cache.
+    // Mapped rather than read: FluidSynth has just read the file into the
+    // page cache.
     struct stat info;
     void* mapped = MAP_FAILED;
     if (fstat(fd, &info) == 0 && info.st_size > 0)
@@ -551,7 +651,7 @@ bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vect
     if (mapped == MAP_FAILED)
         return false;
     bool parsed = soundfont_tunings_from_bytes(static_cast<const uint8_t*>(mapped), static_cast<size_t>(info.st_size),
-                                               raise_cents, tunings);
+                                               raise_cents, tunings, stop);
     munmap(mapped, static_cast<size_t>(info.st_size));
     return parsed;
 }
@@ -561,13 +661,14 @@ namespace {
 static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cached as they lie in memory");
 
 // What the cache file starts with: the layout's and the input's identity.
+// The tunings are kept without a raise: a raise adds to every key's entry,
+// whatever the zones' scale tuning (the key tunings are linear in it).
 struct CacheHeader {
-    char magic[8];           // "VRTUNE1"
+    char magic[8];           // "VRTUNE2"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
     int64_t modified_ns;
-    double raise_cents;
     uint64_t count;          // tunings that follow
 };
 
@@ -582,6 +683,30 @@ std::string cache_name(const char* path)
     return name;
 }
 
+// The header the cache of the SoundFont at path must have; false when the
+// SoundFont cannot be looked at.
+bool wanted_header(const char* path, CacheHeader* header)
+{
+    struct stat info;
+    if (path == nullptr || stat(path, &info) != 0)
+        return false;
+    *header = CacheHeader{};
+    std::memcpy(header->magic, "VRTUNE2", 8);
+    header->record_bytes = sizeof(PresetTuning);
+    header->file_bytes = static_cast<uint64_t>(info.st_size);
+    header->modified_s = info.st_mtim.tv_sec;
+    header->modified_ns = info.st_mtim.tv_nsec;
+    return true;
+}
+
+void add_raise(double raise_cents, std::vector<PresetTuning>* tunings)
+{
+    for (PresetTuning& t : *tunings) {
+        for (double& cents : t.key_cents)
+            cents += raise_cents;
+    }
+}
+
 bool read_cache(const std::string& file, const CacheHeader& wanted, std::vector<PresetTuning>* tunings)
 {
     std::FILE* in = std::fopen(file.c_str(), "rb");
@@ -592,7 +717,7 @@ bool read_cache(const std::string& file, const CacheHeader& wanted, std::vector<
               std::memcmp(header.magic, wanted.magic, sizeof header.magic) == 0 &&
               header.record_bytes == wanted.record_bytes && header.file_bytes == wanted.file_bytes &&
               header.modified_s == wanted.modified_s && header.modified_ns == wanted.modified_ns &&
-              header.raise_cents == wanted.raise_cents && header.count <= 65536;
+              header.count <= 65536;
     if (ok) {
         tunings->resize(header.count);
         ok = header.count == 0 || std::fread(tunings->data(), sizeof(PresetTuning), header.count, in) == header.count;
@@ -621,32 +746,37 @@ void write_cache(const std::string& file, CacheHeader header, const std::vector<
 
 }  // namespace
 
-bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
-                              std::vector<PresetTuning>* tunings)
+bool soundfont_tunings_from_cache(const char* path, double raise_cents, const std::string& cache_directory,
+                                  std::vector<PresetTuning>* tunings)
 {
     tunings->clear();
-    struct stat info;
-    if (path == nullptr || stat(path, &info) != 0)
+    CacheHeader header;
+    if (cache_directory.empty() || !wanted_header(path, &header) ||
+        !read_cache(cache_directory + "/" + cache_name(path), header, tunings))
+        return false;
+    add_raise(raise_cents, tunings);
+    return true;
+}
+
+bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
+                              std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop)
+{
+    tunings->clear();
+    CacheHeader header;
+    if (!wanted_header(path, &header))
         return false;
     if (cache_directory.empty())
-        return soundfont_tunings_from_file(path, raise_cents, tunings);
-    CacheHeader header{};
-    std::memcpy(header.magic, "VRTUNE1", 8);
-    header.record_bytes = sizeof(PresetTuning);
-    header.file_bytes = static_cast<uint64_t>(info.st_size);
-    header.modified_s = info.st_mtim.tv_sec;
-    header.modified_ns = info.st_mtim.tv_nsec;
-    header.raise_cents = raise_cents;
-    const std::string file = cache_directory + "/" + cache_name(path);
-    if (read_cache(file, header, tunings))
+        return soundfont_tunings_from_file(path, raise_cents, tunings, stop);
+    if (soundfont_tunings_from_cache(path, raise_cents, cache_directory, tunings))
         return true;
-    if (!soundfont_tunings_from_file(path, raise_cents, tunings))
+    if (!soundfont_tunings_from_file(path, 0.0, tunings, stop))
         return false;
     // The directory and its parent (the user's cache folder may not exist yet).
     size_t slash = cache_directory.find_last_of('/');
     if (slash != std::string::npos && slash > 0)
         mkdir(cache_directory.substr(0, slash).c_str(), 0700);
     mkdir(cache_directory.c_str(), 0700);
-    write_cache(file, header, *tunings);
+    write_cache(cache_directory + "/" + cache_name(path), header, *tunings);
+    add_raise(raise_cents, tunings);
     return true;
 }

@@ -3,14 +3,18 @@
 //
 // FluidSynth plays a sample faster or slower so that its stated root pitch
 // lands on the key, but a recorded sample is rarely exactly at the pitch it
-// states. A looped sample tells its real pitch by its loop: the loop holds a
-// whole number of the waveform's cycles, so the loop's length against the
-// sample rate is a whole number of periods. The parser reads the preset,
-// instrument and sample headers (never the sample data) and works out, for
-// each melodic preset and key, the key tuning that makes the key sound at its
-// equal-tempered pitch. Pure functions over bytes, plus one that reads a file.
+// states. Its real pitch is measured from its own data, as the fundamental
+// its harmonics agree on (harmonic_pitch.h): a looped sample as it sounds
+// held, its loop played over and over; an unlooped one over its steady part
+// after the attack. A measurement counts only when it is clear and the same
+// in every window it is taken over; a loop's length, which holds a whole
+// number of the waveform's cycles, gives the exact figure where it agrees.
+// The parser reads the preset, instrument and sample headers and the sample
+// data, and works out for each melodic preset and key the key tuning that
+// makes the key sound at its equal-tempered pitch.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,21 +22,30 @@
 
 constexpr int SOUNDFONT_KEYS = 128;
 
-// Beyond this distance from the stated pitch, the nearest whole number of
-// cycles in a loop is not the stated note at all (a loop of noise, or a layer
-// recorded at another note on purpose), so the loop says nothing about the
-// sample's tuning.
+// Beyond this distance from the stated pitch, neither a measurement nor the
+// nearest whole number of cycles in a loop is taken for the sample's tuning
+// (a loop of noise, or a layer recorded at another note on purpose).
 constexpr double LOOP_OFFSET_LIMIT_CENTS = 50.0;
 
-// A loop of more cycles is taken at its word only when its sample data show
-// it: the pitches of n and n + 1 cycles lie so close together (under 105
-// cents from 17 on) that a long loop of a piano, an ensemble or a voice may
-// sound between them or on another count than the one nearest the stated
-// pitch. Measured with FluidR3 GM, corrections from such loops taken
-// unchecked made as many notes worse as better.
-constexpr int LOOP_MAX_CYCLES = 16;
+// A sample's pitch is measured in several windows; it counts only when they
+// all agree to within this. The windows differ in length and in where they
+// start, as the stretch of a held note a listener or a measurement takes
+// does: a sound whose harmonics are clear gives the same pitch in all, an
+// ensemble, a vibrato, a beating or an inharmonic sound does not.
+constexpr double MEASURE_AGREEMENT_CENTS = 0.05;
 
-// Looped zones of one key whose offsets differ by more than this are layers
+// Harmonics a sample's pitch is measured from.
+constexpr int MEASURE_HARMONICS = 8;
+
+// A window's measurement counts only where its strongest harmonic's peak
+// stands at least twice as high as the spectrum five resolutions either side
+// (harmonic_pitch's clear_ratio). A held loop's spectrum is a comb of lines
+// one loop's repetition rate apart, and a recording's natural unsteadiness
+// leaves energy on the lines beside each harmonic; the agreement of the
+// windows, not a lone peak, is what shows the pitch is pinned down.
+constexpr double MEASURE_CLEAR_RATIO = 0.5;
+
+// Zones of one key whose offsets differ by more than this are layers
 // detuned against each other on purpose (a chorus); no single key tuning
 // puts them all in tune, so the key is left as stated.
 constexpr double LAYER_SPREAD_LIMIT_CENTS = 1.0;
@@ -46,62 +59,97 @@ struct PresetTuning {
     // and the raise asked for.
     double key_cents[SOUNDFONT_KEYS];
     // How far each key's sound lies above its stated pitch, in cents: the
-    // weighted mean of the key's looped zones at the velocity tuned for; 0
-    // where no zone has a usable loop or the looped zones disagree.
+    // weighted mean of the key's zones at the velocity tuned for; 0 where
+    // the key is left as stated.
     double offset_cents[SOUNDFONT_KEYS];
     // True where some zone plays the key.
     bool sounding[SOUNDFONT_KEYS];
-    // True where the key's offset comes from its zones' loops.
-    bool from_loop[SOUNDFONT_KEYS];
+    // True where every zone playing the key loops.
+    bool looped[SOUNDFONT_KEYS];
+    // True where the key is corrected: every zone playing it was measured
+    // with confidence, and they agree.
+    bool corrected[SOUNDFONT_KEYS];
     // How long after the note starts the key's slowest looped zone reaches
-    // its loop, in seconds (0 where none has a usable loop): before that the
-    // recording's attack sounds, whose pitch no loop tells.
+    // its loop, in seconds (0 where none loops): before that the recording's
+    // attack sounds.
     double loop_reached_seconds[SOUNDFONT_KEYS];
 };
 
-// The real pitch of a looped sample. loop_frames (> 0) frames at
-// sample_rate_hz (> 0) hold the whole number of cycles whose pitch comes
-// nearest stated_cents (cents above MIDI key 0, the pitch the sample is meant
-// to have). Returns true and sets offset_cents to that pitch's distance above
-// stated_cents (and cycles, when given, to the number of cycles), or false
-// (both untouched) when the loop is empty, the rate is 0, or the nearest
-// whole number of cycles lies more than LOOP_OFFSET_LIMIT_CENTS away.
+// The real pitch of a looped sample by its loop's length. loop_frames (> 0)
+// frames at sample_rate_hz (> 0) hold the whole number of cycles whose pitch
+// comes nearest stated_cents (cents above MIDI key 0, the pitch the sample is
+// meant to have). Returns true and sets offset_cents to that pitch's distance
+// above stated_cents (and cycles, when given, to the number of cycles), or
+// false (both untouched) when the loop is empty, the rate is 0, or the
+// nearest whole number of cycles lies more than LOOP_OFFSET_LIMIT_CENTS away.
 bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents,
                        uint32_t* cycles = nullptr);
 
+// The measured pitch of a looped sample, as it sounds held: the loop
+// (loop[0 .. loop_frames), at sample_rate_hz) played over and over, measured
+// in windows of 1, 2 and 4 seconds, each starting at another point of the
+// loop. Returns true and sets offset_cents to the pitch's distance above
+// stated_cents when every window finds a clear harmonic pitch within
+// LOOP_OFFSET_LIMIT_CENTS of the stated one and they agree to within
+// MEASURE_AGREEMENT_CENTS: the loop's own whole number of cycles where its
+// pitch agrees as closely, else the windows' mean. False (offset untouched)
+// otherwise.
+bool looped_sample_offset(const float* loop, size_t loop_frames, double sample_rate_hz, double stated_cents,
+                          double* offset_cents);
+
+// The measured pitch of an unlooped sample (frames[0 .. count) at
+// sample_rate_hz) over its steady part: half-second windows from a fifth of
+// a second in, every quarter of a second while the sample lasts, at least
+// two of them. True and offset_cents set as for looped_sample_offset when
+// they find a clear pitch and agree; false (offset untouched) otherwise.
+bool unlooped_sample_offset(const float* frames, size_t count, double sample_rate_hz, double stated_cents,
+                            double* offset_cents);
+
 // The key tunings of every melodic preset (bank 0..127) described by the
 // body of a SoundFont's "pdta" list (bytes[0 .. size), the part after the
-// list type: phdr, pbag, pmod, pgen, inst, ibag, imod, igen and shdr chunks).
-// Every key gets raise_cents on top of its correction. Each key is tuned for
-// velocity 127, the velocity the program's chords, scales and keyboard play
-// at, or the highest velocity the key has zones for. Zones are read as
-// FluidSynth plays them: global zones, preset generators added to instrument
-// ones, key and velocity ranges, root key override, coarse and fine tune,
-// scale tuning, the sample's pitch correction, loop offsets and sample
-// modes. A zone without a usable loop, or with a fixed key, is left as the
-// SoundFont states it; so is a loop of more than LOOP_MAX_CYCLES cycles, for
-// want of its sample data. Returns false for a malformed list (tunings
-// cleared); a preset or zone whose indices are out of range is skipped.
+// list type: phdr, pbag, pmod, pgen, inst, ibag, imod, igen and shdr chunks),
+// without the sample data, so that no key is corrected: each is raised by
+// raise_cents, taking the zones' scale tuning into account. Returns false
+// for a malformed list (tunings cleared); a preset or zone whose indices are
+// out of range is skipped.
 bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
                                  std::vector<PresetTuning>* tunings);
 
-// The same for a whole SoundFont file in bytes[0 .. size) (RIFF "sfbk"),
-// checking loops of more than LOOP_MAX_CYCLES cycles against its samples.
-// Returns false (tunings cleared) when it is not a SoundFont.
+// The key tunings of every melodic preset of a whole SoundFont file in
+// bytes[0 .. size) (RIFF "sfbk"), its samples measured. Every key gets
+// raise_cents on top of its correction. Each key is tuned for velocity 127,
+// the velocity the program's chords, scales and keyboard play at, or the
+// highest velocity the key has zones for. Zones are read as FluidSynth plays
+// them: global zones, preset generators added to instrument ones, key and
+// velocity ranges, root key override, coarse and fine tune, scale tuning,
+// the sample's pitch correction, sample offsets and sample modes. A key is
+// corrected only where every zone playing it is measured with confidence
+// (looped_sample_offset, unlooped_sample_offset) and they agree; a zone with
+// a fixed key is never. When stop is given and becomes true, gives up
+// (false, tunings cleared) within one sample's measurement. Returns false
+// (tunings cleared) when it is not a SoundFont.
 bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,
-                                  std::vector<PresetTuning>* tunings);
+                                  std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop = nullptr);
 
-// The same for the SoundFont file at path, mapped into memory, of which only
-// the preset data and the long loops are read. Returns false (tunings
-// cleared) when the file cannot be read or is not a SoundFont.
-bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings);
+// The same for the SoundFont file at path, mapped into memory. Returns false
+// (tunings cleared) when the file cannot be read, is not a SoundFont, or the
+// work was stopped.
+bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings,
+                                 const std::atomic<bool>* stop = nullptr);
+
+// The tunings of the SoundFont at path from cache_directory, where
+// soundfont_tunings_cached keeps them: true while the SoundFont stays as it
+// was (same path, size and modification time) and the cache holds them;
+// false (tunings cleared) otherwise, quickly, without measuring anything.
+bool soundfont_tunings_from_cache(const char* path, double raise_cents, const std::string& cache_directory,
+                                  std::vector<PresetTuning>* tunings);
 
 // soundfont_tunings_from_file, done once per SoundFont file: the result is
 // kept in cache_directory (created when missing), in a file named for the
 // SoundFont's path, size and modification time, and read back from there
-// while the SoundFont stays as it was. Checking the long loops of a large
-// SoundFont against its samples takes longer than a start may (FluidR3 GM:
-// about 0.2 s with the file in memory). An empty cache_directory, or one that
-// cannot be written, only costs the work each time.
+// while the SoundFont stays as it was. Measuring the samples of a large
+// SoundFont takes far longer than a start may (FluidR3 GM: tens of seconds).
+// An empty cache_directory, or one that cannot be written, only costs the
+// work each time. stop as for soundfont_tunings_from_bytes.
 bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
-                              std::vector<PresetTuning>* tunings);
+                              std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop = nullptr);

@@ -157,6 +157,8 @@ OfflineBridge::OfflineBridge(const std::string& library_path)
     render_ = find<RenderFunction>("Sonvex_TestOnly_Render");
     send_ = find<SendFunction>("Sonvex_SendMidiEvent");
     cleanup_ = find<CleanUpFunction>("Sonvex_CleanUp_SME");
+    set_tuning_cache_ = find<SetTuningCacheFunction>("Sonvex_TestOnly_SetTuningCache");
+    tuned_presets_ = find<TunedPresetsFunction>("Sonvex_TestOnly_TunedPresets");
 }
 
 OfflineBridge::~OfflineBridge()
@@ -180,6 +182,15 @@ bool OfflineBridge::start(const std::string& soundfont_path, int sample_rate, bo
 {
     return initialise_offline_(soundfont_path.c_str(), sample_rate, in_tune ? 1 : 0) != 0;
 }
+
+bool OfflineBridge::start_tuning_in_background(const std::string& soundfont_path, int sample_rate)
+{
+    return initialise_offline_(soundfont_path.c_str(), sample_rate, 2) != 0;
+}
+
+void OfflineBridge::set_tuning_cache(const std::string& directory) { set_tuning_cache_(directory.c_str()); }
+
+int OfflineBridge::tuned_presets() { return tuned_presets_(); }
 
 int OfflineBridge::initialise() { return initialise_(); }
 
@@ -306,6 +317,7 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
             m.on_ms = e.time_ms;
             m.off_ms = open;
             m.frequency_hz = std::numeric_limits<double>::quiet_NaN();
+            m.remeasured_hz = std::numeric_limits<double>::quiet_NaN();
             notes.push_back(Note{m, e.time_ms, open, false});
         } else if (status == 0x80 || status == 0x90) {
             for (Note& n : notes) {  // the earliest unreleased note of that key
@@ -320,6 +332,7 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     }
 
     OfflineBridge bridge(settings.library_path);
+    bridge.set_tuning_cache(settings.tuning_cache);
     if (!bridge.start(settings.soundfont_path, settings.sample_rate, settings.in_tune))
         throw std::runtime_error("the bridge library did not start with " + settings.soundfont_path);
     std::vector<float> mix;
@@ -351,12 +364,20 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
                 m.window_ms = (until - from);
                 double nominal =
                     SINE_ROOT_HZ * std::pow(2.0, (m.key - SINE_ROOT_KEY + (m.bend - kCentreBend) / 4096.0) / 12.0);
-                const float* window = mix.data() + first;
-                m.frequency_hz = settings.harmonics == 1
-                                     ? measure_frequency(window, last - first, settings.sample_rate, nominal,
-                                                         settings.search_cents, &m.amplitude)
-                                     : measure_fundamental(window, last - first, settings.sample_rate, nominal,
-                                                           settings.search_cents, settings.harmonics, &m.amplitude);
+                auto measure = [&](size_t from_frame, double* amplitude) {
+                    const float* window = mix.data() + from_frame;
+                    return settings.harmonics == 1
+                               ? measure_frequency(window, last - from_frame, settings.sample_rate, nominal,
+                                                   settings.search_cents, amplitude)
+                               : measure_fundamental(window, last - from_frame, settings.sample_rate, nominal,
+                                                     settings.search_cents, settings.harmonics, amplitude);
+                };
+                m.frequency_hz = measure(first, &m.amplitude);
+                const size_t later = frame_at(from + settings.remeasure_after_ms, settings.sample_rate);
+                if (settings.remeasure_after_ms > 0.0 && later < last) {
+                    double amplitude = 0.0;
+                    m.remeasured_hz = measure(later, &amplitude);
+                }
             }
         }
         measured.push_back(m);

@@ -52,6 +52,14 @@ public:
     // The offline start: the given SoundFont, no audio output; in_tune false
     // leaves the presets as the SoundFont states them.
     bool start(const std::string& soundfont_path, int sample_rate, bool in_tune = true);
+    // The offline start as the real one tunes: from the cache at once, else
+    // measured in the background while the synthesizer already plays.
+    bool start_tuning_in_background(const std::string& soundfont_path, int sample_rate);
+    // Where the starts after this keep their tunings; "" (the default):
+    // worked out afresh each time.
+    void set_tuning_cache(const std::string& directory);
+    // How many presets have a key tuning installed so far.
+    int tuned_presets();
     // The bridge's own initialise, as the program calls it.
     int initialise();
     bool send(int status, int channel, int data1, int data2);
@@ -66,6 +74,8 @@ private:
     typedef int (*RenderFunction)(int frames, float* left, float* right);
     typedef int (*SendFunction)(int status, int channel, int data1, int data2);
     typedef void (*CleanUpFunction)();
+    typedef void (*SetTuningCacheFunction)(const char* directory);
+    typedef int (*TunedPresetsFunction)();
 
     template <class Function>
     Function find(const char* name);
@@ -76,6 +86,8 @@ private:
     RenderFunction render_;
     SendFunction send_;
     CleanUpFunction cleanup_;
+    SetTuningCacheFunction set_tuning_cache_;
+    TunedPresetsFunction tuned_presets_;
 };
 
 // One note found in the messages, and its measured pitch.
@@ -89,6 +101,9 @@ struct MeasuredNote {
     double window_ms;     // length of the steady stretch that was measured; 0 = none
     double frequency_hz;  // measured frequency; NaN when the note could not be measured
     double amplitude;     // amplitude of the measured tone, 1 = full scale; 0 when not measured
+    // The frequency measured again over the same stretch less its first
+    // RenderSettings::remeasure_after_ms; NaN when not asked for or not measured.
+    double remeasured_hz;
 };
 
 struct RenderSettings {
@@ -105,6 +120,8 @@ struct RenderSettings {
     double search_cents = 60.0;  // the pitch is looked for this far around the note's nominal pitch
     int harmonics = 1;           // 1: a pure tone; more: the fundamental from that many harmonics
     bool in_tune = true;         // the bridge's key tunings installed (false: as the SoundFont states)
+    std::string tuning_cache;    // where the bridge keeps its tunings; "": worked out for each render
+    double remeasure_after_ms = 0.0;  // > 0: each note measured a second time (MeasuredNote::remeasured_hz)
 };
 
 // Starts the bridge library offline with the SoundFont, sends the events in

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -19,7 +22,8 @@ double cents_of(double hz) { return 1200.0 * std::log2(hz / 8.175798915643707); 
 
 // Program 0: the flat C (-5.01 cents) up to key 59, a two-cycle loop
 // (+3.45) for 60..65, a four-cycle loop whose header and fine tune correct it
-// wrongly (+2.76) for 66..71, an unlooped 441 Hz A (+3.93) above. Program 1:
+// wrongly (+2.76) for 66..71, an unlooped 441 Hz A (+3.93, measured over its
+// steady part) above. Program 1:
 // the flat C everywhere with a fine tune of +10 (+4.99). Program 2: the flat
 // C stated 30 cents sharp, half a cent per key (scale tuning 50). The
 // percussion bank plays the flat C.
@@ -86,24 +90,72 @@ TEST_F(RenderTuning, MistunedSamplesPlayInTuneAtKeyRangeBoundaries)
             time_ms += 350.0;
         }
     }
-    add_note(events, time_ms, time_ms + 300.0, 0, 72, 9192);  // unlooped: left as stated
+    for (int key : {72, 84}) {  // the unlooped A, at and above its root
+        add_note(events, time_ms, time_ms + 300.0, 0, key, 9192);
+        time_ms += 350.0;
+    }
     std::vector<MeasuredNote> tuned = render(events, true);
     std::vector<MeasuredNote> untuned = render(events, false);
-    ASSERT_EQ(tuned.size(), 16u);
-    ASSERT_EQ(untuned.size(), 16u);
+    ASSERT_EQ(tuned.size(), 17u);
+    ASSERT_EQ(untuned.size(), 17u);
     double worst_before = 0.0, worst_after = 0.0;
-    for (size_t i = 0; i + 1 < tuned.size(); ++i) {
+    for (size_t i = 0; i < tuned.size(); ++i) {
         double before = cents_of(untuned[i].frequency_hz) - asked_cents(untuned[i]);
         double after = cents_of(tuned[i].frequency_hz) - asked_cents(tuned[i]);
         EXPECT_LE(std::fabs(after), kInTuneCents) << "key " << tuned[i].key << " bend " << tuned[i].bend;
         worst_before = std::fmax(worst_before, std::fabs(before));
         worst_after = std::fmax(worst_after, std::fabs(after));
     }
-    std::printf("looped samples: worst %.3f cents off before the tuning, %.3f after\n", worst_before, worst_after);
+    std::printf("mistuned samples: worst %.3f cents off before the tuning, %.3f after\n", worst_before, worst_after);
     EXPECT_GT(worst_before, 5.0);
-    // The unlooped A keeps its own 3.93 cents, now rounded rather than cut.
-    const MeasuredNote& a = tuned.back();
-    EXPECT_NEAR(cents_above(a.frequency_hz, bridge_pitch_hz(a.key, a.bend) * 441.0 / 440.0), 0.0, 0.01);
+    const MeasuredNote& a = untuned.back();
+    EXPECT_NEAR(cents_above(a.frequency_hz, fluidsynth_pitch_hz(a.key, a.bend) * 441.0 / 440.0), 0.0, 0.01);
+}
+
+TEST_F(RenderTuning, TuningsWorkedOutInTheBackgroundReachChannelsAlreadyPlayingAndAreKept)
+{
+    const std::string cache = ::testing::TempDir() + "varenta-tunings-" + std::to_string(getpid());
+    OfflineBridge bridge(SONVEX_OFFLINE_LIBRARY_PATH);
+    auto wait_for_tunings = [&]() {
+        // The three melodic presets; the work takes milliseconds here.
+        for (int i = 0; i < 6000 && bridge.tuned_presets() < 3; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return bridge.tuned_presets();
+    };
+    auto flat_c_cents = [&]() {
+        // Program 1 (the flat C with its fine tune, +4.99 cents) on channel
+        // 3, chosen before the tunings may have arrived.
+        std::vector<float> mix;
+        EXPECT_TRUE(bridge.send(0x90, 3, 55, 127));
+        EXPECT_TRUE(bridge.render(22050, mix));
+        EXPECT_TRUE(bridge.send(0x80, 3, 55, 0));
+        EXPECT_TRUE(bridge.render(8820, mix));
+        const size_t skip = 4410;
+        return cents_of(measure_frequency(mix.data() + skip, 22050 - skip, 44100.0, 196.0, 60.0));
+    };
+
+    bridge.set_tuning_cache(cache);
+    ASSERT_TRUE(bridge.start_tuning_in_background(path_, 44100));
+    EXPECT_TRUE(bridge.send(0xC0, 3, 1, 0));
+    EXPECT_EQ(wait_for_tunings(), 3);
+    EXPECT_NEAR(flat_c_cents(), 5500.0, kInTuneCents);
+
+    // A later start finds them in the cache: tuned before it returns.
+    ASSERT_TRUE(bridge.start_tuning_in_background(path_, 44100));
+    EXPECT_EQ(bridge.tuned_presets(), 3);
+    EXPECT_TRUE(bridge.send(0xC0, 3, 1, 0));
+    EXPECT_NEAR(flat_c_cents(), 5500.0, kInTuneCents);
+
+    // Untuned, for comparison; then cleaning up at once stops the work.
+    ASSERT_TRUE(bridge.start(path_, 44100, false));
+    EXPECT_TRUE(bridge.send(0xC0, 3, 1, 0));
+    EXPECT_NEAR(flat_c_cents() - 5500.0, cents_of(24000.0 / 92) - 6000.0 + 10.0, 0.02);
+    bridge.set_tuning_cache("");
+    ASSERT_TRUE(bridge.start_tuning_in_background(path_, 44100));
+    bridge.cleanup();
+    EXPECT_EQ(bridge.tuned_presets(), 0);
+    std::string command = "rm -r '" + cache + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 TEST_F(RenderTuning, EachProgramChangeSwitchesTheChannelsTuning)

@@ -1,5 +1,6 @@
-// The bridge's reading of a SoundFont's sample tuning: loops whose true
-// pitch is known, generated SoundFonts, and damaged preset data.
+// The bridge's reading of a SoundFont's sample tuning: samples whose true
+// pitch is known (held loops, unlooped sounds, ensembles, noise), generated
+// SoundFonts, and damaged preset data.
 #include "bridge/soundfont_pitch.h"
 #include "sine_soundfont.h"
 
@@ -8,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -49,7 +51,112 @@ std::vector<uint8_t> pdta_of(const std::vector<uint8_t>& file)
 const SineSample kFlatC{24000, 92, 1, 60, 0, true};
 const double kFlatCOffset = cents_of(24000.0 / 92) - 6000.0;
 
+const double kPi = std::acos(-1.0);
+
+// frames samples of wave(t), t in seconds at rate_hz.
+std::vector<float> sampled(size_t frames, double rate_hz, const std::function<double(double)>& wave)
+{
+    std::vector<float> out(frames);
+    for (size_t n = 0; n < frames; ++n)
+        out[n] = static_cast<float>(wave(n / rate_hz));
+    return out;
+}
+
+// A tone of five harmonics, the h-th at 0.3 / h, at hz; phase_cycles
+// (a function of time) is added to the fundamental's phase.
+double five_harmonics(double hz, double t, double phase_cycles = 0.0)
+{
+    double x = 0.0;
+    for (int h = 1; h <= 5; ++h)
+        x += 0.3 / h * std::sin(2.0 * kPi * h * (hz * t + phase_cycles) + h);
+    return x;
+}
+
 }  // namespace
+
+TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
+{
+    double offset = 123.0;
+    // One cycle of a sine: the loop's length is the figure.
+    std::vector<float> flat_c = sampled(92, 24000, [](double t) { return 0.5 * std::sin(2.0 * kPi * t * 24000 / 92); });
+    ASSERT_TRUE(looped_sample_offset(flat_c.data(), flat_c.size(), 24000, 6000.0, &offset));
+    EXPECT_NEAR(offset, kFlatCOffset, 1e-9);
+    // Seven cycles of a harmonic tone in 1201 frames: 257.04 Hz, 30.6 cents
+    // below the stated middle C; the same against a stated pitch moved by a
+    // fine tune of -10 cents.
+    const double hz = 7.0 * 44100 / 1201;
+    std::vector<float> seven = sampled(1201, 44100, [&](double t) { return five_harmonics(hz, t); });
+    ASSERT_TRUE(looped_sample_offset(seven.data(), seven.size(), 44100, 6000.0, &offset));
+    EXPECT_NEAR(offset, cents_of(hz) - 6000.0, 1e-9);
+    ASSERT_TRUE(looped_sample_offset(seven.data(), seven.size(), 44100, 6000.0 + 10.0, &offset));
+    EXPECT_NEAR(offset, cents_of(hz) - 6010.0, 1e-9);
+    EXPECT_NEAR(offset, -40.64, 0.01);
+    // Forty cycles of A5 (880 Hz) in 2000 frames at 44 kHz, stated 40 cents
+    // sharp: 41 cycles lie nearer the stated pitch, but the sound says 40.
+    std::vector<float> a5 = sampled(2000, 44000, [](double t) { return five_harmonics(880.0, t); });
+    ASSERT_TRUE(loop_pitch_offset(2000, 44000, 8140.0, &offset));
+    EXPECT_NEAR(offset, 2.75, 0.01);
+    ASSERT_TRUE(looped_sample_offset(a5.data(), a5.size(), 44000, 8140.0, &offset));
+    EXPECT_NEAR(offset, -40.0, 0.002);
+    // A steady vibrato of 5 Hz, 10 cents deep, around 442.5 Hz (177 cycles)
+    // in a loop of 0.4 seconds: heard at its centre, 9.8 cents sharp of A4
+    // (where 176 cycles would lie nearest the stated pitch).
+    const double centre_hz = 442.5;
+    std::vector<float> vibrato = sampled(17640, 44100, [&](double t) {
+        const double depth_hz = centre_hz * (std::exp2(10.0 / 1200) - 1.0);
+        return five_harmonics(centre_hz, t, depth_hz / (2.0 * kPi * 5.0) * std::sin(2.0 * kPi * 5.0 * t));
+    });
+    ASSERT_TRUE(looped_sample_offset(vibrato.data(), vibrato.size(), 44100, 6900.0, &offset));
+    EXPECT_NEAR(offset, cents_of(442.5) - 6900.0, 0.001);
+}
+
+TEST(SamplePitch, UnsteadyNoisyOrFarOffLoopsAreNotTakenForAPitch)
+{
+    double offset = 123.0;
+    // An ensemble: 440 and 441 Hz in a loop of one second, beating once a
+    // second; each window hears a different blend.
+    std::vector<float> ensemble = sampled(44100, 44100, [](double t) {
+        return five_harmonics(440.0, t) + 0.7 * five_harmonics(441.0, t);
+    });
+    EXPECT_FALSE(looped_sample_offset(ensemble.data(), ensemble.size(), 44100, 6900.0, &offset));
+    // Noise.
+    std::mt19937 random(5);
+    std::normal_distribution<float> gauss(0.0f, 0.2f);
+    std::vector<float> noise(20000);
+    for (float& x : noise)
+        x = gauss(random);
+    EXPECT_FALSE(looped_sample_offset(noise.data(), noise.size(), 44100, 6900.0, &offset));
+    // A clear tone, but a semitone from the stated pitch.
+    std::vector<float> b4 = sampled(4410, 44100, [](double t) { return five_harmonics(490.0, t); });
+    EXPECT_FALSE(looped_sample_offset(b4.data(), b4.size(), 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), b4.size(), 0, 6900.0, &offset));
+    EXPECT_EQ(offset, 123.0);
+}
+
+TEST(SamplePitch, UnloopedSamplesAreMeasuredOverTheirSteadyPart)
+{
+    double offset = 123.0;
+    // A struck tone at 441 Hz: a tenth of a second of noisy attack, then a
+    // decay to a tenth in two seconds.
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> click(-0.5, 0.5);
+    std::vector<float> struck = sampled(88200, 44100, [&](double t) {
+        return (t < 0.1 ? click(random) : 0.0) + std::pow(0.1, t / 2.0) * five_harmonics(441.0, t);
+    });
+    ASSERT_TRUE(unlooped_sample_offset(struck.data(), struck.size(), 44100, 6900.0, &offset));
+    EXPECT_NEAR(offset, cents_of(441.0) - 6900.0, 0.005);
+    // The same gliding up by 3 cents a second: the windows disagree.
+    const double glide = 3.0 / 1200.0 * std::log(2.0);
+    std::vector<float> gliding = sampled(88200, 44100, [&](double t) {
+        return five_harmonics(441.0, t, 441.0 * glide * t * t / 2.0);
+    });
+    double untouched = 123.0;
+    EXPECT_FALSE(unlooped_sample_offset(gliding.data(), gliding.size(), 44100, 6900.0, &untouched));
+    // Too short for two windows after the attack.
+    EXPECT_FALSE(unlooped_sample_offset(struck.data(), 30000, 44100, 6900.0, &untouched));
+    EXPECT_EQ(untouched, 123.0);
+}
 
 TEST(LoopPitch, WholeCyclesNearestTheStatedPitch)
 {
@@ -70,25 +177,27 @@ TEST(LoopPitch, WholeCyclesNearestTheStatedPitch)
     EXPECT_NEAR(offset, -5.0099 + 10.0, 1e-4);
 }
 
-TEST(LoopPitch, LongLoopsCountOnlyWhereTheirSamplesShowTheCycles)
+TEST(SoundFontPitch, AKeyIsCorrectedByTheSoundOfItsSampleNotItsLoopsLength)
 {
-    double offset = 0.0;
-    uint32_t cycles = 0;
-    ASSERT_TRUE(loop_pitch_offset(2000, 44000, 8100.0 + 40.0, &offset, &cycles));
-    EXPECT_EQ(cycles, 41u);  // 40 cycles of A5 in 2000 frames, stated 40 cents sharp: 41 lie nearer
-
     // Forty cycles of a sine, stated truly and 40 cents sharp (where 41
-    // cycles would lie nearest); then the true one without its samples.
+    // cycles would lie nearest).
     std::vector<SineSample> samples = {{44000, 2000, 40, 81, 0, true}, {44000, 2000, 40, 81, -40, true}};
     SineSoundFont font{samples, {SinePreset{0, 0, {SineZone{0, 63, 0}, SineZone{64, 127, 1}}}}};
     std::vector<PresetTuning> tunings = tunings_of(font);
     ASSERT_EQ(tunings.size(), 1u);
-    EXPECT_TRUE(tunings[0].from_loop[10]);
+    EXPECT_TRUE(tunings[0].corrected[10]);
     EXPECT_NEAR(tunings[0].offset_cents[10], 0.0, 1e-9);
-    EXPECT_FALSE(tunings[0].from_loop[100]);
+    EXPECT_TRUE(tunings[0].corrected[100]);
+    EXPECT_NEAR(tunings[0].offset_cents[100], -40.0, 0.002);
+    EXPECT_NEAR(tunings[0].key_cents[100], 10000.0 + 40.0, 0.002);
+    // Without the sample data nothing is measured: every key as stated.
     std::vector<uint8_t> pdta = pdta_of(sine_soundfont_bytes(font));
-    ASSERT_TRUE(soundfont_tunings_from_pdta(pdta.data(), pdta.size(), 0.0, &tunings));
-    EXPECT_FALSE(tunings[0].from_loop[10]);
+    ASSERT_TRUE(soundfont_tunings_from_pdta(pdta.data(), pdta.size(), 0.5, &tunings));
+    for (int key : {10, 100}) {
+        EXPECT_FALSE(tunings[0].corrected[key]);
+        EXPECT_TRUE(tunings[0].looped[key]);
+        EXPECT_EQ(tunings[0].key_cents[key], 100.0 * key + 0.5);
+    }
 }
 
 TEST(LoopPitch, NoUsableLoopLeavesTheOffsetAlone)
@@ -108,7 +217,7 @@ TEST(SoundFontPitch, ZonesAreReadAsFluidSynthPlaysThem)
         kFlatC,
         {38000, 205, 2, 66, 0, true},  // +3.45 cents
         {40000, 306, 4, 72, 7, true},  // -1.24 cents from C6, stated 7 cents flat by its header
-        {44100, 100, 1, 69, 0, false},  // 441 Hz, unlooped
+        {44100, 100, 1, 69, 0, false},  // 441 Hz, unlooped: +3.93 cents
         {24000, 92, 1, 61, 0, true},    // the flat C stated as C#
     };
     SineZone low{0, 47, 0};
@@ -132,18 +241,29 @@ TEST(SoundFontPitch, ZonesAreReadAsFluidSynthPlaysThem)
     // Header correction +7: stated 7193 cents; fine tune -3 makes it 7196.
     const double corrected_offset = cents_of(4.0 * 40000 / 306) - 7196.0;
     const double shortened_offset = cents_of(24000.0 / 91) - 6000.0;
+    const double unlooped_offset = cents_of(441.0) - 6900.0;
     struct Expected {
         int key;
-        bool from_loop;
+        bool looped;
         double offset;
-    } expected[] = {{0, true, flat_c},           {47, true, flat_c},         {48, true, multi_offset},
-                    {59, true, multi_offset},    {60, true, corrected_offset}, {71, true, corrected_offset},
-                    {72, false, 0.0},            {83, false, 0.0},           {84, true, flat_c},
-                    {95, true, flat_c},          {96, true, shortened_offset}, {127, true, shortened_offset}};
+        double within;  // exact for a loop's whole cycles, a measurement's precision otherwise
+    } expected[] = {{0, true, flat_c, 1e-9},
+                    {47, true, flat_c, 1e-9},
+                    {48, true, multi_offset, 1e-9},
+                    {59, true, multi_offset, 1e-9},
+                    {60, true, corrected_offset, 1e-9},
+                    {71, true, corrected_offset, 1e-9},
+                    {72, false, unlooped_offset, 0.002},
+                    {83, false, unlooped_offset, 0.002},
+                    {84, true, flat_c, 1e-9},
+                    {95, true, flat_c, 1e-9},
+                    {96, true, shortened_offset, 1e-9},
+                    {127, true, shortened_offset, 1e-9}};
     for (const Expected& e : expected) {
-        EXPECT_EQ(t.from_loop[e.key], e.from_loop) << "key " << e.key;
-        EXPECT_NEAR(t.offset_cents[e.key], e.offset, 1e-9) << "key " << e.key;
-        EXPECT_NEAR(t.key_cents[e.key], 100.0 * e.key + 0.5 - e.offset, 1e-9) << "key " << e.key;
+        EXPECT_TRUE(t.corrected[e.key]) << "key " << e.key;
+        EXPECT_EQ(t.looped[e.key], e.looped) << "key " << e.key;
+        EXPECT_NEAR(t.offset_cents[e.key], e.offset, e.within) << "key " << e.key;
+        EXPECT_NEAR(t.key_cents[e.key], 100.0 * e.key + 0.5 - e.offset, e.within) << "key " << e.key;
     }
     EXPECT_NEAR(corrected_offset, 2.76, 0.01);
     // The loop starts loop_frames in: 92 frames at 24 kHz, played 20
@@ -176,7 +296,7 @@ TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
     std::vector<PresetTuning> tunings = tunings_of(font);
     ASSERT_EQ(tunings.size(), 3u);  // the percussion bank is left alone
     for (int key : {0, 64, 127}) {
-        EXPECT_FALSE(tunings[2].from_loop[key]);
+        EXPECT_FALSE(tunings[2].corrected[key]);
         EXPECT_EQ(tunings[2].key_cents[key], 100.0 * key);
     }
     const PresetTuning& layered = tunings[0];
@@ -251,12 +371,20 @@ TEST(SoundFontPitch, TheCacheIsKeptPerFileAndRenewedWhenTheFileChanges)
     ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, cache, &first));  // creates both folders
     ASSERT_EQ(first.size(), 1u);
     EXPECT_NEAR(first[0].offset_cents[60], kFlatCOffset, 1e-9);
+    EXPECT_NEAR(first[0].key_cents[60], 6000.5 - kFlatCOffset, 1e-9);
     ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, cache, &again));
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(std::memcmp(&first[0], &again[0], sizeof(PresetTuning)), 0);
+    // Read back with another raise: every key moves by the difference.
+    ASSERT_TRUE(soundfont_tunings_from_cache(path.c_str(), 0.0, cache, &again));
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_NEAR(again[0].key_cents[60], 6000.0 - kFlatCOffset, 1e-9);
 
-    // Another SoundFont under the same name (another size): worked out anew.
+    // Another SoundFont under the same name (another size): not in the
+    // cache, so worked out anew.
     ASSERT_TRUE(write_sine_soundfont(path, one_preset({kFlatC, sharp}, {SineZone{0, 127, 1}})));
+    EXPECT_FALSE(soundfont_tunings_from_cache(path.c_str(), 0.5, cache, &again));
+    EXPECT_TRUE(again.empty());
     ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, cache, &again));
     ASSERT_EQ(again.size(), 1u);
     EXPECT_NEAR(again[0].offset_cents[60], cents_of(2.0 * 38000 / 205) - 6600.0, 1e-9);
