@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <limits>
 #include <vector>
 
@@ -28,8 +27,9 @@ std::vector<double> windowed(const float* samples, size_t count, double* sum)
     const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
     *sum = 0.0;
     for (size_t n = 0; n < count; ++n) {
-        const double x = 2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1);
-        const double w = a0 - a1 * std::cos(x) + a2 * std::cos(2.0 * x) - a3 * std::cos(3.0 * x);
+        const double c = std::cos(2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1));
+        // cos 2x and cos 3x from cos x.
+        const double w = a0 - a1 * c + a2 * (2.0 * c * c - 1.0) - a3 * c * (4.0 * c * c - 3.0);
         signal[n] = w * samples[n];
         *sum += w;
     }
@@ -37,53 +37,83 @@ std::vector<double> windowed(const float* samples, size_t count, double* sum)
 }
 
 // |DFT| of signal zero-padded to size (a power of two), bins 0 .. size / 2.
+// Radix 2 in place, real and imaginary parts apart (std::complex's product
+// checks for infinities on every multiplication).
 std::vector<double> magnitudes(const std::vector<double>& signal, size_t size)
 {
-    std::vector<std::complex<double>> x(size);
+    std::vector<double> re(size, 0.0), im(size, 0.0);
     for (size_t n = 0; n < signal.size() && n < size; ++n)
-        x[n] = signal[n];
+        re[n] = signal[n];
     for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
         size_t bit = size >> 1;
         for (; j & bit; bit >>= 1)
             j ^= bit;
         j ^= bit;
         if (i < j)
-            std::swap(x[i], x[j]);
+            std::swap(re[i], re[j]);
+    }
+    std::vector<double> cos_of(size / 2), sin_of(size / 2);  // of -2 pi k / size
+    for (size_t k = 0; k < size / 2; ++k) {
+        cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+        sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
     }
     for (size_t length = 2; length <= size; length <<= 1) {
-        const size_t half = length / 2;
-        std::vector<std::complex<double>> twiddle(half);
-        for (size_t k = 0; k < half; ++k)
-            twiddle[k] = std::polar(1.0, -2.0 * kPi * static_cast<double>(k) / static_cast<double>(length));
+        const size_t half = length / 2, stride = size / length;
         for (size_t i = 0; i < size; i += length) {
             for (size_t k = 0; k < half; ++k) {
-                const std::complex<double> u = x[i + k], v = x[i + k + half] * twiddle[k];
-                x[i + k] = u + v;
-                x[i + k + half] = u - v;
+                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
+                const size_t a = i + k, b = a + half;
+                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
+                re[b] = re[a] - vr;
+                im[b] = im[a] - vi;
+                re[a] += vr;
+                im[a] += vi;
             }
         }
     }
     std::vector<double> out(size / 2 + 1);
     for (size_t k = 0; k < out.size(); ++k)
-        out[k] = std::abs(x[k]);
+        out[k] = std::hypot(re[k], im[k]);
     return out;
 }
 
-// |sum of signal[n] * exp(-i 2 pi f n / rate)|, the phasor kept exact by
-// starting it afresh every few thousand steps.
+// |sum of signal[n] * exp(-i 2 pi f n / rate)| for f = frequency - step,
+// frequency, frequency + step, into magnitude[0..2]: Goertzel's recurrence,
+// the three in one pass (they do not wait on one another).
+void magnitudes_around(const std::vector<double>& signal, double rate, double frequency, double step,
+                       double magnitude[3])
+{
+    const double c0 = 2.0 * std::cos(2.0 * kPi * (frequency - step) / rate);
+    const double c1 = 2.0 * std::cos(2.0 * kPi * frequency / rate);
+    const double c2 = 2.0 * std::cos(2.0 * kPi * (frequency + step) / rate);
+    double p0 = 0.0, q0 = 0.0, p1 = 0.0, q1 = 0.0, p2 = 0.0, q2 = 0.0;  // s[n - 1], s[n - 2]
+    for (double x : signal) {
+        const double s0 = x + c0 * p0 - q0;
+        const double s1 = x + c1 * p1 - q1;
+        const double s2 = x + c2 * p2 - q2;
+        q0 = p0;
+        p0 = s0;
+        q1 = p1;
+        p1 = s1;
+        q2 = p2;
+        p2 = s2;
+    }
+    magnitude[0] = std::sqrt(std::max(0.0, p0 * p0 + q0 * q0 - c0 * p0 * q0));
+    magnitude[1] = std::sqrt(std::max(0.0, p1 * p1 + q1 * q1 - c1 * p1 * q1));
+    magnitude[2] = std::sqrt(std::max(0.0, p2 * p2 + q2 * q2 - c2 * p2 * q2));
+}
+
+// |sum of signal[n] * exp(-i 2 pi f n / rate)| at f = frequency.
 double magnitude_at(const std::vector<double>& signal, double rate, double frequency)
 {
-    const double step = -2.0 * kPi * frequency / rate;
-    const std::complex<double> rotation = std::polar(1.0, step);
-    std::complex<double> sum = 0.0;
-    std::complex<double> phasor = 1.0;
-    for (size_t n = 0; n < signal.size(); ++n) {
-        if (n % 2048 == 0)
-            phasor = std::polar(1.0, step * static_cast<double>(n));
-        sum += signal[n] * phasor;
-        phasor *= rotation;
+    const double c = 2.0 * std::cos(2.0 * kPi * frequency / rate);
+    double p = 0.0, q = 0.0;
+    for (double x : signal) {
+        const double s = x + c * p - q;
+        q = p;
+        p = s;
     }
-    return std::abs(sum);
+    return std::sqrt(std::max(0.0, p * p + q * q - c * p * q));
 }
 
 // The strongest bin within [low_hz, high_hz] (bins bin_hz apart); -1 when
@@ -116,19 +146,19 @@ double vertex(double a, double b, double c)
 // (resolution_hz): a parabola through the logarithms of the magnitudes of
 // bins k - 1 .. k + 1, then through exact magnitudes a twentieth and a
 // five-hundredth of a resolution either side of each new estimate. magnitude
-// receives the magnitude at the peak.
+// receives the magnitude at the last estimate but one, which lies within a
+// fiftieth of a resolution of the peak (less than a millionth below it).
 double locate_peak(const std::vector<double>& signal, const std::vector<double>& bins, long k, double bin_hz,
                    double rate, double resolution_hz, double* magnitude)
 {
     auto log_of = [](double m) { return std::log(std::max(m, 1e-300)); };
     double f = bin_hz * (k + vertex(log_of(bins[k - 1]), log_of(bins[k]), log_of(bins[k + 1])));
     for (double step : {0.05 * resolution_hz, 0.002 * resolution_hz}) {
-        const double below = log_of(magnitude_at(signal, rate, f - step));
-        const double here = log_of(magnitude_at(signal, rate, f));
-        const double above = log_of(magnitude_at(signal, rate, f + step));
-        f += step * vertex(below, here, above);
+        double m[3];
+        magnitudes_around(signal, rate, f, step, m);
+        f += step * vertex(log_of(m[0]), log_of(m[1]), log_of(m[2]));
+        *magnitude = m[1];
     }
-    *magnitude = magnitude_at(signal, rate, f);
     return f;
 }
 

@@ -238,8 +238,9 @@ double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int6
     }
     double offset = nan;
     if (looped) {
-        std::vector<float> loop = frames_of(pdta, loop_start, loop_end);
-        looped_sample_offset(loop.data(), loop.size(), sample_rate_hz, stated_cents, &offset);
+        std::vector<float> sound = frames_of(pdta, start, loop_end);
+        looped_sample_offset(sound.data(), static_cast<size_t>(loop_start - start),
+                             static_cast<size_t>(loop_end - start), sample_rate_hz, stated_cents, &offset);
     } else {
         std::vector<float> sound = frames_of(pdta, start, end);
         unlooped_sample_offset(sound.data(), sound.size(), sample_rate_hz, stated_cents, &offset);
@@ -293,11 +294,13 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     const int modes = inst.amount[GEN_SAMPLE_MODES] & 3;
     const bool looped = modes == 1 || modes == 3;
     const bool loop_inside = start <= loop_start && loop_start < loop_end && loop_end <= end;
-    // The fine tune is how the SoundFont itself makes up for the sample's
-    // mistuning, so the sample is meant to sound at its root pitch less the
-    // fine tune; coarse tune moves by whole semitones on purpose.
-    const double stated_cents = z->root_pitch_cents - signed_amount(inst, GEN_FINE_TUNE) -
-                                signed_amount(preset, GEN_FINE_TUNE);
+    // The sample is meant to sound at the pitch that makes each key sound
+    // at its own: its root pitch less the zone's transposition. The fine
+    // tune is how the SoundFont itself makes up for a sample's mistuning;
+    // coarse tune moves a sample recorded at another note to its keys (one
+    // moved an octave on purpose lies beyond LOOP_OFFSET_LIMIT_CENTS and is
+    // left alone).
+    const double stated_cents = z->root_pitch_cents - z->transpose_cents;
     const uint32_t sample_rate_hz = u32(s + 36);
     z->looped = looped && loop_inside;
     z->offset_cents = z->fixed_key ? std::numeric_limits<double>::quiet_NaN()
@@ -475,42 +478,65 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 
 namespace {
 
-// The offset above stated_cents of the harmonic pitch in each of the windows
-// (first frame, frames) of samples, at sample_rate_hz; the windows' mean in
-// offset_cents when every window finds a clear pitch within
-// LOOP_OFFSET_LIMIT_CENTS and they agree to within MEASURE_AGREEMENT_CENTS.
-bool agreed_offset(const std::vector<float>& samples, const std::vector<std::pair<size_t, size_t>>& windows,
-                   double sample_rate_hz, double stated_cents, double* offset_cents)
-{
-    if (windows.empty() || !std::isfinite(stated_cents))
-        return false;
-    const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
+// The offsets above stated_cents of the harmonic pitch in windows of
+// sounds, taken one after another: whether they all found a clear pitch
+// within LOOP_OFFSET_LIMIT_CENTS and agree to within
+// MEASURE_AGREEMENT_CENTS, and their mean.
+struct Agreement {
+    double stated_cents;
     double lowest = HUGE_VAL, highest = -HUGE_VAL, sum = 0.0;
-    for (const auto& window : windows) {
-        const HarmonicPitch pitch = harmonic_pitch(samples.data() + window.first, window.second, sample_rate_hz,
-                                                   guess_hz, kSearchCents, MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
-        const double offset = 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
-        if (!(std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS))
-            return false;  // NaN too: no clear pitch
-        lowest = std::min(lowest, offset);
-        highest = std::max(highest, offset);
-        sum += offset;
-        if (highest - lowest > MEASURE_AGREEMENT_CENTS)
-            return false;
+    size_t count = 0;
+    bool agreed = true;
+
+    // Measures samples[first .. first + frames) for each (first, frames) of
+    // windows, at sample_rate_hz; false as soon as the agreement fails.
+    bool add(const float* samples, const std::vector<std::pair<size_t, size_t>>& windows, double sample_rate_hz)
+    {
+        const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
+        for (const auto& window : windows) {
+            if (!agreed)
+                break;
+            const HarmonicPitch pitch = harmonic_pitch(samples + window.first, window.second, sample_rate_hz, guess_hz,
+                                                       kSearchCents, MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
+            const double offset = 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
+            lowest = std::min(lowest, offset);
+            highest = std::max(highest, offset);
+            sum += offset;
+            ++count;
+            // NaN fails too: no clear pitch.
+            agreed = std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS && highest - lowest <= MEASURE_AGREEMENT_CENTS;
+        }
+        return agreed;
     }
-    *offset_cents = sum / static_cast<double>(windows.size());
-    return true;
+    double mean() const { return sum / static_cast<double>(count); }
+};
+
+// Windows of kUnloopedWindowSeconds every step_seconds over frames
+// kUnloopedFromSeconds .. count of a sound at sample_rate_hz: its steady
+// part, after the attack.
+std::vector<std::pair<size_t, size_t>> steady_windows(size_t count, double sample_rate_hz, double step_seconds)
+{
+    const size_t window = static_cast<size_t>(kUnloopedWindowSeconds * sample_rate_hz);
+    const size_t step = static_cast<size_t>(step_seconds * sample_rate_hz);
+    std::vector<std::pair<size_t, size_t>> windows;
+    for (size_t first = static_cast<size_t>(kUnloopedFromSeconds * sample_rate_hz);
+         first + window <= count && window > 0 && step > 0; first += step)
+        windows.push_back({first, window});
+    return windows;
 }
+
+bool valid_rate(double sample_rate_hz) { return sample_rate_hz >= 1.0 && sample_rate_hz <= 1e6; }
 
 }  // namespace
 
-bool looped_sample_offset(const float* loop, size_t loop_frames, double sample_rate_hz, double stated_cents,
-                          double* offset_cents)
+bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
+                          double stated_cents, double* offset_cents)
 {
-    if (loop == nullptr || loop_frames == 0 || !(sample_rate_hz >= 1.0) || sample_rate_hz > 1e6)
+    if (sound == nullptr || loop_start >= loop_end || !valid_rate(sample_rate_hz) || !std::isfinite(stated_cents))
         return false;
     // The loop held: played over and over, each window starting another
     // third of the way into it.
+    const size_t loop_frames = loop_end - loop_start;
     constexpr size_t kWindows = sizeof kLoopWindowSeconds / sizeof kLoopWindowSeconds[0];
     std::vector<std::pair<size_t, size_t>> windows;
     size_t total = 0;
@@ -522,17 +548,22 @@ bool looped_sample_offset(const float* loop, size_t loop_frames, double sample_r
     }
     std::vector<float> held(total);
     for (size_t n = 0; n < total; ++n)
-        held[n] = loop[n % loop_frames];
-    double measured = 0.0;
-    if (!agreed_offset(held, windows, sample_rate_hz, stated_cents, &measured))
+        held[n] = sound[loop_start + n % loop_frames];
+    Agreement held_loop{stated_cents};
+    if (!held_loop.add(held.data(), windows, sample_rate_hz))
+        return false;
+    // The recording before the loop sounds first, for as long as it lasts.
+    Agreement whole_note = held_loop;
+    if (!whole_note.add(sound, steady_windows(loop_start, sample_rate_hz, kUnloopedWindowSeconds), sample_rate_hz))
         return false;
     // A loop holds a whole number of cycles; where the nearest whole number
     // sounds as measured, it is the exact figure.
+    const double measured = held_loop.mean();
     double by_length = 0.0;
     const bool whole = loop_frames <= UINT32_MAX &&
+                       static_cast<double>(static_cast<uint32_t>(sample_rate_hz)) == sample_rate_hz &&
                        loop_pitch_offset(static_cast<uint32_t>(loop_frames), static_cast<uint32_t>(sample_rate_hz),
-                                         stated_cents, &by_length) &&
-                       static_cast<double>(static_cast<uint32_t>(sample_rate_hz)) == sample_rate_hz;
+                                         stated_cents, &by_length);
     *offset_cents = whole && std::fabs(by_length - measured) <= MEASURE_AGREEMENT_CENTS ? by_length : measured;
     return true;
 }
@@ -540,18 +571,15 @@ bool looped_sample_offset(const float* loop, size_t loop_frames, double sample_r
 bool unlooped_sample_offset(const float* frames, size_t count, double sample_rate_hz, double stated_cents,
                             double* offset_cents)
 {
-    if (frames == nullptr || !(sample_rate_hz >= 1.0) || sample_rate_hz > 1e6)
+    if (frames == nullptr || !valid_rate(sample_rate_hz) || !std::isfinite(stated_cents))
         return false;
-    const size_t window = static_cast<size_t>(kUnloopedWindowSeconds * sample_rate_hz);
-    const size_t step = static_cast<size_t>(kUnloopedStepSeconds * sample_rate_hz);
-    std::vector<std::pair<size_t, size_t>> windows;
-    for (size_t first = static_cast<size_t>(kUnloopedFromSeconds * sample_rate_hz);
-         first + window <= count && window > 0 && step > 0; first += step)
-        windows.push_back({first, window});
-    if (windows.size() < 2)
+    const std::vector<std::pair<size_t, size_t>> windows =
+        steady_windows(count, sample_rate_hz, kUnloopedStepSeconds);
+    Agreement steady{stated_cents};
+    if (windows.size() < 2 || !steady.add(frames, windows, sample_rate_hz))
         return false;
-    return agreed_offset(std::vector<float>(frames, frames + count), windows, sample_rate_hz, stated_cents,
-                         offset_cents);
+    *offset_cents = steady.mean();
+    return true;
 }
 
 namespace {
@@ -664,7 +692,7 @@ static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cach
 // The tunings are kept without a raise: a raise adds to every key's entry,
 // whatever the zones' scale tuning (the key tunings are linear in it).
 struct CacheHeader {
-    char magic[8];           // "VRTUNE2"
+    char magic[8];           // "VRTUNE3"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
@@ -691,7 +719,7 @@ bool wanted_header(const char* path, CacheHeader* header)
     if (path == nullptr || stat(path, &info) != 0)
         return false;
     *header = CacheHeader{};
-    std::memcpy(header->magic, "VRTUNE2", 8);
+    std::memcpy(header->magic, "VRTUNE3", 8);
     header->record_bytes = sizeof(PresetTuning);
     header->file_bytes = static_cast<uint64_t>(info.st_size);
     header->modified_s = info.st_mtim.tv_sec;

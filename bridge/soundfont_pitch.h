@@ -85,17 +85,19 @@ struct PresetTuning {
 bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double stated_cents, double* offset_cents,
                        uint32_t* cycles = nullptr);
 
-// The measured pitch of a looped sample, as it sounds held: the loop
-// (loop[0 .. loop_frames), at sample_rate_hz) played over and over, measured
-// in windows of 1, 2 and 4 seconds, each starting at another point of the
-// loop. Returns true and sets offset_cents to the pitch's distance above
-// stated_cents when every window finds a clear harmonic pitch within
-// LOOP_OFFSET_LIMIT_CENTS of the stated one and they agree to within
-// MEASURE_AGREEMENT_CENTS: the loop's own whole number of cycles where its
-// pitch agrees as closely, else the windows' mean. False (offset untouched)
-// otherwise.
-bool looped_sample_offset(const float* loop, size_t loop_frames, double sample_rate_hz, double stated_cents,
-                          double* offset_cents);
+// The measured pitch of a looped sample (sound[0 .. loop_end) at
+// sample_rate_hz, looped from loop_start), as it sounds held: the loop
+// played over and over, measured in windows of 1, 2 and 4 seconds, each
+// starting at another point of the loop; and, for as long as it lasts, the
+// recording before the loop, which sounds first, in half-second windows
+// from a fifth of a second in. Returns true and sets offset_cents to the
+// held loop's distance above stated_cents when every window finds a clear
+// harmonic pitch within LOOP_OFFSET_LIMIT_CENTS of the stated one and all
+// agree to within MEASURE_AGREEMENT_CENTS: the loop's own whole number of
+// cycles where its pitch agrees as closely, else the loop's windows' mean.
+// False (offset untouched) otherwise.
+bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
+                          double stated_cents, double* offset_cents);
 
 // The measured pitch of an unlooped sample (frames[0 .. count) at
 // sample_rate_hz) over its steady part: half-second windows from a fifth of

@@ -79,16 +79,16 @@ TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
     double offset = 123.0;
     // One cycle of a sine: the loop's length is the figure.
     std::vector<float> flat_c = sampled(92, 24000, [](double t) { return 0.5 * std::sin(2.0 * kPi * t * 24000 / 92); });
-    ASSERT_TRUE(looped_sample_offset(flat_c.data(), flat_c.size(), 24000, 6000.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(flat_c.data(), 0, flat_c.size(), 24000, 6000.0, &offset));
     EXPECT_NEAR(offset, kFlatCOffset, 1e-9);
     // Seven cycles of a harmonic tone in 1201 frames: 257.04 Hz, 30.6 cents
     // below the stated middle C; the same against a stated pitch moved by a
     // fine tune of -10 cents.
     const double hz = 7.0 * 44100 / 1201;
     std::vector<float> seven = sampled(1201, 44100, [&](double t) { return five_harmonics(hz, t); });
-    ASSERT_TRUE(looped_sample_offset(seven.data(), seven.size(), 44100, 6000.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(seven.data(), 0, seven.size(), 44100, 6000.0, &offset));
     EXPECT_NEAR(offset, cents_of(hz) - 6000.0, 1e-9);
-    ASSERT_TRUE(looped_sample_offset(seven.data(), seven.size(), 44100, 6000.0 + 10.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(seven.data(), 0, seven.size(), 44100, 6000.0 + 10.0, &offset));
     EXPECT_NEAR(offset, cents_of(hz) - 6010.0, 1e-9);
     EXPECT_NEAR(offset, -40.64, 0.01);
     // Forty cycles of A5 (880 Hz) in 2000 frames at 44 kHz, stated 40 cents
@@ -96,7 +96,12 @@ TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
     std::vector<float> a5 = sampled(2000, 44000, [](double t) { return five_harmonics(880.0, t); });
     ASSERT_TRUE(loop_pitch_offset(2000, 44000, 8140.0, &offset));
     EXPECT_NEAR(offset, 2.75, 0.01);
-    ASSERT_TRUE(looped_sample_offset(a5.data(), a5.size(), 44000, 8140.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(a5.data(), 0, a5.size(), 44000, 8140.0, &offset));
+    EXPECT_NEAR(offset, -40.0, 0.002);
+    // The same loop after a second and a half of the recording it was cut
+    // from: the note sounds the same from its start.
+    std::vector<float> recorded = sampled(66000 + 2000, 44000, [](double t) { return five_harmonics(880.0, t); });
+    ASSERT_TRUE(looped_sample_offset(recorded.data(), 66000, recorded.size(), 44000, 8140.0, &offset));
     EXPECT_NEAR(offset, -40.0, 0.002);
     // A steady vibrato of 5 Hz, 10 cents deep, around 442.5 Hz (177 cycles)
     // in a loop of 0.4 seconds: heard at its centre, 9.8 cents sharp of A4
@@ -106,7 +111,7 @@ TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
         const double depth_hz = centre_hz * (std::exp2(10.0 / 1200) - 1.0);
         return five_harmonics(centre_hz, t, depth_hz / (2.0 * kPi * 5.0) * std::sin(2.0 * kPi * 5.0 * t));
     });
-    ASSERT_TRUE(looped_sample_offset(vibrato.data(), vibrato.size(), 44100, 6900.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(vibrato.data(), 0, vibrato.size(), 44100, 6900.0, &offset));
     EXPECT_NEAR(offset, cents_of(442.5) - 6900.0, 0.001);
 }
 
@@ -118,19 +123,30 @@ TEST(SamplePitch, UnsteadyNoisyOrFarOffLoopsAreNotTakenForAPitch)
     std::vector<float> ensemble = sampled(44100, 44100, [](double t) {
         return five_harmonics(440.0, t) + 0.7 * five_harmonics(441.0, t);
     });
-    EXPECT_FALSE(looped_sample_offset(ensemble.data(), ensemble.size(), 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(ensemble.data(), 0, ensemble.size(), 44100, 6900.0, &offset));
+    // A recording that sounds 2 cents flat for its first second and a half,
+    // then settles into a loop of 44 cycles of A4: the loop alone is in
+    // tune, but the note is heard at two pitches.
+    const double flat_hz = 440.0 * std::exp2(-2.0 / 1200);
+    std::vector<float> settling = sampled(66150 + 4410, 44100, [&](double t) {
+        return t < 1.5 ? five_harmonics(flat_hz, t) : five_harmonics(440.0, t);
+    });
+    ASSERT_TRUE(looped_sample_offset(settling.data() + 66150, 0, 4410, 44100, 6900.0, &offset));
+    EXPECT_NEAR(offset, 0.0, 1e-9);
+    offset = 123.0;
+    EXPECT_FALSE(looped_sample_offset(settling.data(), 66150, settling.size(), 44100, 6900.0, &offset));
     // Noise.
     std::mt19937 random(5);
     std::normal_distribution<float> gauss(0.0f, 0.2f);
     std::vector<float> noise(20000);
     for (float& x : noise)
         x = gauss(random);
-    EXPECT_FALSE(looped_sample_offset(noise.data(), noise.size(), 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(noise.data(), 0, noise.size(), 44100, 6900.0, &offset));
     // A clear tone, but a semitone from the stated pitch.
     std::vector<float> b4 = sampled(4410, 44100, [](double t) { return five_harmonics(490.0, t); });
-    EXPECT_FALSE(looped_sample_offset(b4.data(), b4.size(), 44100, 6900.0, &offset));
-    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, 44100, 6900.0, &offset));
-    EXPECT_FALSE(looped_sample_offset(b4.data(), b4.size(), 0, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, b4.size(), 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 10, 10, 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, b4.size(), 0, 6900.0, &offset));
     EXPECT_EQ(offset, 123.0);
 }
 
