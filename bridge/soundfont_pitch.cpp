@@ -240,10 +240,14 @@ double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int6
     if (looped) {
         std::vector<float> sound = frames_of(pdta, start, loop_end);
         looped_sample_offset(sound.data(), static_cast<size_t>(loop_start - start),
-                             static_cast<size_t>(loop_end - start), sample_rate_hz, stated_cents, &offset);
+                             static_cast<size_t>(loop_end - start), sample_rate_hz, stated_cents, &offset, pdta.stop);
     } else {
         std::vector<float> sound = frames_of(pdta, start, end);
-        unlooped_sample_offset(sound.data(), sound.size(), sample_rate_hz, stated_cents, &offset);
+        unlooped_sample_offset(sound.data(), sound.size(), sample_rate_hz, stated_cents, &offset, pdta.stop);
+    }
+    if (pdta.stop != nullptr && pdta.stop->load()) {
+        pdta.stopped = true;  // the measurement may have been cut short: not kept
+        return std::numeric_limits<double>::quiet_NaN();
     }
     pdta.measured[key] = offset;
     return offset;
@@ -484,6 +488,7 @@ namespace {
 // MEASURE_AGREEMENT_CENTS, and their mean.
 struct Agreement {
     double stated_cents;
+    const std::atomic<bool>* stop;  // gives up (disagrees) once true; may be nullptr
     double lowest = HUGE_VAL, highest = -HUGE_VAL, sum = 0.0;
     size_t count = 0;
     bool agreed = true;
@@ -494,8 +499,10 @@ struct Agreement {
     {
         const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
         for (const auto& window : windows) {
-            if (!agreed)
+            if (!agreed || (stop != nullptr && stop->load())) {
+                agreed = false;
                 break;
+            }
             const HarmonicPitch pitch = harmonic_pitch(samples + window.first, window.second, sample_rate_hz, guess_hz,
                                                        kSearchCents, MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
             const double offset = 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
@@ -530,7 +537,7 @@ bool valid_rate(double sample_rate_hz) { return sample_rate_hz >= 1.0 && sample_
 }  // namespace
 
 bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
-                          double stated_cents, double* offset_cents)
+                          double stated_cents, double* offset_cents, const std::atomic<bool>* stop)
 {
     if (sound == nullptr || loop_start >= loop_end || !valid_rate(sample_rate_hz) || !std::isfinite(stated_cents))
         return false;
@@ -549,7 +556,7 @@ bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end
     std::vector<float> held(total);
     for (size_t n = 0; n < total; ++n)
         held[n] = sound[loop_start + n % loop_frames];
-    Agreement held_loop{stated_cents};
+    Agreement held_loop{stated_cents, stop};
     if (!held_loop.add(held.data(), windows, sample_rate_hz))
         return false;
     // The recording before the loop sounds first, for as long as it lasts.
@@ -569,13 +576,13 @@ bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end
 }
 
 bool unlooped_sample_offset(const float* frames, size_t count, double sample_rate_hz, double stated_cents,
-                            double* offset_cents)
+                            double* offset_cents, const std::atomic<bool>* stop)
 {
     if (frames == nullptr || !valid_rate(sample_rate_hz) || !std::isfinite(stated_cents))
         return false;
     const std::vector<std::pair<size_t, size_t>> windows =
         steady_windows(count, sample_rate_hz, kUnloopedStepSeconds);
-    Agreement steady{stated_cents};
+    Agreement steady{stated_cents, stop};
     if (windows.size() < 2 || !steady.add(frames, windows, sample_rate_hz))
         return false;
     *offset_cents = steady.mean();

@@ -95,17 +95,19 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 // harmonic pitch within LOOP_OFFSET_LIMIT_CENTS of the stated one and all
 // agree to within MEASURE_AGREEMENT_CENTS: the loop's own whole number of
 // cycles where its pitch agrees as closely, else the loop's windows' mean.
-// False (offset untouched) otherwise.
+// False (offset untouched) otherwise, and as soon as stop, when given, is
+// true.
 bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
-                          double stated_cents, double* offset_cents);
+                          double stated_cents, double* offset_cents, const std::atomic<bool>* stop = nullptr);
 
 // The measured pitch of an unlooped sample (frames[0 .. count) at
 // sample_rate_hz) over its steady part: half-second windows from a fifth of
 // a second in, every quarter of a second while the sample lasts, at least
 // two of them. True and offset_cents set as for looped_sample_offset when
-// they find a clear pitch and agree; false (offset untouched) otherwise.
+// they find a clear pitch and agree; false (offset untouched) otherwise, and
+// as soon as stop, when given, is true.
 bool unlooped_sample_offset(const float* frames, size_t count, double sample_rate_hz, double stated_cents,
-                            double* offset_cents);
+                            double* offset_cents, const std::atomic<bool>* stop = nullptr);
 
 // The key tunings of every melodic preset (bank 0..127) described by the
 // body of a SoundFont's "pdta" list (bytes[0 .. size), the part after the
@@ -128,7 +130,7 @@ bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise
 // corrected only where every zone playing it is measured with confidence
 // (looped_sample_offset, unlooped_sample_offset) and they agree; a zone with
 // a fixed key is never. When stop is given and becomes true, gives up
-// (false, tunings cleared) within one sample's measurement. Returns false
+// (false, tunings cleared) within one window's measurement. Returns false
 // (tunings cleared) when it is not a SoundFont.
 bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,
                                   std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop = nullptr);

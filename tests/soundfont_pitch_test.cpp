@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -411,6 +412,33 @@ TEST(SoundFontPitch, TheCacheIsKeptPerFileAndRenewedWhenTheFileChanges)
     std::remove(path.c_str());
     EXPECT_FALSE(soundfont_tunings_cached(path.c_str(), 0.5, cache, &again));
     EXPECT_TRUE(again.empty());
+    std::string command = "rm -r '" + base + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+TEST(SoundFontPitch, WorkToldToStopGivesUpAndKeepsNothing)
+{
+    std::atomic<bool> stop{true};
+    double offset = 123.0;
+    std::vector<float> flat_c = sampled(92, 24000, [](double t) { return 0.5 * std::sin(2.0 * kPi * t * 24000 / 92); });
+    EXPECT_FALSE(looped_sample_offset(flat_c.data(), 0, flat_c.size(), 24000, 6000.0, &offset, &stop));
+    std::vector<float> steady = sampled(44100, 44100, [](double t) { return five_harmonics(441.0, t); });
+    EXPECT_FALSE(unlooped_sample_offset(steady.data(), steady.size(), 44100, 6900.0, &offset, &stop));
+    EXPECT_EQ(offset, 123.0);
+
+    const SineSoundFont font = one_preset({kFlatC}, {SineZone{0, 127, 0}});
+    std::vector<uint8_t> bytes = sine_soundfont_bytes(font);
+    std::vector<PresetTuning> tunings;
+    EXPECT_FALSE(soundfont_tunings_from_bytes(bytes.data(), bytes.size(), 0.5, &tunings, &stop));
+    EXPECT_TRUE(tunings.empty());
+    const std::string base = ::testing::TempDir() + "varenta-stop-" + std::to_string(getpid());
+    ASSERT_TRUE(write_sine_soundfont(base + ".sf2", font));
+    EXPECT_FALSE(soundfont_tunings_cached((base + ".sf2").c_str(), 0.5, base, &tunings, &stop));
+    EXPECT_FALSE(soundfont_tunings_from_cache((base + ".sf2").c_str(), 0.5, base, &tunings));
+    stop = false;
+    EXPECT_TRUE(soundfont_tunings_cached((base + ".sf2").c_str(), 0.5, base, &tunings, &stop));
+    EXPECT_TRUE(tunings[0].corrected[60]);
+    std::remove((base + ".sf2").c_str());
     std::string command = "rm -r '" + base + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
 }
