@@ -36,47 +36,6 @@ std::vector<double> windowed(const float* samples, size_t count, double* sum)
     return signal;
 }
 
-// |DFT| of signal zero-padded to size (a power of two), bins 0 .. size / 2.
-// Radix 2 in place, real and imaginary parts apart (std::complex's product
-// checks for infinities on every multiplication).
-std::vector<double> magnitudes(const std::vector<double>& signal, size_t size)
-{
-    std::vector<double> re(size, 0.0), im(size, 0.0);
-    for (size_t n = 0; n < signal.size() && n < size; ++n)
-        re[n] = signal[n];
-    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
-        size_t bit = size >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(re[i], re[j]);
-    }
-    std::vector<double> cos_of(size / 2), sin_of(size / 2);  // of -2 pi k / size
-    for (size_t k = 0; k < size / 2; ++k) {
-        cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
-        sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
-    }
-    for (size_t length = 2; length <= size; length <<= 1) {
-        const size_t half = length / 2, stride = size / length;
-        for (size_t i = 0; i < size; i += length) {
-            for (size_t k = 0; k < half; ++k) {
-                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
-                const size_t a = i + k, b = a + half;
-                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
-                re[b] = re[a] - vr;
-                im[b] = im[a] - vi;
-                re[a] += vr;
-                im[a] += vi;
-            }
-        }
-    }
-    std::vector<double> out(size / 2 + 1);
-    for (size_t k = 0; k < out.size(); ++k)
-        out[k] = std::hypot(re[k], im[k]);
-    return out;
-}
-
 // |sum of signal[n] * exp(-i 2 pi f n / rate)| for f = frequency - step,
 // frequency, frequency + step, into magnitude[0..2]: Goertzel's recurrence,
 // the three in one pass (they do not wait on one another).
@@ -116,22 +75,6 @@ double magnitude_at(const std::vector<double>& signal, double rate, double frequ
     return std::sqrt(std::max(0.0, p * p + q * q - c * p * q));
 }
 
-// The strongest bin within [low_hz, high_hz] (bins bin_hz apart); -1 when
-// the range holds none or its strongest bin lies at its edge.
-long strongest_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
-{
-    const long first = static_cast<long>(std::ceil(low_hz / bin_hz));
-    const long last = std::min(static_cast<long>(std::floor(high_hz / bin_hz)), static_cast<long>(bins.size()) - 2);
-    if (first < 1 || last <= first)
-        return -1;
-    long best = first;
-    for (long k = first; k <= last; ++k) {
-        if (bins[k] > bins[best])
-            best = k;
-    }
-    return best == first || best == last ? -1 : best;
-}
-
 // The vertex of the parabola through (-1, a), (0, b), (1, c), as an offset
 // in -1..1; 0 where the three points do not bend down.
 double vertex(double a, double b, double c)
@@ -164,6 +107,60 @@ double locate_peak(const std::vector<double>& signal, const std::vector<double>&
 
 }  // namespace
 
+long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
+{
+    const long first = static_cast<long>(std::ceil(low_hz / bin_hz));
+    const long last = std::min(static_cast<long>(std::floor(high_hz / bin_hz)), static_cast<long>(bins.size()) - 2);
+    if (first < 1 || last <= first)
+        return -1;
+    long best = first;
+    for (long k = first; k <= last; ++k) {
+        if (bins[k] > bins[best])
+            best = k;
+    }
+    return best == first || best == last ? -1 : best;
+}
+
+std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size)
+{
+    // Radix 2 in place, real and imaginary parts apart (std::complex's
+    // product checks for infinities on every multiplication).
+    std::vector<double> re(size, 0.0), im(size, 0.0);
+    for (size_t n = 0; n < signal.size() && n < size; ++n)
+        re[n] = signal[n];
+    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
+        size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(re[i], re[j]);
+    }
+    std::vector<double> cos_of(size / 2), sin_of(size / 2);  // of -2 pi k / size
+    for (size_t k = 0; k < size / 2; ++k) {
+        cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+        sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+    }
+    for (size_t length = 2; length <= size; length <<= 1) {
+        const size_t half = length / 2, stride = size / length;
+        for (size_t i = 0; i < size; i += length) {
+            for (size_t k = 0; k < half; ++k) {
+                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
+                const size_t a = i + k, b = a + half;
+                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
+                re[b] = re[a] - vr;
+                im[b] = im[a] - vi;
+                re[a] += vr;
+                im[a] += vi;
+            }
+        }
+    }
+    std::vector<double> out(size / 2 + 1);
+    for (size_t k = 0; k < out.size(); ++k)
+        out[k] = std::hypot(re[k], im[k]);
+    return out;
+}
+
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
                              double search_cents, int harmonics, double clear_ratio)
 {
@@ -177,7 +174,7 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     size_t size = 1;  // the strongest bin lies within half a bin of its peak: no padding needed
     while (size < count)
         size <<= 1;
-    const std::vector<double> bins = magnitudes(signal, size);
+    const std::vector<double> bins = dft_magnitudes(signal, size);
     const double bin_hz = sample_rate_hz / static_cast<double>(size);
     const double resolution_hz = sample_rate_hz / static_cast<double>(count);
     const double top_hz = kTopFraction * sample_rate_hz;
@@ -187,7 +184,7 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     long loudest = -1;
     int loudest_number = 0;
     for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
-        const long k = strongest_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
+        const long k = strongest_dft_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
         if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
             loudest = k;
             loudest_number = h;
@@ -207,7 +204,7 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     double weighted = 0.0, energy = 0.0;
     int found = 0;
     for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
-        const long k = strongest_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
+        const long k = strongest_dft_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
         if (k < 0 || !(bins[k] > kHarmonicFloor * bins[loudest]))
             continue;
         double a = 0.0;

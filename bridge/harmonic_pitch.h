@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 // Harmonics looked at, at most.
 constexpr int HARMONIC_PITCH_MAX_HARMONICS = 16;
@@ -39,3 +40,12 @@ struct HarmonicPitch {
 // tone outside the range, noise, silence).
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
                              double search_cents, int harmonics, double clear_ratio);
+
+// |DFT| of signal zero-padded to size (a power of two, at least
+// signal.size()), bins 0 .. size / 2.
+std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size);
+
+// The strongest of bins (bin_hz apart) within [low_hz, high_hz], leaving out
+// bin 0 and the last; -1 when the range holds none or its strongest bin lies
+// at its edge (a peak outside the range, rising into it).
+long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz);

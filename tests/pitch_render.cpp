@@ -4,6 +4,8 @@
 
 #include "sine_soundfont.h"
 
+#include "bridge/harmonic_pitch.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -95,54 +97,6 @@ std::vector<double> windowed(const float* samples, size_t count, double* sum)
         *sum += window[n];
     }
     return signal;
-}
-
-// |DFT| of signal zero-padded to size (a power of two), bins 0 .. size / 2.
-std::vector<double> magnitudes(const std::vector<double>& signal, size_t size)
-{
-    std::vector<std::complex<double>> x(size);
-    for (size_t n = 0; n < signal.size() && n < size; ++n)
-        x[n] = signal[n];
-    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
-        size_t bit = size >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(x[i], x[j]);
-    }
-    for (size_t length = 2; length <= size; length <<= 1) {
-        const std::complex<double> step = std::polar(1.0, -2.0 * kPi / static_cast<double>(length));
-        for (size_t i = 0; i < size; i += length) {
-            std::complex<double> w = 1.0;
-            for (size_t k = 0; k < length / 2; ++k) {
-                std::complex<double> u = x[i + k], v = x[i + k + length / 2] * w;
-                x[i + k] = u + v;
-                x[i + k + length / 2] = u - v;
-                w *= step;
-            }
-        }
-    }
-    std::vector<double> out(size / 2 + 1);
-    for (size_t k = 0; k < out.size(); ++k)
-        out[k] = std::abs(x[k]);
-    return out;
-}
-
-// The strongest bin of bins within [low_hz, high_hz] (bin_hz apart); -1 when
-// the range holds none or the strongest lies at its edge.
-long strongest_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
-{
-    long first = static_cast<long>(std::ceil(low_hz / bin_hz));
-    long last = std::min(static_cast<long>(std::floor(high_hz / bin_hz)), static_cast<long>(bins.size()) - 1);
-    if (first < 1 || last <= first)
-        return -1;
-    long best = first;
-    for (long k = first; k <= last; ++k) {
-        if (bins[k] > bins[best])
-            best = k;
-    }
-    return best == first || best == last ? -1 : best;
 }
 
 }  // namespace
@@ -398,7 +352,7 @@ double measure_fundamental(const float* samples, size_t count, double sample_rat
     size_t size = 1;  // the peak bin lies within half a bin of the peak: no padding needed
     while (size < count)
         size <<= 1;
-    const std::vector<double> bins = magnitudes(signal, size);
+    const std::vector<double> bins = dft_magnitudes(signal, size);
     const double bin_hz = sample_rate / static_cast<double>(size);
     const double top_hz = 0.45 * sample_rate;
     const double spread = std::pow(2.0, search_cents / 1200.0);
@@ -407,7 +361,7 @@ double measure_fundamental(const float* samples, size_t count, double sample_rat
     long loudest = -1;
     int loudest_number = 0;
     for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
-        long k = strongest_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
+        long k = strongest_dft_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
         if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
             loudest = k;
             loudest_number = h;
@@ -430,7 +384,7 @@ double measure_fundamental(const float* samples, size_t count, double sample_rat
     // weigh less than a thousandth: it is left out.
     double weighted = 0.0, energy = 0.0;
     for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
-        long k = strongest_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
+        long k = strongest_dft_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
         if (k < 0 || !(bins[k] > bins[loudest] / 30.0))
             continue;
         double f = peak_between(signal, sample_rate, (k - 1) * bin_hz, (k + 1) * bin_hz, tolerance_hz);
