@@ -217,13 +217,16 @@ void switch_channel_tuning(int channel)
     switch_channel_tuning_locked(channel);
 }
 
-// Installs a key tuning for every preset of tunings (tuning bank and program
-// = the preset's bank and program) and gives every channel its preset's.
+// Installs a key tuning for every preset of tunings with a corrected key
+// (tuning bank and program = the preset's bank and program) and gives every
+// channel its preset's.
 void install_key_tunings(const std::vector<PresetTuning>& tunings)
 {
     std::lock_guard<std::mutex> hold(tuner.lock);
     for (const PresetTuning& t : tunings) {
-        if (fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
+        // A preset none of whose keys is corrected plays untuned, exactly as before.
+        if (std::find(std::begin(t.corrected), std::end(t.corrected), true) != std::end(t.corrected) &&
+            fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
             state.preset_tuned[t.bank][t.program] = true;
     }
     for (int channel = 0; channel < kChannels; ++channel)

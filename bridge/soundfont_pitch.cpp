@@ -33,6 +33,9 @@ enum Generator {
     GEN_LOOP_START_OFFSET = 2,
     GEN_LOOP_END_OFFSET = 3,
     GEN_START_COARSE_OFFSET = 4,
+    GEN_MOD_LFO_TO_PITCH = 5,
+    GEN_VIB_LFO_TO_PITCH = 6,
+    GEN_MOD_ENV_TO_PITCH = 7,
     GEN_END_COARSE_OFFSET = 12,
     GEN_INSTRUMENT = 41,
     GEN_KEY_RANGE = 43,
@@ -64,9 +67,12 @@ constexpr int kUnpitchedRootKey = 60;    // what a sample stating no pitch (255)
 constexpr uint32_t kCoarseOffsetFrames = 32768;
 constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as damage
+// What a key left as stated is moved by: nothing, but for a millionth of a
+// cent that keeps FluidSynth's cut to whole cents where it was untuned
+// despite the rounding of the tuning's arithmetic.
+constexpr double kUnchangedCents = 1e-6;
 constexpr double kSearchCents = 60.0;  // a sample's harmonics are looked for this far around their stated pitch
 const double kLoopWindowSeconds[] = {1.0, 2.0, 4.0};  // a held loop is measured over each
-constexpr double kUnloopedFromSeconds = 0.2;    // an unlooped sample's attack, left out
 constexpr double kUnloopedWindowSeconds = 0.5;  // and the windows over the rest,
 constexpr double kUnloopedStepSeconds = 0.25;   // this far apart
 
@@ -86,8 +92,10 @@ struct Table {
 // the stated pitch in cents.
 typedef std::tuple<int64_t, int64_t, int64_t, int64_t, uint32_t, double> Measured;
 
-// The offset measured for a stretch; NaN where no measurement was confident.
-typedef std::map<Measured, double> Measurements;
+// What was measured of a stretch: the offset (NaN where no measurement was
+// confident) and, in seconds of the sample, from when the recording sounds
+// at that pitch.
+typedef std::map<Measured, std::pair<double, double>> Measurements;
 
 struct Pdta {
     Table phdr, pbag, pgen, inst, ibag, igen, shdr;
@@ -193,6 +201,7 @@ struct ZonePitch {
     bool looped;                  // the sample loops, its loop inside the sample
     bool measured;                // the sample's real pitch was measured with confidence
     double offset_cents;          // the sound's distance above its stated pitch (when measured)
+    double settled_seconds;       // from when in the sample it sounds so (when measured)
     double weight;                // linear amplitude, from the zone's attenuation
     int scale_cents;              // scale tuning: cents per key
     double root_pitch_cents;      // the sample's stated pitch, cents above key 0, as FluidSynth anchors it
@@ -218,9 +227,10 @@ std::vector<float> frames_of(const Pdta& pdta, int64_t first, int64_t last)
 }
 
 // The measured offset of a zone's sample (sound from start to end, looped
-// from loop_start to loop_end when looped) against stated_cents, or NaN.
+// from loop_start to loop_end when looped) against stated_cents, or NaN;
+// settled_seconds receives from when in the sample it sounds so.
 double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int64_t loop_start, int64_t loop_end,
-                       uint32_t sample_rate_hz, double stated_cents)
+                       uint32_t sample_rate_hz, double stated_cents, double* settled_seconds)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (pdta.samples == nullptr || sample_rate_hz == 0 || start < 0 || start >= end ||
@@ -230,26 +240,31 @@ double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int6
         loop_start = loop_end = 0;
     const Measured key{start, end, loop_start, loop_end, sample_rate_hz, stated_cents};
     auto known = pdta.measured.find(key);
-    if (known != pdta.measured.end())
-        return known->second;
+    if (known != pdta.measured.end()) {
+        *settled_seconds = known->second.second;
+        return known->second.first;
+    }
     if (pdta.stop != nullptr && pdta.stop->load()) {
         pdta.stopped = true;
         return nan;
     }
     double offset = nan;
+    *settled_seconds = 0.0;
     if (looped) {
         std::vector<float> sound = frames_of(pdta, start, loop_end);
         looped_sample_offset(sound.data(), static_cast<size_t>(loop_start - start),
-                             static_cast<size_t>(loop_end - start), sample_rate_hz, stated_cents, &offset, pdta.stop);
+                             static_cast<size_t>(loop_end - start), sample_rate_hz, stated_cents, &offset,
+                             settled_seconds, pdta.stop);
     } else {
         std::vector<float> sound = frames_of(pdta, start, end);
-        unlooped_sample_offset(sound.data(), sound.size(), sample_rate_hz, stated_cents, &offset, pdta.stop);
+        if (unlooped_sample_offset(sound.data(), sound.size(), sample_rate_hz, stated_cents, &offset, pdta.stop))
+            *settled_seconds = MEASURE_ONSET_SECONDS;
     }
     if (pdta.stop != nullptr && pdta.stop->load()) {
         pdta.stopped = true;  // the measurement may have been cut short: not kept
         return std::numeric_limits<double>::quiet_NaN();
     }
-    pdta.measured[key] = offset;
+    pdta.measured[key] = {offset, *settled_seconds};
     return offset;
 }
 
@@ -307,9 +322,16 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     const double stated_cents = z->root_pitch_cents - z->transpose_cents;
     const uint32_t sample_rate_hz = u32(s + 36);
     z->looped = looped && loop_inside;
-    z->offset_cents = z->fixed_key ? std::numeric_limits<double>::quiet_NaN()
-                                   : measured_offset(pdta, start, end, z->looped, loop_start, loop_end,
-                                                     sample_rate_hz, stated_cents);
+    // A pitch that an envelope or a low-frequency oscillator moves on
+    // purpose has no one settled pitch to correct to within half a cent.
+    bool pitch_moves = false;
+    for (int op : {GEN_MOD_LFO_TO_PITCH, GEN_VIB_LFO_TO_PITCH, GEN_MOD_ENV_TO_PITCH})
+        pitch_moves = pitch_moves || signed_amount(inst, op) + signed_amount(preset, op) != 0;
+    z->settled_seconds = 0.0;
+    z->offset_cents = z->fixed_key || pitch_moves
+                          ? std::numeric_limits<double>::quiet_NaN()
+                          : measured_offset(pdta, start, end, z->looped, loop_start, loop_end, sample_rate_hz,
+                                            stated_cents, &z->settled_seconds);
     z->measured = !std::isnan(z->offset_cents);
     if (!z->measured)
         z->offset_cents = 0.0;
@@ -389,18 +411,19 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
             sound.scale_cents = z.scale_cents;
             sound.root_pitch_cents = z.root_pitch_cents;
         }
+        // FluidSynth plays the key this far above the sample's root, this
+        // many seconds of the sample in each second of the note.
+        const double above_root_cents =
+            z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
+        const double speed = std::exp2(above_root_cents / 1200.0);
         sound.looped = sound.looped && z.looped;
-        sound.corrected = sound.corrected && z.measured;
+        sound.corrected = sound.corrected && z.measured && z.settled_seconds <= speed * HEARD_FROM_SECONDS;
         sound.offset_cents += z.weight * z.offset_cents;
         weights += z.weight;
         lowest = std::min(lowest, z.offset_cents);
         highest = std::max(highest, z.offset_cents);
-        if (z.looped) {
-            // FluidSynth plays the key this far above the sample's root.
-            double above_root_cents = z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
-            sound.loop_reached_seconds =
-                std::max(sound.loop_reached_seconds, z.attack_seconds / std::exp2(above_root_cents / 1200.0));
-        }
+        if (z.looped)
+            sound.loop_reached_seconds = std::max(sound.loop_reached_seconds, z.attack_seconds / speed);
     }
     sound.looped = sound.looped && sound.any;
     sound.corrected = sound.corrected && sound.any && highest - lowest <= LAYER_SPREAD_LIMIT_CENTS;
@@ -408,37 +431,48 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
     return sound;
 }
 
+// The facts of every key of a preset of the given zones.
+void fill_key_sounds(const std::vector<ZonePitch>& zones, PresetTuning* tuning)
+{
+    for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
+        const KeySound sound = key_sound(zones, key);
+        tuning->offset_cents[key] = sound.offset_cents;
+        tuning->sounding[key] = sound.any;
+        tuning->looped[key] = sound.looped;
+        tuning->corrected[key] = sound.corrected;
+        tuning->loop_reached_seconds[key] = sound.loop_reached_seconds;
+        tuning->scale_cents[key] = sound.scale_cents;
+        tuning->root_pitch_cents[key] = sound.root_pitch_cents;
+    }
+}
+
+// The key tuning of a preset whose key facts are filled in, each corrected
+// key raised by raise_cents.
+//
 // FluidSynth gives a key of a tuned channel the pitch
 //   s/100 * (tuning[key] - tuning[r]) + tuning[r],
 // s the zone's scale tuning and r the whole key of its root pitch, where an
 // untuned channel gives s/100 * (100 key - root) + root. With s = 100 the
 // root drops out and tuning[key] is simply the key's pitch; otherwise the
 // root key's entry anchors the zone, so it is solved for first.
-void fill_key_tuning(const std::vector<ZonePitch>& zones, double raise_cents, PresetTuning* tuning)
+void set_key_cents(double raise_cents, PresetTuning* tuning)
 {
-    KeySound sounds[SOUNDFONT_KEYS];
     bool settled[SOUNDFONT_KEYS];
     double change[SOUNDFONT_KEYS];  // tuning[key] - 100 key
     for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
-        sounds[key] = key_sound(zones, key);
-        tuning->offset_cents[key] = sounds[key].offset_cents;
-        tuning->sounding[key] = sounds[key].any;
-        tuning->looped[key] = sounds[key].looped;
-        tuning->corrected[key] = sounds[key].corrected;
-        tuning->loop_reached_seconds[key] = sounds[key].loop_reached_seconds;
-        settled[key] = sounds[key].scale_cents == 100;
-        change[key] = raise_cents - sounds[key].offset_cents;
+        settled[key] = tuning->scale_cents[key] == 100;
+        change[key] = tuning->corrected[key] ? raise_cents - tuning->offset_cents[key] : kUnchangedCents;
     }
     for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
         if (settled[key])
             continue;
-        const KeySound& k = sounds[key];
-        const double s = k.scale_cents / 100.0;
-        const double root = std::trunc(k.root_pitch_cents / 100.0);
+        const double s = tuning->scale_cents[key] / 100.0;
+        const double root_pitch_cents = tuning->root_pitch_cents[key];
+        const double root = std::trunc(root_pitch_cents / 100.0);
         const int root_key = static_cast<int>(std::clamp(root, 0.0, SOUNDFONT_KEYS - 1.0));
         // The wanted change from the untuned pitch, written as the table's
         // change at the key: s * (c_key - c_root) + c_root - (1 - s) * frac.
-        const double wanted = change[key] + (1.0 - s) * (k.root_pitch_cents - 100.0 * root);
+        const double wanted = change[key] + (1.0 - s) * (root_pitch_cents - 100.0 * root);
         if (!settled[root_key]) {
             change[root_key] = wanted;
             settled[root_key] = true;
@@ -519,14 +553,14 @@ struct Agreement {
 };
 
 // Windows of kUnloopedWindowSeconds every step_seconds over frames
-// kUnloopedFromSeconds .. count of a sound at sample_rate_hz: its steady
+// MEASURE_ONSET_SECONDS .. count of a sound at sample_rate_hz: its steady
 // part, after the attack.
 std::vector<std::pair<size_t, size_t>> steady_windows(size_t count, double sample_rate_hz, double step_seconds)
 {
     const size_t window = static_cast<size_t>(kUnloopedWindowSeconds * sample_rate_hz);
     const size_t step = static_cast<size_t>(step_seconds * sample_rate_hz);
     std::vector<std::pair<size_t, size_t>> windows;
-    for (size_t first = static_cast<size_t>(kUnloopedFromSeconds * sample_rate_hz);
+    for (size_t first = static_cast<size_t>(MEASURE_ONSET_SECONDS * sample_rate_hz);
          first + window <= count && window > 0 && step > 0; first += step)
         windows.push_back({first, window});
     return windows;
@@ -537,7 +571,8 @@ bool valid_rate(double sample_rate_hz) { return sample_rate_hz >= 1.0 && sample_
 }  // namespace
 
 bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
-                          double stated_cents, double* offset_cents, const std::atomic<bool>* stop)
+                          double stated_cents, double* offset_cents, double* settled_seconds,
+                          const std::atomic<bool>* stop)
 {
     if (sound == nullptr || loop_start >= loop_end || !valid_rate(sample_rate_hz) || !std::isfinite(stated_cents))
         return false;
@@ -559,9 +594,18 @@ bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end
     Agreement held_loop{stated_cents, stop};
     if (!held_loop.add(held.data(), windows, sample_rate_hz))
         return false;
-    // The recording before the loop sounds first, for as long as it lasts.
+    // The recording before the loop, back from the loop for as long as it
+    // sounds as the loop does.
+    double settled = static_cast<double>(loop_start) / sample_rate_hz;
+    const std::vector<std::pair<size_t, size_t>> before =
+        steady_windows(loop_start, sample_rate_hz, kUnloopedWindowSeconds);
     Agreement whole_note = held_loop;
-    if (!whole_note.add(sound, steady_windows(loop_start, sample_rate_hz, kUnloopedWindowSeconds), sample_rate_hz))
+    for (auto window = before.rbegin(); window != before.rend(); ++window) {
+        if (!whole_note.add(sound, {*window}, sample_rate_hz))
+            break;
+        settled = static_cast<double>(window->first) / sample_rate_hz;
+    }
+    if (stop != nullptr && stop->load())
         return false;
     // A loop holds a whole number of cycles; where the nearest whole number
     // sounds as measured, it is the exact figure.
@@ -572,6 +616,7 @@ bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end
                        loop_pitch_offset(static_cast<uint32_t>(loop_frames), static_cast<uint32_t>(sample_rate_hz),
                                          stated_cents, &by_length);
     *offset_cents = whole && std::fabs(by_length - measured) <= MEASURE_AGREEMENT_CENTS ? by_length : measured;
+    *settled_seconds = settled;
     return true;
 }
 
@@ -604,7 +649,8 @@ bool tunings_of(Pdta& pdta, double raise_cents, std::vector<PresetTuning>* tunin
         PresetTuning tuning;
         tuning.bank = bank;
         tuning.program = program;
-        fill_key_tuning(zones, raise_cents, &tuning);
+        fill_key_sounds(zones, &tuning);
+        set_key_cents(raise_cents, &tuning);
         tunings->push_back(tuning);
     }
     if (pdta.stopped)
@@ -696,10 +742,10 @@ namespace {
 static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cached as they lie in memory");
 
 // What the cache file starts with: the layout's and the input's identity.
-// The tunings are kept without a raise: a raise adds to every key's entry,
-// whatever the zones' scale tuning (the key tunings are linear in it).
+// The key tunings are worked out again from the cached facts for the raise
+// asked for.
 struct CacheHeader {
-    char magic[8];           // "VRTUNE3"
+    char magic[8];           // "VRTUNE4"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
@@ -726,7 +772,7 @@ bool wanted_header(const char* path, CacheHeader* header)
     if (path == nullptr || stat(path, &info) != 0)
         return false;
     *header = CacheHeader{};
-    std::memcpy(header->magic, "VRTUNE3", 8);
+    std::memcpy(header->magic, "VRTUNE4", 8);
     header->record_bytes = sizeof(PresetTuning);
     header->file_bytes = static_cast<uint64_t>(info.st_size);
     header->modified_s = info.st_mtim.tv_sec;
@@ -734,12 +780,10 @@ bool wanted_header(const char* path, CacheHeader* header)
     return true;
 }
 
-void add_raise(double raise_cents, std::vector<PresetTuning>* tunings)
+void set_raise(double raise_cents, std::vector<PresetTuning>* tunings)
 {
-    for (PresetTuning& t : *tunings) {
-        for (double& cents : t.key_cents)
-            cents += raise_cents;
-    }
+    for (PresetTuning& t : *tunings)
+        set_key_cents(raise_cents, &t);
 }
 
 bool read_cache(const std::string& file, const CacheHeader& wanted, std::vector<PresetTuning>* tunings)
@@ -789,7 +833,7 @@ bool soundfont_tunings_from_cache(const char* path, double raise_cents, const st
     if (cache_directory.empty() || !wanted_header(path, &header) ||
         !read_cache(cache_directory + "/" + cache_name(path), header, tunings))
         return false;
-    add_raise(raise_cents, tunings);
+    set_raise(raise_cents, tunings);
     return true;
 }
 
@@ -812,6 +856,6 @@ bool soundfont_tunings_cached(const char* path, double raise_cents, const std::s
         mkdir(cache_directory.substr(0, slash).c_str(), 0700);
     mkdir(cache_directory.c_str(), 0700);
     write_cache(cache_directory + "/" + cache_name(path), header, *tunings);
-    add_raise(raise_cents, tunings);
+    set_raise(raise_cents, tunings);
     return true;
 }

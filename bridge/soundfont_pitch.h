@@ -45,6 +45,16 @@ constexpr int MEASURE_HARMONICS = 8;
 // windows, not a lone peak, is what shows the pitch is pinned down.
 constexpr double MEASURE_CLEAR_RATIO = 0.5;
 
+// A recording's first fifth of a second, its onset, is never measured.
+constexpr double MEASURE_ONSET_SECONDS = 0.2;
+
+// A key is corrected for the pitch its note settles at: from one second
+// after the note starts. A key played far below its sample's root plays the
+// recording slowly, so that its onset, or a part before the loop that
+// sounds at another pitch than the loop, can last well into the note; such
+// a key is left as stated.
+constexpr double HEARD_FROM_SECONDS = 1.0;
+
 // Zones of one key whose offsets differ by more than this are layers
 // detuned against each other on purpose (a chorus); no single key tuning
 // puts them all in tune, so the key is left as stated.
@@ -56,7 +66,7 @@ struct PresetTuning {
     int program;  // 0..127
     // The pitch FluidSynth is to give each key, in cents above MIDI key 0
     // (equal temperament is 100 * key): the correction of the key's sample
-    // and the raise asked for.
+    // and the raise asked for, where it is corrected.
     double key_cents[SOUNDFONT_KEYS];
     // How far each key's sound lies above its stated pitch, in cents: the
     // weighted mean of the key's zones at the velocity tuned for; 0 where
@@ -73,6 +83,11 @@ struct PresetTuning {
     // its loop, in seconds (0 where none loops): before that the recording's
     // attack sounds.
     double loop_reached_seconds[SOUNDFONT_KEYS];
+    // How FluidSynth anchors the key's (first) zone: its scale tuning, in
+    // cents per key (100 where no zone plays it), and its sample's root
+    // pitch, in cents above MIDI key 0.
+    int scale_cents[SOUNDFONT_KEYS];
+    double root_pitch_cents[SOUNDFONT_KEYS];
 };
 
 // The real pitch of a looped sample by its loop's length. loop_frames (> 0)
@@ -88,22 +103,25 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 // The measured pitch of a looped sample (sound[0 .. loop_end) at
 // sample_rate_hz, looped from loop_start), as it sounds held: the loop
 // played over and over, measured in windows of 1, 2 and 4 seconds, each
-// starting at another point of the loop; and, for as long as it lasts, the
-// recording before the loop, which sounds first, in half-second windows
-// from a fifth of a second in. Returns true and sets offset_cents to the
-// held loop's distance above stated_cents when every window finds a clear
-// harmonic pitch within LOOP_OFFSET_LIMIT_CENTS of the stated one and all
-// agree to within MEASURE_AGREEMENT_CENTS: the loop's own whole number of
-// cycles where its pitch agrees as closely, else the loop's windows' mean.
-// False (offset untouched) otherwise, and as soon as stop, when given, is
-// true.
+// starting at another point of the loop. Returns true and sets offset_cents
+// to the held loop's distance above stated_cents when every window finds a
+// clear harmonic pitch within LOOP_OFFSET_LIMIT_CENTS of the stated one and
+// they agree to within MEASURE_AGREEMENT_CENTS: the loop's own whole number
+// of cycles where its pitch agrees as closely, else the windows' mean.
+// settled_seconds then receives from when (seconds into the sound) the
+// recording sounds so: half-second windows of the recording before the loop
+// are measured back from the loop for as long as they agree with it too (no
+// earlier than MEASURE_ONSET_SECONDS; the loop's start when the window next
+// to it disagrees or there is none). False (both untouched) otherwise, and
+// as soon as stop, when given, is true.
 bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
-                          double stated_cents, double* offset_cents, const std::atomic<bool>* stop = nullptr);
+                          double stated_cents, double* offset_cents, double* settled_seconds,
+                          const std::atomic<bool>* stop = nullptr);
 
 // The measured pitch of an unlooped sample (frames[0 .. count) at
-// sample_rate_hz) over its steady part: half-second windows from a fifth of
-// a second in, every quarter of a second while the sample lasts, at least
-// two of them. True and offset_cents set as for looped_sample_offset when
+// sample_rate_hz) over its steady part: half-second windows from
+// MEASURE_ONSET_SECONDS in, every quarter of a second while the sample
+// lasts, at least two of them. True and offset_cents set as for looped_sample_offset when
 // they find a clear pitch and agree; false (offset untouched) otherwise, and
 // as soon as stop, when given, is true.
 bool unlooped_sample_offset(const float* frames, size_t count, double sample_rate_hz, double stated_cents,
@@ -112,24 +130,26 @@ bool unlooped_sample_offset(const float* frames, size_t count, double sample_rat
 // The key tunings of every melodic preset (bank 0..127) described by the
 // body of a SoundFont's "pdta" list (bytes[0 .. size), the part after the
 // list type: phdr, pbag, pmod, pgen, inst, ibag, imod, igen and shdr chunks),
-// without the sample data, so that no key is corrected: each is raised by
-// raise_cents, taking the zones' scale tuning into account. Returns false
+// without the sample data, so that no key is corrected (nor raised by
+// raise_cents). Returns false
 // for a malformed list (tunings cleared); a preset or zone whose indices are
 // out of range is skipped.
 bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise_cents,
                                  std::vector<PresetTuning>* tunings);
 
 // The key tunings of every melodic preset of a whole SoundFont file in
-// bytes[0 .. size) (RIFF "sfbk"), its samples measured. Every key gets
-// raise_cents on top of its correction. Each key is tuned for velocity 127,
+// bytes[0 .. size) (RIFF "sfbk"), its samples measured. Every corrected key
+// gets raise_cents on top of its correction. Each key is tuned for velocity 127,
 // the velocity the program's chords, scales and keyboard play at, or the
 // highest velocity the key has zones for. Zones are read as FluidSynth plays
 // them: global zones, preset generators added to instrument ones, key and
 // velocity ranges, root key override, coarse and fine tune, scale tuning,
 // the sample's pitch correction, sample offsets and sample modes. A key is
 // corrected only where every zone playing it is measured with confidence
-// (looped_sample_offset, unlooped_sample_offset) and they agree; a zone with
-// a fixed key is never. When stop is given and becomes true, gives up
+// (looped_sample_offset, unlooped_sample_offset), each settled to that pitch
+// by HEARD_FROM_SECONDS into the note, and they agree; a zone with a fixed
+// key, or whose pitch an envelope or oscillator moves, is never. A key left
+// as stated is not raised either: it sounds as it did untuned. When stop is given and becomes true, gives up
 // (false, tunings cleared) within one window's measurement. Returns false
 // (tunings cleared) when it is not a SoundFont.
 bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,

@@ -77,19 +77,20 @@ double five_harmonics(double hz, double t, double phase_cycles = 0.0)
 
 TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
 {
-    double offset = 123.0;
+    double offset = 123.0, settled = 123.0;
     // One cycle of a sine: the loop's length is the figure.
     std::vector<float> flat_c = sampled(92, 24000, [](double t) { return 0.5 * std::sin(2.0 * kPi * t * 24000 / 92); });
-    ASSERT_TRUE(looped_sample_offset(flat_c.data(), 0, flat_c.size(), 24000, 6000.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(flat_c.data(), 0, flat_c.size(), 24000, 6000.0, &offset, &settled));
     EXPECT_NEAR(offset, kFlatCOffset, 1e-9);
+    EXPECT_EQ(settled, 0.0);  // nothing before the loop
     // Seven cycles of a harmonic tone in 1201 frames: 257.04 Hz, 30.6 cents
     // below the stated middle C; the same against a stated pitch moved by a
     // fine tune of -10 cents.
     const double hz = 7.0 * 44100 / 1201;
     std::vector<float> seven = sampled(1201, 44100, [&](double t) { return five_harmonics(hz, t); });
-    ASSERT_TRUE(looped_sample_offset(seven.data(), 0, seven.size(), 44100, 6000.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(seven.data(), 0, seven.size(), 44100, 6000.0, &offset, &settled));
     EXPECT_NEAR(offset, cents_of(hz) - 6000.0, 1e-9);
-    ASSERT_TRUE(looped_sample_offset(seven.data(), 0, seven.size(), 44100, 6000.0 + 10.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(seven.data(), 0, seven.size(), 44100, 6000.0 + 10.0, &offset, &settled));
     EXPECT_NEAR(offset, cents_of(hz) - 6010.0, 1e-9);
     EXPECT_NEAR(offset, -40.64, 0.01);
     // Forty cycles of A5 (880 Hz) in 2000 frames at 44 kHz, stated 40 cents
@@ -97,13 +98,14 @@ TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
     std::vector<float> a5 = sampled(2000, 44000, [](double t) { return five_harmonics(880.0, t); });
     ASSERT_TRUE(loop_pitch_offset(2000, 44000, 8140.0, &offset));
     EXPECT_NEAR(offset, 2.75, 0.01);
-    ASSERT_TRUE(looped_sample_offset(a5.data(), 0, a5.size(), 44000, 8140.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(a5.data(), 0, a5.size(), 44000, 8140.0, &offset, &settled));
     EXPECT_NEAR(offset, -40.0, 0.002);
     // The same loop after a second and a half of the recording it was cut
-    // from: the note sounds the same from its start.
+    // from: the note sounds so from its onset on.
     std::vector<float> recorded = sampled(66000 + 2000, 44000, [](double t) { return five_harmonics(880.0, t); });
-    ASSERT_TRUE(looped_sample_offset(recorded.data(), 66000, recorded.size(), 44000, 8140.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(recorded.data(), 66000, recorded.size(), 44000, 8140.0, &offset, &settled));
     EXPECT_NEAR(offset, -40.0, 0.002);
+    EXPECT_NEAR(settled, MEASURE_ONSET_SECONDS, 1e-9);
     // A steady vibrato of 5 Hz, 10 cents deep, around 442.5 Hz (177 cycles)
     // in a loop of 0.4 seconds: heard at its centre, 9.8 cents sharp of A4
     // (where 176 cycles would lie nearest the stated pitch).
@@ -112,43 +114,43 @@ TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
         const double depth_hz = centre_hz * (std::exp2(10.0 / 1200) - 1.0);
         return five_harmonics(centre_hz, t, depth_hz / (2.0 * kPi * 5.0) * std::sin(2.0 * kPi * 5.0 * t));
     });
-    ASSERT_TRUE(looped_sample_offset(vibrato.data(), 0, vibrato.size(), 44100, 6900.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(vibrato.data(), 0, vibrato.size(), 44100, 6900.0, &offset, &settled));
     EXPECT_NEAR(offset, cents_of(442.5) - 6900.0, 0.001);
 }
 
 TEST(SamplePitch, UnsteadyNoisyOrFarOffLoopsAreNotTakenForAPitch)
 {
-    double offset = 123.0;
+    double offset = 123.0, settled = 123.0;
     // An ensemble: 440 and 441 Hz in a loop of one second, beating once a
     // second; each window hears a different blend.
     std::vector<float> ensemble = sampled(44100, 44100, [](double t) {
         return five_harmonics(440.0, t) + 0.7 * five_harmonics(441.0, t);
     });
-    EXPECT_FALSE(looped_sample_offset(ensemble.data(), 0, ensemble.size(), 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(ensemble.data(), 0, ensemble.size(), 44100, 6900.0, &offset, &settled));
     // A recording that sounds 2 cents flat for its first second and a half,
-    // then settles into a loop of 44 cycles of A4: the loop alone is in
-    // tune, but the note is heard at two pitches.
+    // then settles into a loop of 44 cycles of A4: in tune from the loop on.
     const double flat_hz = 440.0 * std::exp2(-2.0 / 1200);
     std::vector<float> settling = sampled(66150 + 4410, 44100, [&](double t) {
         return t < 1.5 ? five_harmonics(flat_hz, t) : five_harmonics(440.0, t);
     });
-    ASSERT_TRUE(looped_sample_offset(settling.data() + 66150, 0, 4410, 44100, 6900.0, &offset));
+    ASSERT_TRUE(looped_sample_offset(settling.data(), 66150, settling.size(), 44100, 6900.0, &offset, &settled));
     EXPECT_NEAR(offset, 0.0, 1e-9);
-    offset = 123.0;
-    EXPECT_FALSE(looped_sample_offset(settling.data(), 66150, settling.size(), 44100, 6900.0, &offset));
+    EXPECT_NEAR(settled, 1.5, 1e-9);
+    offset = settled = 123.0;
     // Noise.
     std::mt19937 random(5);
     std::normal_distribution<float> gauss(0.0f, 0.2f);
     std::vector<float> noise(20000);
     for (float& x : noise)
         x = gauss(random);
-    EXPECT_FALSE(looped_sample_offset(noise.data(), 0, noise.size(), 44100, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(noise.data(), 0, noise.size(), 44100, 6900.0, &offset, &settled));
     // A clear tone, but a semitone from the stated pitch.
     std::vector<float> b4 = sampled(4410, 44100, [](double t) { return five_harmonics(490.0, t); });
-    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, b4.size(), 44100, 6900.0, &offset));
-    EXPECT_FALSE(looped_sample_offset(b4.data(), 10, 10, 44100, 6900.0, &offset));
-    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, b4.size(), 0, 6900.0, &offset));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, b4.size(), 44100, 6900.0, &offset, &settled));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 10, 10, 44100, 6900.0, &offset, &settled));
+    EXPECT_FALSE(looped_sample_offset(b4.data(), 0, b4.size(), 0, 6900.0, &offset, &settled));
     EXPECT_EQ(offset, 123.0);
+    EXPECT_EQ(settled, 123.0);
 }
 
 TEST(SamplePitch, UnloopedSamplesAreMeasuredOverTheirSteadyPart)
@@ -202,18 +204,21 @@ TEST(SoundFontPitch, AKeyIsCorrectedByTheSoundOfItsSampleNotItsLoopsLength)
     SineSoundFont font{samples, {SinePreset{0, 0, {SineZone{0, 63, 0}, SineZone{64, 127, 1}}}}};
     std::vector<PresetTuning> tunings = tunings_of(font);
     ASSERT_EQ(tunings.size(), 1u);
-    EXPECT_TRUE(tunings[0].corrected[10]);
-    EXPECT_NEAR(tunings[0].offset_cents[10], 0.0, 1e-9);
+    EXPECT_TRUE(tunings[0].corrected[60]);
+    EXPECT_NEAR(tunings[0].offset_cents[60], 0.0, 1e-9);
+    // Key 10 plays the sample 71 semitones down, 60 times slower: the 45 ms
+    // before its loop last the note's first 2.7 seconds, and are not known.
+    EXPECT_FALSE(tunings[0].corrected[10]);
     EXPECT_TRUE(tunings[0].corrected[100]);
     EXPECT_NEAR(tunings[0].offset_cents[100], -40.0, 0.002);
     EXPECT_NEAR(tunings[0].key_cents[100], 10000.0 + 40.0, 0.002);
     // Without the sample data nothing is measured: every key as stated.
     std::vector<uint8_t> pdta = pdta_of(sine_soundfont_bytes(font));
     ASSERT_TRUE(soundfont_tunings_from_pdta(pdta.data(), pdta.size(), 0.5, &tunings));
-    for (int key : {10, 100}) {
+    for (int key : {60, 100}) {
         EXPECT_FALSE(tunings[0].corrected[key]);
         EXPECT_TRUE(tunings[0].looped[key]);
-        EXPECT_EQ(tunings[0].key_cents[key], 100.0 * key + 0.5);
+        EXPECT_NEAR(tunings[0].key_cents[key], 100.0 * key, 1e-5);  // not raised either
     }
 }
 
@@ -314,7 +319,7 @@ TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
     ASSERT_EQ(tunings.size(), 3u);  // the percussion bank is left alone
     for (int key : {0, 64, 127}) {
         EXPECT_FALSE(tunings[2].corrected[key]);
-        EXPECT_EQ(tunings[2].key_cents[key], 100.0 * key);
+        EXPECT_NEAR(tunings[2].key_cents[key], 100.0 * key, 1e-5);
     }
     const PresetTuning& layered = tunings[0];
     EXPECT_EQ(layered.program, 5);
@@ -419,9 +424,9 @@ TEST(SoundFontPitch, TheCacheIsKeptPerFileAndRenewedWhenTheFileChanges)
 TEST(SoundFontPitch, WorkToldToStopGivesUpAndKeepsNothing)
 {
     std::atomic<bool> stop{true};
-    double offset = 123.0;
+    double offset = 123.0, settled = 123.0;
     std::vector<float> flat_c = sampled(92, 24000, [](double t) { return 0.5 * std::sin(2.0 * kPi * t * 24000 / 92); });
-    EXPECT_FALSE(looped_sample_offset(flat_c.data(), 0, flat_c.size(), 24000, 6000.0, &offset, &stop));
+    EXPECT_FALSE(looped_sample_offset(flat_c.data(), 0, flat_c.size(), 24000, 6000.0, &offset, &settled, &stop));
     std::vector<float> steady = sampled(44100, 44100, [](double t) { return five_harmonics(441.0, t); });
     EXPECT_FALSE(unlooped_sample_offset(steady.data(), steady.size(), 44100, 6900.0, &offset, &stop));
     EXPECT_EQ(offset, 123.0);
