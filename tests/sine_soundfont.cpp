@@ -20,6 +20,7 @@ constexpr uint32_t kUnloopedSeconds = 2;
 
 // Generator operators used here.
 constexpr uint16_t kGenEndLoopOffset = 3;
+constexpr uint16_t kGenVibLfoToPitch = 6;
 constexpr uint16_t kGenReleaseVolEnv = 38;
 constexpr uint16_t kGenInstrument = 41;
 constexpr uint16_t kGenKeyRange = 43;
@@ -188,6 +189,8 @@ Bytes preset_data(const SineSoundFont& font, const std::vector<uint32_t>& starts
             signed_generator(zone_generators, kGenCoarseTune, zone.coarse_tune);
             signed_generator(zone_generators, kGenScaleTuning, zone.scale_tuning);
             signed_generator(zone_generators, kGenEndLoopOffset, zone.loop_end_offset);
+            if (zone.vibrato_cents != 0)
+                signed_generator(zone_generators, kGenVibLfoToPitch, zone.vibrato_cents);
             if (zone.root_override >= 0)
                 signed_generator(zone_generators, kGenRootKey, zone.root_override);
             generator(zone_generators, kGenSampleId, static_cast<uint16_t>(zone.sample));  // last in its zone

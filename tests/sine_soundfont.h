@@ -39,6 +39,7 @@ struct SineZone {
     int root_override = -1;    // overriding root key; -1 = the sample's own
     int scale_tuning = 100;    // cents per key
     int loop_end_offset = 0;   // frames added to the sample's loop end
+    int vibrato_cents = 0;     // depth of the vibrato oscillator's pitch swing; 0 = none
 };
 
 struct SinePreset {

@@ -297,7 +297,7 @@ TEST(SoundFontPitch, ZonesAreReadAsFluidSynthPlaysThem)
 TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
 {
     std::vector<SineSample> samples = {kFlatC, {38000, 205, 2, 66, 0, true}, {24000, 92, 1, 60, -30, true}};
-    // Keys 0..63: the loud layer is the sharp sample; keys 64..127 have no
+    // Keys 0..63: the loud layer is the sharp sample; keys 64..100 have no
     // layer reaching 127, so their loudest (up to 90) counts.
     SineZone soft{0, 63, 0, 0, 100};
     SineZone loud{0, 63, 1, 101, 127};
@@ -306,6 +306,10 @@ TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
     // Half a cent per key around a root stated 30 cents sharp (anchor 60).
     SineZone half{0, 127, 2};
     half.scale_tuning = 50;
+    // A vibrato above key 100: no one settled pitch, left as stated.
+    SineZone vibrato{101, 127, 0};
+    vibrato.vibrato_cents = 10;
+    quiet.key_high = 100;
     // Two layers on every key, 8.5 cents apart: a chorus, left as stated.
     SineZone chorus{0, 127, 0};
     SineZone chorus_sharp = loud;
@@ -313,7 +317,8 @@ TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
     chorus_sharp.key_high = 127;
     chorus_sharp.velocity_low = 0;
     SineSoundFont font{samples,
-                       {SinePreset{0, 5, {soft, loud, quiet}}, SinePreset{8, 5, {half}}, SinePreset{128, 0, {soft}},
+                       {SinePreset{0, 5, {soft, loud, quiet, vibrato}}, SinePreset{8, 5, {half}},
+                        SinePreset{128, 0, {soft}},
                         SinePreset{0, 6, {chorus, chorus_sharp}}}};
     std::vector<PresetTuning> tunings = tunings_of(font);
     ASSERT_EQ(tunings.size(), 3u);  // the percussion bank is left alone
@@ -325,6 +330,9 @@ TEST(SoundFontPitch, VelocityLayersScaleTuningAndPercussion)
     EXPECT_EQ(layered.program, 5);
     EXPECT_NEAR(layered.offset_cents[10], cents_of(2.0 * 38000 / 205) - 6600.0, 1e-9);
     EXPECT_NEAR(layered.offset_cents[100], kFlatCOffset, 1e-9);
+    EXPECT_TRUE(layered.corrected[100]);
+    EXPECT_FALSE(layered.corrected[101]);
+    EXPECT_NEAR(layered.key_cents[101], 10100.0, 1e-5);
 
     // With scale tuning s and root key r, FluidSynth plays key k of a tuned
     // channel at s/100 (t[k] - t[r]) + t[r]; untuned at s/100 (100 k - root)
