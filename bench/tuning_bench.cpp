@@ -8,8 +8,10 @@
 // the bend at exactly 4096 units a semitone.
 //
 // Prints the worst and the 99th-percentile error per program and overall,
-// before and after, and how many notes whose samples loop end within half a
-// cent. Each note is measured a second time over its window less the first
+// before and after, how many notes the bridge corrects ("corr."), how many of
+// those sound at another pitch before their loop past their first second
+// ("onset": in tune only once the loop is reached), and how many notes
+// whose samples loop end within half a cent. Each note is measured a second time over its window less the first
 // half second: how far the two readings differ is the measurement's own
 // uncertainty for that note. Exits 1 when any note ends further off than
 // before by more than kMeasureCents, or a bent note of the dialogues more
@@ -52,8 +54,8 @@ constexpr double kMostSettleMs = 8000.0;  // a loop reached later counts as neve
 constexpr double kGapMs = 400.0;          // between one note's end and the next one's start
 constexpr double kHalfCent = 0.5;
 // What the measurement itself may be off: the bench's reading of one steady
-// note moves by up to this between its full window and the same window less
-// its first half second (looped notes left as stated, before and after alike).
+// note (one the bridge corrects) moves by up to this between its full window
+// and the same window less its first half second, before and after alike.
 constexpr double kMeasureCents = 0.05;
 constexpr double kRemeasureAfterMs = 500.0;
 constexpr int kHarmonics = 8;
@@ -66,6 +68,7 @@ struct Case {
     int bend;
     bool looped;        // its sample loops, and the loop is reached in time
     bool corrected;     // the bridge corrects the key by its samples' measured pitch
+    bool onset_differs; // its recording sounds at another pitch before the loop, past the note's first second
     double settle_ms;   // from the note's start to the measured window
     bool dialogue;      // sent by one of the program's dialogues
     double before;      // cents off the asked pitch, as the SoundFont states itself; NaN unmeasured
@@ -103,7 +106,8 @@ Case make_case(const PresetTuning& tuning, int key, int bend, bool dialogue)
     double loop_ms = 1000.0 * tuning.loop_reached_seconds[key];
     bool looped = tuning.looped[key] && loop_ms + 50.0 <= kMostSettleMs;
     double settle = std::clamp(loop_ms + 50.0, kLeastSettleMs, kMostSettleMs);
-    return Case{tuning.program, key, bend, looped, tuning.corrected[key], settle, dialogue, NAN, NAN, NAN, NAN};
+    return Case{tuning.program, key, bend, looped, tuning.corrected[key], tuning.onset_differs[key], settle, dialogue,
+                NAN, NAN, NAN, NAN};
 }
 
 double hold_ms(const Case& c) { return c.settle_ms + kWindowMs + 5.0; }
@@ -130,6 +134,8 @@ void measure(const std::string& soundfont, const std::vector<Case*>& cases, bool
             program = c->program;
             events.push_back(BridgeEvent{time_ms - 50.0, 0xC0, 0, program, 0});
         }
+        // All sound off first: no release of the note before under this one.
+        events.push_back(BridgeEvent{time_ms - 20.0, 0xB0, 0, 120, 0});
         add_note(events, time_ms, time_ms + hold_ms(*c), 0, c->key, c->bend);
         settings.note_settle_ms.push_back(c->settle_ms);
         time_ms += hold_ms(*c) + kGapMs;
@@ -161,12 +167,13 @@ void spread(const std::vector<double>& errors, double* worst, double* p99, size_
 void print_row(const char* label, const std::vector<const Case*>& rows)
 {
     std::vector<double> before, after;
-    size_t looped = 0, corrected = 0, looped_measured = 0, looped_in_tune = 0;
+    size_t looped = 0, corrected = 0, onset = 0, looped_measured = 0, looped_in_tune = 0;
     for (const Case* c : rows) {
         before.push_back(c->before);
         after.push_back(c->after);
         looped += c->looped ? 1 : 0;
         corrected += c->corrected ? 1 : 0;
+        onset += c->corrected && c->onset_differs ? 1 : 0;
         if (c->looped && !std::isnan(c->after)) {
             ++looped_measured;
             looped_in_tune += std::fabs(c->after) <= kHalfCent ? 1 : 0;
@@ -176,9 +183,9 @@ void print_row(const char* label, const std::vector<const Case*>& rows)
     size_t measured_before, measured_after;
     spread(before, &worst_before, &p99_before, &measured_before);
     spread(after, &worst_after, &p99_after, &measured_after);
-    std::printf("%-30s %5zu %6zu %5zu %5zu  %8.3f %8.3f   %8.3f %8.3f   %4zu/%-4zu\n", label, rows.size(), looped,
-                corrected, measured_after, worst_before, p99_before, worst_after, p99_after, looped_in_tune,
-                looped_measured);
+    std::printf("%-30s %5zu %6zu %5zu %5zu %5zu  %8.3f %8.3f   %8.3f %8.3f   %4zu/%-4zu\n", label, rows.size(),
+                looped, corrected, onset, measured_after, worst_before, p99_before, worst_after, p99_after,
+                looped_in_tune, looped_measured);
 }
 
 }  // namespace
@@ -271,9 +278,9 @@ int main(int argc, char** argv)
 
     std::printf("%s, %zu notes (%zu bent, program %d), fundamental from %d harmonics, cents off the asked pitch\n",
                 soundfont.c_str(), cases.size(), bent.size(), kDialogueProgram, kHarmonics);
-    std::printf("%-30s %5s %6s %5s %5s  %8s %8s   %8s %8s   %s\n", "program", "notes", "looped", "corr.", "meas.",
-                "worst", "p99", "worst", "p99", "looped within 0.5 c after");
-    std::printf("%-30s %5s %6s %5s %5s  %17s   %17s\n", "", "", "", "", "", "before", "after");
+    std::printf("%-30s %5s %6s %5s %5s %5s  %8s %8s   %8s %8s   %s\n", "program", "notes", "looped", "corr.",
+                "onset", "meas.", "worst", "p99", "worst", "p99", "looped within 0.5 c after");
+    std::printf("%-30s %5s %6s %5s %5s %5s  %17s   %17s\n", "", "", "", "", "", "", "before", "after");
     std::vector<const Case*> all, looped, dialogue;
     std::map<int, std::vector<const Case*>> rows;
     for (const Case& c : cases) {
@@ -293,7 +300,7 @@ int main(int argc, char** argv)
 
     int failures = 0;
     size_t unmeasured = 0, worse_beyond_own = 0, looped_off = 0;
-    std::vector<double> own;  // window-to-window differences of looped notes left as stated
+    std::vector<double> steady, unsteady;  // window-to-window differences of corrected notes, and of the rest
     for (const Case& c : cases) {
         if (std::isnan(c.before) || std::isnan(c.after)) {
             std::printf("not measured: program %d key %d bend %d (%+.3f before, %+.3f after)\n", c.program, c.key,
@@ -303,8 +310,8 @@ int main(int argc, char** argv)
         }
         // The note's own uncertainty: how far its readings move with the window.
         const double uncertainty = std::fmax(std::fabs(c.before - c.before_again), std::fabs(c.after - c.after_again));
-        if (c.looped && !c.corrected && !std::isnan(uncertainty))
-            own.push_back(uncertainty);
+        if (!std::isnan(uncertainty))
+            (c.corrected ? steady : unsteady).push_back(uncertainty);
         const double worse_by = std::fabs(c.after) - std::fabs(c.before);
         if (worse_by > kMeasureCents) {
             std::printf("FAULT program %d key %d bend %d: %+.3f cents before, %+.3f after (readings move by %.3f): "
@@ -324,12 +331,14 @@ int main(int argc, char** argv)
             ++looped_off;
         }
     }
-    double own_worst, own_p99;
-    size_t own_count;
-    spread(own, &own_worst, &own_p99, &own_count);
-    std::printf("readings of %zu looped notes left as stated move with the window by %.3f cents at most, %.3f at "
-                "the 99th percentile\n",
-                own_count, own_worst, own_p99);
+    for (const auto& kind : {std::make_pair("corrected", &steady), std::make_pair("left as stated", &unsteady)}) {
+        double worst, p99;
+        size_t count;
+        spread(*kind.second, &worst, &p99, &count);
+        std::printf("readings of %zu notes %s move with the window by %.3f cents at most, %.3f at the 99th "
+                    "percentile\n",
+                    count, kind.first, worst, p99);
+    }
     std::printf("%zu notes not measured (no tone stood out); %zu looped notes more than half a cent off after; %d "
                 "faults (%zu worse by more than their own readings move); rendered and measured in %.0f s\n",
                 unmeasured, looped_off, failures, worse_beyond_own, seconds);

@@ -71,7 +71,8 @@ constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as
 // cent that keeps FluidSynth's cut to whole cents where it was untuned
 // despite the rounding of the tuning's arithmetic.
 constexpr double kUnchangedCents = 1e-6;
-constexpr double kSearchCents = 60.0;  // a sample's harmonics are looked for this far around their stated pitch
+constexpr double kSearchCents = 60.0;
+constexpr int64_t kLoopMargin = 8;  // frames the format asks for either side of a loop  // a sample's harmonics are looked for this far around their stated pitch
 const double kLoopWindowSeconds[] = {1.0, 2.0, 4.0};  // a held loop is measured over each
 constexpr double kUnloopedWindowSeconds = 0.5;  // and the windows over the rest,
 constexpr double kUnloopedStepSeconds = 0.25;   // this far apart
@@ -312,7 +313,12 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     int64_t loop_end = u32(s + 32) + offset(GEN_LOOP_END_OFFSET, GEN_LOOP_END_COARSE_OFFSET);
     const int modes = inst.amount[GEN_SAMPLE_MODES] & 3;
     const bool looped = modes == 1 || modes == 3;
+    // The format asks for eight frames of the sample on either side of a
+    // loop; a synthesizer may play a loop closer to the ends otherwise than
+    // it is written (measured with FluidR3 GM: one 5 frames from its end
+    // sounds 12.7 cents above its own held loop).
     const bool loop_inside = start <= loop_start && loop_start < loop_end && loop_end <= end;
+    const bool loop_clear = start + kLoopMargin <= loop_start && loop_end + kLoopMargin <= end;
     // The sample is meant to sound at the pitch that makes each key sound
     // at its own: its root pitch less the zone's transposition. The fine
     // tune is how the SoundFont itself makes up for a sample's mistuning;
@@ -328,7 +334,8 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     for (int op : {GEN_MOD_LFO_TO_PITCH, GEN_VIB_LFO_TO_PITCH, GEN_MOD_ENV_TO_PITCH})
         pitch_moves = pitch_moves || signed_amount(inst, op) + signed_amount(preset, op) != 0;
     z->settled_seconds = 0.0;
-    z->offset_cents = z->fixed_key || pitch_moves
+    const bool loop_as_written = !looped || (loop_inside && loop_clear);
+    z->offset_cents = z->fixed_key || pitch_moves || !loop_as_written
                           ? std::numeric_limits<double>::quiet_NaN()
                           : measured_offset(pdta, start, end, z->looped, loop_start, loop_end, sample_rate_hz,
                                             stated_cents, &z->settled_seconds);
@@ -387,6 +394,7 @@ struct KeySound {
     bool any;               // some zone plays the key
     bool looped;            // every zone playing it loops
     bool corrected;         // every zone playing it was measured, and they agree
+    bool onset_differs;     // some zone sounds at another pitch for part of the note's first second
     double offset_cents;    // weighted mean over the zones, when corrected
     int scale_cents;        // of the first zone
     double root_pitch_cents;  // of the first zone
@@ -400,7 +408,7 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
         if (z.key_low <= key && key <= z.key_high)
             velocity = std::max(velocity, std::min(z.velocity_high, kTunedVelocity));
     }
-    KeySound sound{false, true, true, 0.0, 100, 100.0 * key, 0.0};
+    KeySound sound{false, true, true, false, 0.0, 100, 100.0 * key, 0.0};
     double weights = 0.0;
     double lowest = HUGE_VAL, highest = -HUGE_VAL;  // of the zones' offsets
     for (const ZonePitch& z : zones) {
@@ -417,7 +425,13 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
             z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
         const double speed = std::exp2(above_root_cents / 1200.0);
         sound.looped = sound.looped && z.looped;
-        sound.corrected = sound.corrected && z.measured && z.settled_seconds <= speed * HEARD_FROM_SECONDS;
+        // A held note is heard at its loop once it reaches it; an unlooped
+        // one from its settled part on.
+        const bool heard = z.looped ? z.attack_seconds <= speed * LOOP_REACHED_LIMIT_SECONDS
+                                    : z.settled_seconds <= speed * HEARD_FROM_SECONDS;
+        sound.corrected = sound.corrected && z.measured && heard;
+        sound.onset_differs = sound.onset_differs || (z.measured && z.settled_seconds > MEASURE_ONSET_SECONDS &&
+                                                      z.settled_seconds > speed * HEARD_FROM_SECONDS);
         sound.offset_cents += z.weight * z.offset_cents;
         weights += z.weight;
         lowest = std::min(lowest, z.offset_cents);
@@ -440,6 +454,7 @@ void fill_key_sounds(const std::vector<ZonePitch>& zones, PresetTuning* tuning)
         tuning->sounding[key] = sound.any;
         tuning->looped[key] = sound.looped;
         tuning->corrected[key] = sound.corrected;
+        tuning->onset_differs[key] = sound.onset_differs;
         tuning->loop_reached_seconds[key] = sound.loop_reached_seconds;
         tuning->scale_cents[key] = sound.scale_cents;
         tuning->root_pitch_cents[key] = sound.root_pitch_cents;
@@ -596,9 +611,10 @@ bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end
         return false;
     // The recording before the loop, back from the loop for as long as it
     // sounds as the loop does.
-    double settled = static_cast<double>(loop_start) / sample_rate_hz;
     const std::vector<std::pair<size_t, size_t>> before =
         steady_windows(loop_start, sample_rate_hz, kUnloopedWindowSeconds);
+    const double loop_start_seconds = static_cast<double>(loop_start) / sample_rate_hz;
+    double settled = before.empty() ? std::min(loop_start_seconds, MEASURE_ONSET_SECONDS) : loop_start_seconds;
     Agreement whole_note = held_loop;
     for (auto window = before.rbegin(); window != before.rend(); ++window) {
         if (!whole_note.add(sound, {*window}, sample_rate_hz))
@@ -745,7 +761,7 @@ static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cach
 // The key tunings are worked out again from the cached facts for the raise
 // asked for.
 struct CacheHeader {
-    char magic[8];           // "VRTUNE4"
+    char magic[8];           // "VRTUNE5"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
@@ -772,7 +788,7 @@ bool wanted_header(const char* path, CacheHeader* header)
     if (path == nullptr || stat(path, &info) != 0)
         return false;
     *header = CacheHeader{};
-    std::memcpy(header->magic, "VRTUNE4", 8);
+    std::memcpy(header->magic, "VRTUNE5", 8);
     header->record_bytes = sizeof(PresetTuning);
     header->file_bytes = static_cast<uint64_t>(info.st_size);
     header->modified_s = info.st_mtim.tv_sec;

@@ -48,12 +48,15 @@ constexpr double MEASURE_CLEAR_RATIO = 0.5;
 // A recording's first fifth of a second, its onset, is never measured.
 constexpr double MEASURE_ONSET_SECONDS = 0.2;
 
-// A key is corrected for the pitch its note settles at: from one second
-// after the note starts. A key played far below its sample's root plays the
-// recording slowly, so that its onset, or a part before the loop that
-// sounds at another pitch than the loop, can last well into the note; such
-// a key is left as stated.
+// A key is corrected for the pitch its note settles at, held: a looped
+// sample's held loop, an unlooped one's steady part. A key played far below
+// its sample's root plays the recording slowly; where the loop is reached
+// only after LOOP_REACHED_LIMIT_SECONDS, or an unlooped sample's onset lasts
+// beyond HEARD_FROM_SECONDS into the note, the note is heard at its
+// recording's onset rather than its settled pitch, and the key is left as
+// stated.
 constexpr double HEARD_FROM_SECONDS = 1.0;
+constexpr double LOOP_REACHED_LIMIT_SECONDS = 8.0;
 
 // Zones of one key whose offsets differ by more than this are layers
 // detuned against each other on purpose (a chorus); no single key tuning
@@ -79,6 +82,11 @@ struct PresetTuning {
     // True where the key is corrected: every zone playing it was measured
     // with confidence, and they agree.
     bool corrected[SOUNDFONT_KEYS];
+    // True where the recording before a zone's loop sounds at another pitch
+    // than the loop (beyond MEASURE_AGREEMENT_CENTS) past HEARD_FROM_SECONDS
+    // into the note: a corrected key is then in tune once its note reaches
+    // the loop, not before.
+    bool onset_differs[SOUNDFONT_KEYS];
     // How long after the note starts the key's slowest looped zone reaches
     // its loop, in seconds (0 where none loops): before that the recording's
     // attack sounds.
@@ -112,7 +120,8 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 // recording sounds so: half-second windows of the recording before the loop
 // are measured back from the loop for as long as they agree with it too (no
 // earlier than MEASURE_ONSET_SECONDS; the loop's start when the window next
-// to it disagrees or there is none). False (both untouched) otherwise, and
+// to it disagrees; the onset, or the loop's start if sooner, when the part
+// before the loop is too short to measure). False (both untouched) otherwise, and
 // as soon as stop, when given, is true.
 bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
                           double stated_cents, double* offset_cents, double* settled_seconds,
@@ -146,8 +155,8 @@ bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise
 // velocity ranges, root key override, coarse and fine tune, scale tuning,
 // the sample's pitch correction, sample offsets and sample modes. A key is
 // corrected only where every zone playing it is measured with confidence
-// (looped_sample_offset, unlooped_sample_offset), each settled to that pitch
-// by HEARD_FROM_SECONDS into the note, and they agree; a zone with a fixed
+// (looped_sample_offset, unlooped_sample_offset), each heard at that pitch
+// in time (LOOP_REACHED_LIMIT_SECONDS, HEARD_FROM_SECONDS), and they agree; a zone with a fixed
 // key, or whose pitch an envelope or oscillator moves, is never. A key left
 // as stated is not raised either: it sounds as it did untuned. When stop is given and becomes true, gives up
 // (false, tunings cleared) within one window's measurement. Returns false

@@ -198,20 +198,25 @@ TEST(LoopPitch, WholeCyclesNearestTheStatedPitch)
 
 TEST(SoundFontPitch, AKeyIsCorrectedByTheSoundOfItsSampleNotItsLoopsLength)
 {
-    // Forty cycles of a sine, stated truly and 40 cents sharp (where 41
-    // cycles would lie nearest).
-    std::vector<SineSample> samples = {{44000, 2000, 40, 81, 0, true}, {44000, 2000, 40, 81, -40, true}};
+    // A5 stated truly, its loop a second long, reached after a second; and
+    // forty cycles of it stated 40 cents sharp (where 41 cycles would lie
+    // nearest).
+    std::vector<SineSample> samples = {{44000, 44000, 880, 81, 0, true}, {44000, 2000, 40, 81, -40, true}};
     SineSoundFont font{samples, {SinePreset{0, 0, {SineZone{0, 63, 0}, SineZone{64, 127, 1}}}}};
     std::vector<PresetTuning> tunings = tunings_of(font);
     ASSERT_EQ(tunings.size(), 1u);
     EXPECT_TRUE(tunings[0].corrected[60]);
     EXPECT_NEAR(tunings[0].offset_cents[60], 0.0, 1e-9);
-    // Key 10 plays the sample 71 semitones down, 60 times slower: the 45 ms
-    // before its loop last the note's first 2.7 seconds, and are not known.
-    EXPECT_FALSE(tunings[0].corrected[10]);
     EXPECT_TRUE(tunings[0].corrected[100]);
     EXPECT_NEAR(tunings[0].offset_cents[100], -40.0, 0.002);
     EXPECT_NEAR(tunings[0].key_cents[100], 10000.0 + 40.0, 0.002);
+    // Key 40 plays the sample 41 semitones down, ten times slower: its loop
+    // comes after ten seconds, and the note is heard as the recording before
+    // it (here the same, but not in general).
+    EXPECT_NEAR(tunings[0].loop_reached_seconds[40], std::exp2(41.0 / 12), 1e-9);
+    EXPECT_FALSE(tunings[0].corrected[40]);
+    EXPECT_TRUE(tunings[0].corrected[47]);  // 5.3 seconds
+    EXPECT_FALSE(tunings[0].onset_differs[47]);
     // Without the sample data nothing is measured: every key as stated.
     std::vector<uint8_t> pdta = pdta_of(sine_soundfont_bytes(font));
     ASSERT_TRUE(soundfont_tunings_from_pdta(pdta.data(), pdta.size(), 0.5, &tunings));
