@@ -1,7 +1,7 @@
 // The command line; see options.h.
 //
-// VARENTA_VERSION (the project's version) and VARENTA_README_PATH (where the
-// README is installed) come from the build.
+// VARENTA_VERSION (the project's version) comes from the build; what the help
+// says about devices and documentation, from the platform.
 #include "app/options.h"
 
 #include "platform/platform.h"
@@ -29,13 +29,6 @@ const char* const kAbout =
     "keyboard, percussion, and a test of the synthesizer's pitch-bend range.\n"
     "It takes no arguments besides the options below: the device, the tunings\n"
     "and the instruments are chosen at its prompts.\n";
-
-const char* const kChoosingDevice =
-    "Choosing a device: the program lists by letter the synthesizers it can play\n"
-    "on: the system's default synthesizer, ALSA sequencer ports, JACK MIDI ports\n"
-    "(while a JACK server is running) and, last, \"QuickTime\", the built-in\n"
-    "synthesizer (FluidSynth with a General MIDI SoundFont), which gives sound\n"
-    "straight away. Type the letter, or press Return for the first entry.\n";
 
 // A text assembled before it is written in one piece; long enough for the
 // help with a few dozen options.
@@ -80,7 +73,7 @@ void append_help(Text* text)
                       option.value_name ? option.value_name : "");
         append(text, "  %-18s %s\n", left, option.help);
     }
-    append(text, "\n%s\nManual: man %s\nREADME: %s\n", kChoosingDevice, kProgramName, VARENTA_README_PATH);
+    append(text, "\n%s\n%s", PLATFORM_DEVICE_HELP, PLATFORM_DOCUMENTATION_HELP);
 }
 
 void append_usage_error(Text* text, const ProgramOptions& options)

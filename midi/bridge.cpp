@@ -3,13 +3,6 @@
 
 #include "platform/platform.h"
 
-const char* const BRIDGE_RUNTIME_LIBRARY = "libfluidsynth.so.3";
-const char* const BRIDGE_LIBRARY = "libsonvex.so";
-const char* const BRIDGE_EXPORT_CLEANUP = "Sonvex_CleanUp_SME";
-const char* const BRIDGE_EXPORT_INITIALISE = "Sonvex_Initialise_SME";
-const char* const BRIDGE_EXPORT_DELAY = "Sonvex_Delay";
-const char* const BRIDGE_EXPORT_SEND = "Sonvex_SendMidiEvent";
-
 namespace {
 
 typedef void (*CleanUpFunction)();

@@ -1,22 +1,24 @@
 // The software-synthesizer bridge.
 //
 // Besides the MIDI ports, the program can play on a General MIDI software
-// synthesizer reached through a bridge library that the project ships
-// (libsonvex.so, built on FluidSynth). The synthesizer runtime is loaded
+// synthesizer reached through a bridge library (on Linux libsonvex.so, built
+// by the project on FluidSynth). The synthesizer runtime is loaded
 // first, then the bridge; when both load, the device catalogue lists the
 // "QuickTime" entry. Starting the bridge routes every channel message to its
 // send function, and 32 channels are in use instead of 16.
 #pragma once
 
-// File names the two libraries are loaded by (the system's search rules apply).
-extern const char* const BRIDGE_RUNTIME_LIBRARY;  // the synthesizer runtime, only loaded
-extern const char* const BRIDGE_LIBRARY;          // the bridge with its four exports
+#include "platform/platform.h"
 
-// Export names, looked up in this order.
-extern const char* const BRIDGE_EXPORT_CLEANUP;
-extern const char* const BRIDGE_EXPORT_INITIALISE;
-extern const char* const BRIDGE_EXPORT_DELAY;
-extern const char* const BRIDGE_EXPORT_SEND;
+// File names the two libraries are loaded by (the system's search rules
+// apply), and the bridge's export names, looked up in the order below. Both
+// differ between systems, so they are the platform's (platform.h).
+inline const char* const& BRIDGE_RUNTIME_LIBRARY = PLATFORM_BRIDGE_RUNTIME_LIBRARY;  // only loaded
+inline const char* const& BRIDGE_LIBRARY = PLATFORM_BRIDGE_LIBRARY;  // the bridge with its four exports
+inline const char* const& BRIDGE_EXPORT_CLEANUP = PLATFORM_BRIDGE_EXPORT_CLEANUP;
+inline const char* const& BRIDGE_EXPORT_INITIALISE = PLATFORM_BRIDGE_EXPORT_INITIALISE;
+inline const char* const& BRIDGE_EXPORT_DELAY = PLATFORM_BRIDGE_EXPORT_DELAY;
+inline const char* const& BRIDGE_EXPORT_SEND = PLATFORM_BRIDGE_EXPORT_SEND;
 
 // Loads both libraries (those already loaded stay loaded) and looks up the
 // four exports, each empty where missing. Returns 1 when both are loaded.

@@ -1,6 +1,7 @@
 // The platform seam: every effect the portable code needs from the operating
 // system, and nothing else. Each backend implements this header in its own
-// files (platform/linux + platform/posix on Linux, platform/fake for tests);
+// files (platform/linux + platform/posix on Linux, platform/windows on
+// Windows, platform/fake for tests);
 // CMake links exactly one of them. There are no virtual classes and no
 // callbacks: the portable code calls down, the platform never calls back.
 #pragma once
@@ -62,6 +63,21 @@ void* platform_library_symbol(void* library, const char* name);
 
 void platform_library_free(void* library);
 
+// The software-synthesizer bridge as this system's build of it is named: the
+// file names of the synthesizer runtime (only loaded) and of the bridge
+// library, and the names the bridge exports its four functions under.
+extern const char* const PLATFORM_BRIDGE_RUNTIME_LIBRARY;
+extern const char* const PLATFORM_BRIDGE_LIBRARY;
+extern const char* const PLATFORM_BRIDGE_EXPORT_CLEANUP;
+extern const char* const PLATFORM_BRIDGE_EXPORT_INITIALISE;
+extern const char* const PLATFORM_BRIDGE_EXPORT_DELAY;
+extern const char* const PLATFORM_BRIDGE_EXPORT_SEND;
+
+// What --help tells about this platform: how the device menu is made up,
+// and where the manual and the README are. Whole lines, each ending in "\n".
+extern const char* const PLATFORM_DEVICE_HELP;
+extern const char* const PLATFORM_DOCUMENTATION_HELP;
+
 // ---- Clock ----------------------------------------------------------------
 
 // Milliseconds from a steady clock; wraps after 2^32 ms.
@@ -82,13 +98,21 @@ void platform_sleep_ms(uint32_t milliseconds);
 // ends. A second request while one is pending ends the process at once.
 void platform_watch_end_requests();
 
-// The pending request: 0 for none, else the number of the signal that asked
-// (SIGINT 2, SIGQUIT 3, SIGTERM 15, SIGHUP 1 on every platform).
+// The numbers requests are known by, the POSIX signal numbers on every
+// platform (Windows has no SIGHUP or SIGQUIT of its own).
+constexpr int PLATFORM_REQUEST_HANGUP = 1;     // SIGHUP; a closed console window
+constexpr int PLATFORM_REQUEST_INTERRUPT = 2;  // SIGINT; Ctrl-C
+constexpr int PLATFORM_REQUEST_QUIT = 3;       // SIGQUIT; Ctrl-Break on Windows
+constexpr int PLATFORM_REQUEST_TERMINATE = 15; // SIGTERM
+
+// The pending request: 0 for none, else the number of the request that asked
+// (one of the PLATFORM_REQUEST_* numbers).
 int platform_end_request();
 
 // Ends the process as the request would have ended it had it not been
-// caught (the signal's default action, so that a shell sees 128 + its
-// number). Never returns.
+// caught (on POSIX the signal's default action, so that a shell sees 128 +
+// its number; on Windows the exit status of a process ended by Ctrl-C,
+// STATUS_CONTROL_C_EXIT). Never returns.
 [[noreturn]] void platform_end_by_request(int request);
 
 // ---- Console ----------------------------------------------------------------

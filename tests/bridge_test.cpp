@@ -1,15 +1,13 @@
 // Loading the bridge from real shared libraries: the stand-in runtime and
 // stand-in bridges of tests/fixtures (each records every call it receives in
-// a file), and the bridge library the project builds.
+// a file).
 #include "expected_texts.h"
+#include "test_os.h"
 #include "test_support.h"
 
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
-
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +20,7 @@ const char* const kRecordVariable = "VARENTA_BRIDGE_RECORD";
 // A path that names no file, so loading it fails the way a missing library does.
 std::string missing_library()
 {
-    return ::testing::TempDir() + "varenta-no-such-library-" + std::to_string(getpid()) + ".so";
+    return ::testing::TempDir() + "varenta-no-such-library-" + std::to_string(test_process_id()) + ".so";
 }
 
 class BridgeLoading : public VarentaTest {
@@ -30,14 +28,14 @@ protected:
     void SetUp() override
     {
         VarentaTest::SetUp();
-        record_path_ = ::testing::TempDir() + "varenta-bridge-record-" + std::to_string(getpid()) + ".txt";
+        record_path_ = ::testing::TempDir() + "varenta-bridge-record-" + std::to_string(test_process_id()) + ".txt";
         std::remove(record_path_.c_str());
-        setenv(kRecordVariable, record_path_.c_str(), 1);
+        test_set_environment(kRecordVariable, record_path_.c_str());
     }
     void TearDown() override
     {
         reset_all();  // releases the libraries while the record file is still named
-        unsetenv(kRecordVariable);
+        test_set_environment(kRecordVariable, nullptr);
         std::remove(record_path_.c_str());
     }
 
@@ -254,23 +252,4 @@ TEST_F(BridgeLoading, ChoosingQuickTimeAgainInitialisesAgain)
     const std::string opened = recorded();
     EXPECT_EQ(open_device(0), 2);  // already open: only the initialise runs
     EXPECT_EQ(recorded(), opened + "initialise\n");
-}
-
-TEST_F(BridgeLoading, TheProjectsBridgeLoadsWithTheRealRuntime)
-{
-    // The runtime by its soname, found where the system keeps it.
-    fake_map_library(BRIDGE_RUNTIME_LIBRARY, BRIDGE_RUNTIME_LIBRARY);
-    fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
-    fake_add_port("Port A");
-    EXPECT_EQ(init_device_catalogue(), 2);
-    EXPECT_EQ(entry(1), "QuickTime");
-    EXPECT_FALSE(bridge_active());
-
-    // Each of the four exports is there under its exact name.
-    void* library = dlopen(SONVEX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr);
-    for (const char* name :
-         {BRIDGE_EXPORT_CLEANUP, BRIDGE_EXPORT_INITIALISE, BRIDGE_EXPORT_DELAY, BRIDGE_EXPORT_SEND})
-        EXPECT_NE(dlsym(library, name), nullptr) << name;
-    dlclose(library);
 }

@@ -9,7 +9,6 @@
 #include "midi/channel.h"
 #include "model_synth.h"
 
-#include <csignal>
 #include <map>
 #include <utility>
 
@@ -73,8 +72,8 @@ using DriftCounts = VarentaTest;
 TEST_F(EndRequest, CtrlCMidChordEndsItsNotesThenClosesAndDiesOfTheSignal)
 {
     fake_add_port("Port One");
-    fake_request_end_at_time(SIGINT, 3000);  // three of the four chord notes sound
-    EXPECT_EQ(run_dialogue("\n\nexit\n"), 128 + SIGINT);
+    fake_request_end_at_time(PLATFORM_REQUEST_INTERRUPT, 3000);  // three of the four chord notes sound
+    EXPECT_EQ(run_dialogue("\n\nexit\n"), 128 + PLATFORM_REQUEST_INTERRUPT);
     EXPECT_TRUE(fake_watching_end_requests());
     EXPECT_EQ(notes_on_before(3000), 3u);
     size_t ending = first_message_at_or_after(3000);
@@ -91,8 +90,8 @@ TEST_F(EndRequest, SigtermTwelveSecondsIntoTheDriftOnTheBridge)
 {
     fake_add_library(BRIDGE_RUNTIME_LIBRARY);
     fake_add_bridge(BRIDGE_LIBRARY);
-    fake_request_end_at_time(SIGTERM, 12000);
-    EXPECT_EQ(run_dialogue(kToHarmonic + "\nexit\n"), 128 + SIGTERM);
+    fake_request_end_at_time(PLATFORM_REQUEST_TERMINATE, 12000);
+    EXPECT_EQ(run_dialogue(kToHarmonic + "\nexit\n"), 128 + PLATFORM_REQUEST_TERMINATE);
     size_t ending = first_message_at_or_after(12000);
     EXPECT_GE(notes_on_before(12000), 11u);
     expect_every_note_ended();
@@ -111,8 +110,8 @@ TEST_F(EndRequest, HangUpInTheKeyLoopWithSustainOn)
 {
     fake_add_port("Port One");
     const std::string input = kToKeyboard + "\n" + " 135";
-    fake_request_end_at_input(SIGHUP, input.size());
-    EXPECT_EQ(run_dialogue(input + "79\n"), 128 + SIGHUP);
+    fake_request_end_at_input(PLATFORM_REQUEST_HANGUP, input.size());
+    EXPECT_EQ(run_dialogue(input + "79\n"), 128 + PLATFORM_REQUEST_HANGUP);
     expect_every_note_ended();
     size_t ons = 0;
     for (const FakeMessage& m : fake_messages())
@@ -124,8 +123,8 @@ TEST_F(EndRequest, QuitWhileThePitchBendTestHoldsItsNote)
 {
     fake_add_port("Port One");
     // "test" at the first prompt: the first test note sounds from 500 ms to 1500 ms.
-    fake_request_end_at_time(SIGQUIT, 1000);
-    EXPECT_EQ(run_dialogue("\ntest\n\n"), 128 + SIGQUIT);
+    fake_request_end_at_time(PLATFORM_REQUEST_QUIT, 1000);
+    EXPECT_EQ(run_dialogue("\ntest\n\n"), 128 + PLATFORM_REQUEST_QUIT);
     size_t ending = first_message_at_or_after(1000);
     EXPECT_EQ(describe_log(ending), "80 62 127\n");
     expect_every_note_ended();
@@ -137,8 +136,8 @@ TEST_F(EndRequest, EndsALongComputationAtItsNextStep)
     // Two thousand million notes per chord: the drift's way up would pre-tune
     // for hours after its 100 notes.
     const std::string input = kToHarmonic + "2147483647\n";
-    fake_request_end_at_check(SIGINT, 5000);
-    EXPECT_EQ(run_dialogue(input), 128 + SIGINT);
+    fake_request_end_at_check(PLATFORM_REQUEST_INTERRUPT, 5000);
+    EXPECT_EQ(run_dialogue(input), 128 + PLATFORM_REQUEST_INTERRUPT);
     // The very check that saw the request stopped the drift; none followed.
     EXPECT_EQ(fake_request_checks(), 5000u);
     expect_every_note_ended();
@@ -147,8 +146,8 @@ TEST_F(EndRequest, EndsALongComputationAtItsNextStep)
 TEST_F(EndRequest, AtTheDeviceMenuSendsNothing)
 {
     fake_add_port("Port One");
-    fake_request_end_at_input(SIGINT, 0);
-    EXPECT_EQ(run_dialogue("\n"), 128 + SIGINT);
+    fake_request_end_at_input(PLATFORM_REQUEST_INTERRUPT, 0);
+    EXPECT_EQ(run_dialogue("\n"), 128 + PLATFORM_REQUEST_INTERRUPT);
     EXPECT_TRUE(fake_messages().empty());
     EXPECT_EQ(fake_open_count(), 0);
 }

@@ -1,12 +1,16 @@
 // The portable parts of the platform backends: the choice of the default
-// synthesizer among the listed ports, how bytes become lines, and how
-// terminal escape sequences become console keys.
+// synthesizer among the listed ports, WinMM's results and port names as the
+// seam reports them, how bytes become lines, and how terminal escape
+// sequences become console keys.
 #include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
+#include "platform/platform.h"
 #include "platform/port_choice.h"
+#include "platform/winmm_results.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 TEST(DefaultSynth, FirstAlsaPortThatDeclaresItselfASynth)
@@ -34,6 +38,39 @@ TEST(DefaultSynth, JackPortsNeverStandForIt)
 {
     const PortListing ports[] = {{false, PORT_TYPE_SYNTH}, {true, 0}};
     EXPECT_EQ(default_synth_port(ports, 2), -1);
+}
+
+TEST(WinmmResults, ResultCodesAsTheSeamReportsThem)
+{
+    EXPECT_EQ(winmm_seam_result(0), PLATFORM_OK);
+    EXPECT_EQ(winmm_seam_result(2), PLATFORM_BAD_DEVICE);  // MMSYSERR_BADDEVICEID
+    EXPECT_EQ(winmm_seam_result(6), PLATFORM_NO_DRIVER);   // MMSYSERR_NODRIVER
+    for (unsigned other : {1u, 4u, 7u, 11u, 67u})          // error, allocated, no memory, bad parameter, not ready
+        EXPECT_EQ(winmm_seam_result(other), PLATFORM_UNAVAILABLE) << other;
+}
+
+TEST(WinmmResults, ProductNamesAreCutToTheBufferAndNeverReadPastTheField)
+{
+    char field[32] = "Microsoft GS Wavetable Synth";
+    char name[64];
+    EXPECT_EQ(winmm_port_name(0, field, sizeof field, name, sizeof name), PLATFORM_OK);
+    EXPECT_STREQ(name, "Microsoft GS Wavetable Synth");
+    EXPECT_EQ(winmm_port_name(0, field, sizeof field, name, 10), PLATFORM_OK);
+    EXPECT_STREQ(name, "Microsoft");
+    EXPECT_EQ(winmm_port_name(0, field, sizeof field, name, 1), PLATFORM_OK);
+    EXPECT_STREQ(name, "");
+
+    // A driver that fills the whole field leaves no terminator in it.
+    char full[40];
+    std::memset(full, 'x', sizeof full);
+    EXPECT_EQ(winmm_port_name(0, full, 32, name, sizeof name), PLATFORM_OK);
+    EXPECT_EQ(std::string(name), std::string(32, 'x'));
+
+    // A failure names nothing, whatever the record holds.
+    EXPECT_EQ(winmm_port_name(6, field, sizeof field, name, sizeof name), PLATFORM_NO_DRIVER);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(winmm_port_name(2, nullptr, 0, name, sizeof name), PLATFORM_BAD_DEVICE);
+    EXPECT_STREQ(name, "");
 }
 
 namespace {

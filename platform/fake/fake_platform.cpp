@@ -1,8 +1,7 @@
 // The test platform; see fake_platform.h.
 #include "platform/fake/fake_platform.h"
+#include "platform/fake/fake_loader.h"
 #include "platform/line_assembly.h"
-
-#include <dlfcn.h>
 
 #include <cstring>
 #include <map>
@@ -21,7 +20,7 @@ struct FakeFileEntry {
 };
 
 struct FakeLibrary {
-    std::string real_path;               // non-empty: dlopen this
+    std::string real_path;               // non-empty: load this real library
     std::map<std::string, void*> symbols;  // in-process exports
 };
 
@@ -74,7 +73,7 @@ void fake_reset()
 {
     for (auto& entry : fake.loaded) {
         if (!fake.libraries[entry.second].real_path.empty())
-            dlclose(entry.first);
+            fake_loader_close(entry.first);
     }
     fake.ports.clear();
     fake.default_synth = false;
@@ -320,13 +319,13 @@ void fake_add_bridge(const char* file_name, const FakeBridgeOptions& options)
     fake_add_library(file_name);
     fake.init_result = options.init_result;
     if (options.cleanup)
-        fake_add_symbol(file_name, "Sonvex_CleanUp_SME", reinterpret_cast<void*>(&bridge_cleanup));
+        fake_add_symbol(file_name, PLATFORM_BRIDGE_EXPORT_CLEANUP, reinterpret_cast<void*>(&bridge_cleanup));
     if (options.initialise)
-        fake_add_symbol(file_name, "Sonvex_Initialise_SME", reinterpret_cast<void*>(&bridge_initialise));
+        fake_add_symbol(file_name, PLATFORM_BRIDGE_EXPORT_INITIALISE, reinterpret_cast<void*>(&bridge_initialise));
     if (options.delay)
-        fake_add_symbol(file_name, "Sonvex_Delay", reinterpret_cast<void*>(&bridge_delay));
+        fake_add_symbol(file_name, PLATFORM_BRIDGE_EXPORT_DELAY, reinterpret_cast<void*>(&bridge_delay));
     if (options.send)
-        fake_add_symbol(file_name, "Sonvex_SendMidiEvent", reinterpret_cast<void*>(&bridge_send));
+        fake_add_symbol(file_name, PLATFORM_BRIDGE_EXPORT_SEND, reinterpret_cast<void*>(&bridge_send));
 }
 
 int fake_bridge_init_calls() { return fake.init_calls; }
@@ -341,7 +340,7 @@ void* platform_library_load(const char* file_name)
         return nullptr;
     void* handle;
     if (!it->second.real_path.empty()) {
-        handle = dlopen(it->second.real_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = fake_loader_open(it->second.real_path.c_str());
         if (handle == nullptr)
             return nullptr;
     } else {
@@ -359,7 +358,7 @@ void* platform_library_symbol(void* library, const char* name)
         return nullptr;
     FakeLibrary& lib = fake.libraries[loaded->second];
     if (!lib.real_path.empty())
-        return dlsym(library, name);
+        return fake_loader_symbol(library, name);
     auto sym = lib.symbols.find(name);
     return sym == lib.symbols.end() ? nullptr : sym->second;
 }
@@ -371,7 +370,7 @@ void platform_library_free(void* library)
         return;
     --fake.load_balance[loaded->second];
     if (!fake.libraries[loaded->second].real_path.empty())
-        dlclose(library);
+        fake_loader_close(library);
     fake.loaded.erase(loaded);
 }
 

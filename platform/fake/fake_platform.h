@@ -50,7 +50,7 @@ uint64_t fake_slept_ms();    // total of all sleeps since reset
 // those added with fake_add_symbol.
 void fake_add_library(const char* file_name);
 void fake_add_symbol(const char* file_name, const char* symbol, void* address);
-// A real library: loading the file name dlopens path instead.
+// A real library: loading the file name loads the library at path instead.
 void fake_map_library(const char* file_name, const char* path);
 int fake_library_loaded(const char* file_name);  // loads minus frees
 

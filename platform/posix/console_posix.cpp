@@ -9,6 +9,7 @@
 // terminal the same reads work on the bytes as they come. Every wait for
 // input also watches the wake pipe, so a request to end interrupts it.
 #include "platform/platform.h"
+#include "platform/console_buffer.h"
 #include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
 #include "platform/posix/wake_posix.h"
@@ -23,18 +24,14 @@
 namespace {
 
 struct ConsoleState {
-    unsigned char buffer[4096];  // bytes read from fd 0 and not yet taken
-    int start;                   // first pending byte in buffer, 0..end
-    int end;                     // one past the last pending byte, 0..4096
-    bool ended;                  // fd 0 has reported end of input (or an error)
+    ConsoleBuffer in;            // bytes read from fd 0 and not yet taken
     bool checked;                // is_terminal and original have been read
     bool is_terminal;            // fd 0 is a terminal whose mode we may change
     bool raw;                    // the terminal is in single-key mode now
     bool handlers_installed;     // the exit hook and the Ctrl-Z handler are in place
-    int pending_scan;            // scan code of a key whose lead byte was delivered; -1 = none
     termios original;            // the mode the terminal was found in
     termios single_key;          // the mode for single keys
-} console = {{}, 0, 0, false, false, false, false, false, -1, {}, {}};
+} console = {{{}, 0, 0, false, -1}, false, false, false, false, {}, {}};
 
 // How long the rest of an escape sequence may take to arrive after its ESC.
 constexpr int kSequenceWaitMs = 25;
@@ -104,38 +101,28 @@ static void set_single_key_mode(bool on)
     }
 }
 
-// Makes at least one byte pending; false once input has ended or while a
-// request to end is pending (which wins over input already typed ahead).
-static bool fill()
+// The next bytes from fd 0, once none is pending.
+static bool refill()
 {
-    if (platform_end_request() != 0)
-        return false;
-    if (console.start < console.end)
-        return true;
-    if (console.ended)
-        return false;
     for (;;) {
         if (posix_wait_readable(STDIN_FILENO, -1) < 0)
             return false;
-        ssize_t n = read(STDIN_FILENO, console.buffer, sizeof console.buffer);
+        ssize_t n = read(STDIN_FILENO, console.in.bytes, sizeof console.in.bytes);
         if (n > 0) {
-            console.start = 0;
-            console.end = static_cast<int>(n);
+            console.in.start = 0;
+            console.in.end = static_cast<int>(n);
             return true;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        console.ended = true;
+        console.in.ended = true;
         return false;
     }
 }
 
-static int take_byte()
-{
-    if (!fill())
-        return -1;
-    return console.buffer[console.start++];
-}
+static bool fill() { return console_fill(console.in, refill); }
+
+static int take_byte() { return console_take_byte(console.in, refill); }
 
 int platform_console_read_line(char* buffer, int size)
 {
@@ -145,50 +132,42 @@ int platform_console_read_line(char* buffer, int size)
     return assemble_line(take_byte, buffer, size);
 }
 
-static void echo_key(int byte)
-{
-    char echo[2];
-    platform_console_write(echo, static_cast<size_t>(key_echo(byte, echo)));
-}
-
 // After an ESC typed on a terminal: the key it starts, when the bytes that
 // follow (arriving within kSequenceWaitMs) form a key's escape sequence. The
 // sequence is taken from the buffer and echoed as the terminal would.
 static bool take_key_sequence(ConsoleKey* key)
 {
-    if (console.start == console.end && !console.ended && posix_wait_readable(STDIN_FILENO, kSequenceWaitMs) > 0)
+    ConsoleBuffer& in = console.in;
+    if (in.start == in.end && !in.ended && posix_wait_readable(STDIN_FILENO, kSequenceWaitMs) > 0)
         fill();
     unsigned char sequence[16] = {27};
-    int available = console.end - console.start;
+    int available = in.end - in.start;
     if (available > 15)
         available = 15;
-    std::memcpy(sequence + 1, console.buffer + console.start, static_cast<size_t>(available));
+    std::memcpy(sequence + 1, in.bytes + in.start, static_cast<size_t>(available));
     int length = decode_key_sequence(sequence, available + 1, key);
     if (length == 0)
         return false;
-    console.start += length - 1;
+    in.start += length - 1;
     for (int i = 0; i < length; ++i)
-        echo_key(sequence[i]);
+        console_echo_key(sequence[i]);
     return true;
 }
 
 int platform_console_read_key()
 {
-    if (console.pending_scan >= 0) {  // the second keystroke of a two-byte key: not echoed
-        int scan = console.pending_scan;
-        console.pending_scan = -1;
-        return scan;
-    }
+    if (console.in.pending_scan >= 0)  // the second keystroke of a two-byte key: not echoed
+        return console_take_pending_scan(console.in);
     set_single_key_mode(true);
     int c = take_byte();
     if (c < 0)
         return -1;
     ConsoleKey key;
     if (c == 27 && console.is_terminal && take_key_sequence(&key)) {
-        console.pending_scan = key.scan;
+        console.in.pending_scan = key.scan;
         return key.lead;
     }
-    echo_key(c);
+    console_echo_key(c);
     return c;
 }
 

@@ -1,5 +1,6 @@
 // Reading whole files and finding the home folder on POSIX systems.
 #include "platform/platform.h"
+#include "platform/whole_file.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,30 +19,6 @@ int code_of_open_error(int error)
     if (error == EISDIR)
         return PLATFORM_FILE_FOLDER;
     return PLATFORM_FILE_UNREADABLE;
-}
-
-// Reads from fd until the end, at most capacity bytes, plus one more to learn
-// whether the file is larger. Returns a PLATFORM_FILE_ code.
-int read_all(int fd, char* buffer, size_t capacity, size_t* length)
-{
-    size_t got = 0;
-    for (;;) {
-        char extra;
-        char* into = got < capacity ? buffer + got : &extra;
-        size_t want = got < capacity ? capacity - got : 1;
-        ssize_t n = read(fd, into, want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno == EISDIR ? PLATFORM_FILE_FOLDER : PLATFORM_FILE_UNREADABLE;
-        if (n == 0)
-            break;
-        if (got >= capacity)
-            return PLATFORM_FILE_TOO_LARGE;
-        got += static_cast<size_t>(n);
-    }
-    *length = got;
-    return PLATFORM_FILE_OK;
 }
 
 }  // namespace
@@ -68,7 +45,16 @@ int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* 
     else if (static_cast<unsigned long long>(info.st_size) > capacity)
         result = PLATFORM_FILE_TOO_LARGE;
     else
-        result = read_all(fd, buffer, capacity, length);
+        result = read_whole_file(
+            [fd](char* into, size_t want) {
+                ssize_t n;
+                do
+                    n = read(fd, into, want);
+                while (n < 0 && errno == EINTR);
+                return static_cast<long>(n);
+            },
+            [] { return errno == EISDIR ? PLATFORM_FILE_FOLDER : PLATFORM_FILE_UNREADABLE; }, buffer, capacity,
+            length);
     close(fd);
     if (result != PLATFORM_FILE_OK)
         *length = 0;

@@ -10,7 +10,6 @@
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
 
-#include <csignal>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -20,7 +19,8 @@ namespace {
 
 constexpr uint32_t kVirtualTimeLimitMs = 600000;  // ten minutes of the program's time
 constexpr uint64_t kCheckLimit = 20000;           // steps of a long computation
-const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+const int kSignals[] = {PLATFORM_REQUEST_INTERRUPT, PLATFORM_REQUEST_TERMINATE, PLATFORM_REQUEST_HANGUP,
+                        PLATFORM_REQUEST_QUIT};
 
 void set_up_machine(uint8_t setup)
 {
@@ -105,14 +105,14 @@ int fuzz_program(const uint8_t* data, size_t size)
     program_reset();
     fake_reset();
     set_up_machine(data[0]);
-    int asked = SIGTERM;
+    int asked = PLATFORM_REQUEST_TERMINATE;
     if (data[1] & 0x80) {
         asked = kSignals[data[1] & 3];
         fake_request_end_at_time(asked, (data[1] & 0x7C) * 250u);
     } else {
-        fake_request_end_at_time(SIGTERM, kVirtualTimeLimitMs);
+        fake_request_end_at_time(PLATFORM_REQUEST_TERMINATE, kVirtualTimeLimitMs);
     }
-    fake_request_end_at_check(SIGTERM, kCheckLimit);
+    fake_request_end_at_check(PLATFORM_REQUEST_TERMINATE, kCheckLimit);
     fake_console_input(std::string(reinterpret_cast<const char*>(data + 2), size - 2));
 
     int status;
@@ -123,7 +123,7 @@ int fuzz_program(const uint8_t* data, size_t size)
         status = 128 + ended.request;
     }
     FUZZ_CHECK(captured.release() == 0);
-    FUZZ_CHECK(status == 0 || status == 128 + asked || status == 128 + SIGTERM);
+    FUZZ_CHECK(status == 0 || status == 128 + asked || status == 128 + PLATFORM_REQUEST_TERMINATE);
     fuzz_check_midi_log();
     return 0;
 }
