@@ -52,6 +52,18 @@ struct TunerState {
     std::thread thread;              // joinable while it runs or until joined
     std::atomic<bool> stop{false};   // true: give up as soon as possible
     std::mutex lock;                 // held while preset_tuned or a channel's tuning changes
+
+    // The program ends without cleaning the bridge up (it keeps the library
+    // loaded to the end): a thread still joinable here would abort the
+    // process as it exits, so it is told to stop and waited for (within one
+    // window's measurement).
+    ~TunerState()
+    {
+        if (thread.joinable()) {
+            stop = true;
+            thread.join();
+        }
+    }
 } tuner;
 
 // Where the offline start keeps its tunings; empty: worked out afresh each

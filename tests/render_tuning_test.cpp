@@ -158,6 +158,25 @@ TEST_F(RenderTuning, TuningsWorkedOutInTheBackgroundReachChannelsAlreadyPlayingA
     EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
+TEST_F(RenderTuning, TheProgramEndsCleanlyWhileTheTuningsAreStillBeingWorkedOut)
+{
+    // The program never cleans the bridge up: it ends with the library
+    // loaded, possibly while the first start's measuring still runs. A
+    // fresh process (re-run, not forked: FluidSynth's threads do not survive
+    // a fork) starts the measuring and ends at once.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            OfflineBridge bridge(SONVEX_OFFLINE_LIBRARY_PATH);
+            bridge.set_tuning_cache("");
+            if (!bridge.start_tuning_in_background(path_, 44100))
+                std::_Exit(2);
+            std::remove(path_.c_str());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "^$");
+}
+
 TEST_F(RenderTuning, EachProgramChangeSwitchesTheChannelsTuning)
 {
     // One channel through programs 1, 0, 1 on the same key, the scaled
