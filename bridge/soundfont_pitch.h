@@ -181,7 +181,7 @@ bool soundfont_tunings_from_cache(const char* path, double raise_cents, const st
 // kept in cache_directory (created when missing), in a file named for the
 // SoundFont's path, size and modification time, and read back from there
 // while the SoundFont stays as it was. Measuring the samples of a large
-// SoundFont takes far longer than a start may (FluidR3 GM: 1.5 to 2.5 minutes).
+// SoundFont takes far longer than a start may (FluidR3 GM: about 45 seconds of one core).
 // An empty cache_directory, or one that cannot be written, only costs the
 // work each time. stop as for soundfont_tunings_from_bytes.
 bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
