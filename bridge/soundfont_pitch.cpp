@@ -425,13 +425,23 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
             z.scale_cents / 100.0 * (100.0 * key - z.root_pitch_cents) + z.transpose_cents;
         const double speed = std::exp2(above_root_cents / 1200.0);
         sound.looped = sound.looped && z.looped;
-        // A held note is heard at its loop once it reaches it; an unlooped
-        // one from its settled part on.
-        const bool heard = z.looped ? z.attack_seconds <= speed * LOOP_REACHED_LIMIT_SECONDS
+        // What a listener hears from the note's first second on must be the
+        // pitch corrected for. A held note that reaches its loop within that
+        // second is heard at its loop. One that reaches it later is heard at
+        // the recording before the loop meanwhile, played slowly: it is
+        // corrected only where that recording, as far as it can be
+        // measured, sounds as the loop does; where it differs, the loop's
+        // figure would put the note's first seconds (all a short note has)
+        // off by the difference (FluidR3 GM's low woodwind, string and
+        // bagpipe keys: in tune as stated, 1 to 17 cents off once corrected
+        // for their loops). An unlooped note is heard from its settled part on.
+        const double heard_from_seconds = std::max(speed * HEARD_FROM_SECONDS, MEASURE_ONSET_SECONDS);
+        const bool loop_soon = z.attack_seconds <= speed * LOOP_SOON_SECONDS;
+        const bool heard = z.looped ? z.attack_seconds <= speed * LOOP_REACHED_LIMIT_SECONDS &&
+                                          (loop_soon || z.settled_seconds <= heard_from_seconds)
                                     : z.settled_seconds <= speed * HEARD_FROM_SECONDS;
         sound.corrected = sound.corrected && z.measured && heard;
-        sound.onset_differs = sound.onset_differs || (z.measured && z.settled_seconds > MEASURE_ONSET_SECONDS &&
-                                                      z.settled_seconds > speed * HEARD_FROM_SECONDS);
+        sound.onset_differs = sound.onset_differs || (z.measured && z.settled_seconds > heard_from_seconds);
         sound.offset_cents += z.weight * z.offset_cents;
         weights += z.weight;
         lowest = std::min(lowest, z.offset_cents);
@@ -533,11 +543,12 @@ namespace {
 
 // The offsets above stated_cents of the harmonic pitch in windows of
 // sounds, taken one after another: whether they all found a clear pitch
-// within LOOP_OFFSET_LIMIT_CENTS and agree to within
-// MEASURE_AGREEMENT_CENTS, and their mean.
+// within LOOP_OFFSET_LIMIT_CENTS and agree to within tolerance_cents, and
+// their mean.
 struct Agreement {
     double stated_cents;
     const std::atomic<bool>* stop;  // gives up (disagrees) once true; may be nullptr
+    double tolerance_cents = MEASURE_AGREEMENT_CENTS;  // widest spread of the offsets, 0..LOOP_OFFSET_LIMIT_CENTS
     double lowest = HUGE_VAL, highest = -HUGE_VAL, sum = 0.0;
     size_t count = 0;
     bool agreed = true;
@@ -560,7 +571,7 @@ struct Agreement {
             sum += offset;
             ++count;
             // NaN fails too: no clear pitch.
-            agreed = std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS && highest - lowest <= MEASURE_AGREEMENT_CENTS;
+            agreed = std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS && highest - lowest <= tolerance_cents;
         }
         return agreed;
     }
@@ -610,12 +621,15 @@ bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end
     if (!held_loop.add(held.data(), windows, sample_rate_hz))
         return false;
     // The recording before the loop, back from the loop for as long as it
-    // sounds as the loop does.
+    // sounds within HEARD_AGREEMENT_CENTS of the loop. A recording too short
+    // to measure counts as differing: at a key far below the root it can
+    // last seconds, and nothing says how it sounds.
     const std::vector<std::pair<size_t, size_t>> before =
         steady_windows(loop_start, sample_rate_hz, kUnloopedWindowSeconds);
     const double loop_start_seconds = static_cast<double>(loop_start) / sample_rate_hz;
-    double settled = before.empty() ? std::min(loop_start_seconds, MEASURE_ONSET_SECONDS) : loop_start_seconds;
+    double settled = loop_start_seconds;
     Agreement whole_note = held_loop;
+    whole_note.tolerance_cents = HEARD_AGREEMENT_CENTS;
     for (auto window = before.rbegin(); window != before.rend(); ++window) {
         if (!whole_note.add(sound, {*window}, sample_rate_hz))
             break;
@@ -761,7 +775,7 @@ static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cach
 // The key tunings are worked out again from the cached facts for the raise
 // asked for.
 struct CacheHeader {
-    char magic[8];           // "VRTUNE5"
+    char magic[8];           // "VRTUNE6"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
@@ -788,7 +802,7 @@ bool wanted_header(const char* path, CacheHeader* header)
     if (path == nullptr || stat(path, &info) != 0)
         return false;
     *header = CacheHeader{};
-    std::memcpy(header->magic, "VRTUNE5", 8);
+    std::memcpy(header->magic, "VRTUNE6", 8);
     header->record_bytes = sizeof(PresetTuning);
     header->file_bytes = static_cast<uint64_t>(info.st_size);
     header->modified_s = info.st_mtim.tv_sec;

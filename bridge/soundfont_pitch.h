@@ -50,13 +50,20 @@ constexpr double MEASURE_ONSET_SECONDS = 0.2;
 
 // A key is corrected for the pitch its note settles at, held: a looped
 // sample's held loop, an unlooped one's steady part. A key played far below
-// its sample's root plays the recording slowly; where the loop is reached
-// only after LOOP_REACHED_LIMIT_SECONDS, or an unlooped sample's onset lasts
-// beyond HEARD_FROM_SECONDS into the note, the note is heard at its
-// recording's onset rather than its settled pitch, and the key is left as
-// stated.
+// its sample's root plays the recording slowly, and its note is heard at the
+// recording before the loop, or at an unlooped sample's onset, for seconds.
+// Such a key is corrected only where what is heard of the note is the pitch
+// corrected for: it reaches its loop within LOOP_SOON_SECONDS, or the
+// recording before the loop sounds within HEARD_AGREEMENT_CENTS of the loop
+// from HEARD_FROM_SECONDS into the note on (and the loop comes within
+// LOOP_REACHED_LIMIT_SECONDS); otherwise it is left as stated. Measured with
+// FluidR3 GM: the keys that came out further off once corrected for their
+// loops reach them after 2.2 seconds or more, the default Harpsichord's
+// keys the program plays most within 1.13 seconds.
 constexpr double HEARD_FROM_SECONDS = 1.0;
 constexpr double LOOP_REACHED_LIMIT_SECONDS = 8.0;
+constexpr double HEARD_AGREEMENT_CENTS = 0.5;
+constexpr double LOOP_SOON_SECONDS = 1.5;
 
 // Zones of one key whose offsets differ by more than this are layers
 // detuned against each other on purpose (a chorus); no single key tuning
@@ -83,9 +90,9 @@ struct PresetTuning {
     // with confidence, and they agree.
     bool corrected[SOUNDFONT_KEYS];
     // True where the recording before a zone's loop sounds at another pitch
-    // than the loop (beyond MEASURE_AGREEMENT_CENTS) past HEARD_FROM_SECONDS
-    // into the note: a corrected key is then in tune once its note reaches
-    // the loop, not before.
+    // than the loop (beyond HEARD_AGREEMENT_CENTS), or cannot be measured,
+    // past HEARD_FROM_SECONDS into the note (such a key is corrected only
+    // when its loop comes within that time).
     bool onset_differs[SOUNDFONT_KEYS];
     // How long after the note starts the key's slowest looped zone reaches
     // its loop, in seconds (0 where none loops): before that the recording's
@@ -118,11 +125,11 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
 // of cycles where its pitch agrees as closely, else the windows' mean.
 // settled_seconds then receives from when (seconds into the sound) the
 // recording sounds so: half-second windows of the recording before the loop
-// are measured back from the loop for as long as they agree with it too (no
+// are measured back from the loop for as long as each finds a clear pitch
+// and they and the loop's windows lie within HEARD_AGREEMENT_CENTS (no
 // earlier than MEASURE_ONSET_SECONDS; the loop's start when the window next
-// to it disagrees; the onset, or the loop's start if sooner, when the part
-// before the loop is too short to measure). False (both untouched) otherwise, and
-// as soon as stop, when given, is true.
+// to it disagrees, or the part before the loop is too short to measure).
+// False (both untouched) otherwise, and as soon as stop, when given, is true.
 bool looped_sample_offset(const float* sound, size_t loop_start, size_t loop_end, double sample_rate_hz,
                           double stated_cents, double* offset_cents, double* settled_seconds,
                           const std::atomic<bool>* stop = nullptr);

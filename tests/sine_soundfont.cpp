@@ -102,9 +102,14 @@ Bytes info_list()
                          chunk("INAM", info_text("Varenta sine"))});
 }
 
+uint32_t lead_frames(const SineSample& sample)
+{
+    return sample.lead_frames != 0 ? sample.lead_frames : sample.loop_frames;
+}
+
 uint32_t sample_frames(const SineSample& sample)
 {
-    return sample.looped ? 3 * sample.loop_frames : kUnloopedSeconds * sample.sample_rate_hz;
+    return sample.looped ? lead_frames(sample) + 2 * sample.loop_frames : kUnloopedSeconds * sample.sample_rate_hz;
 }
 
 // The sample data of every sample, one after another; starts receives where
@@ -117,9 +122,15 @@ Bytes sample_list(const SineSoundFont& font, std::vector<uint32_t>* starts)
     for (const SineSample& sample : font.samples) {
         starts->push_back(at);
         const uint32_t frames = sample_frames(sample);
+        const uint32_t lead = sample.looped ? lead_frames(sample) : 0;
+        const double lead_ratio = std::exp2(sample.lead_cents / 1200.0);
         for (uint32_t i = 0; i < frames; ++i) {
-            // Whole cycles per loop: the phase is the same at both loop ends.
-            double cycles = static_cast<double>(sample.loop_cycles) * (i % sample.loop_frames) / sample.loop_frames;
+            // Whole cycles per loop: the phase is the same at both loop ends,
+            // and the lead ends at the phase the loop starts with.
+            const double from_loop = (static_cast<double>(i) - lead) / sample.loop_frames;
+            double cycles = i < lead ? sample.loop_cycles * lead_ratio * from_loop
+                                     : static_cast<double>(sample.loop_cycles) * ((i - lead) % sample.loop_frames) /
+                                           sample.loop_frames;
             samples.i16(static_cast<int16_t>(std::lround(kAmplitude * std::sin(2.0 * pi * cycles))));
         }
         for (uint32_t i = 0; i < kZeroPadding; ++i)
@@ -215,8 +226,8 @@ Bytes preset_data(const SineSoundFont& font, const std::vector<uint32_t>& starts
         shdr.text("Sine sample " + std::to_string(i), 20);
         shdr.u32(starts[i]);
         shdr.u32(starts[i] + sample_frames(sample));
-        shdr.u32(starts[i] + sample.loop_frames);
-        shdr.u32(starts[i] + 2 * sample.loop_frames);
+        shdr.u32(starts[i] + lead_frames(sample));
+        shdr.u32(starts[i] + lead_frames(sample) + sample.loop_frames);
         shdr.u32(sample.sample_rate_hz);
         shdr.u8(static_cast<uint8_t>(sample.root_key));
         shdr.u8(static_cast<uint8_t>(static_cast<int8_t>(sample.pitch_correction)));

@@ -16,8 +16,8 @@ constexpr int SINE_ROOT_KEY = 69;
 
 // A sine sample: loop_cycles whole cycles in loop_frames frames at
 // sample_rate_hz, so it sounds at loop_cycles * sample_rate_hz / loop_frames.
-// The loop starts loop_frames in and is followed by loop_frames more; an
-// unlooped sample is the same sine for two seconds.
+// The loop starts lead_frames (by default loop_frames) in and is followed by
+// loop_frames more; an unlooped sample is the same sine for two seconds.
 struct SineSample {
     uint32_t sample_rate_hz;
     uint32_t loop_frames;
@@ -25,6 +25,8 @@ struct SineSample {
     int root_key;          // original pitch stated in the header, 0..127
     int pitch_correction;  // cents, -99..99
     bool looped;
+    uint32_t lead_frames = 0;  // frames before the loop; 0 = loop_frames
+    double lead_cents = 0.0;   // how far the frames before the loop sound from it (they run into it smoothly)
 };
 
 // One instrument zone; every preset has one instrument of its own.

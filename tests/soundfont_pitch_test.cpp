@@ -136,6 +136,17 @@ TEST(SamplePitch, UnsteadyNoisyOrFarOffLoopsAreNotTakenForAPitch)
     ASSERT_TRUE(looped_sample_offset(settling.data(), 66150, settling.size(), 44100, 6900.0, &offset, &settled));
     EXPECT_NEAR(offset, 0.0, 1e-9);
     EXPECT_NEAR(settled, 1.5, 1e-9);
+    // Within half a cent of the loop, the recording before it sounds as the
+    // loop does; one too short to measure is not taken to.
+    const double near_hz = 440.0 * std::exp2(-0.3 / 1200);
+    std::vector<float> near = sampled(66150 + 4410, 44100, [&](double t) {
+        return t < 1.5 ? five_harmonics(near_hz, t) : five_harmonics(440.0, t);
+    });
+    ASSERT_TRUE(looped_sample_offset(near.data(), 66150, near.size(), 44100, 6900.0, &offset, &settled));
+    EXPECT_NEAR(settled, MEASURE_ONSET_SECONDS, 1e-9);
+    ASSERT_TRUE(looped_sample_offset(near.data() + 66150 - 22050, 22050, 22050 + 4410, 44100, 6900.0, &offset,
+                                     &settled));
+    EXPECT_NEAR(settled, 0.5, 1e-9);
     offset = settled = 123.0;
     // Noise.
     std::mt19937 random(5);
@@ -225,6 +236,32 @@ TEST(SoundFontPitch, AKeyIsCorrectedByTheSoundOfItsSampleNotItsLoopsLength)
         EXPECT_TRUE(tunings[0].looped[key]);
         EXPECT_NEAR(tunings[0].key_cents[key], 100.0 * key, 1e-5);  // not raised either
     }
+}
+
+TEST(SoundFontPitch, AKeyReachingItsLoopLateIsCorrectedOnlyWhereTheRecordingBeforeSoundsAsTheLoop)
+{
+    // 40 cycles of A5 in 2001 frames (0.86 cents flat), after 1.2 seconds
+    // of recording 2 cents above the loop, or 0.3 cents above it.
+    SineSample differing{44000, 2001, 40, 81, 0, true, 52800, 2.0};
+    SineSample agreeing = differing;
+    agreeing.lead_cents = 0.3;
+    std::vector<PresetTuning> tunings = tunings_of(
+        SineSoundFont{{differing, agreeing}, {SinePreset{0, 0, {SineZone{0, 127, 0}}}, SinePreset{0, 1, {SineZone{0, 127, 1}}}}},
+        0.5);
+    ASSERT_EQ(tunings.size(), 2u);
+    const double loop_offset = cents_of(40.0 * 44000 / 2001) - 8100.0;
+    // At the root the loop comes after 1.2 seconds: soon enough, whatever
+    // came before. An octave down it comes after 2.4: only the recording
+    // that sounds as the loop does lets the key be corrected.
+    for (const PresetTuning& t : tunings) {
+        EXPECT_TRUE(t.corrected[81]) << "program " << t.program;
+        EXPECT_NEAR(t.key_cents[81], 8100.0 + 0.5 - loop_offset, 1e-9);
+        EXPECT_NEAR(t.loop_reached_seconds[69], 2.4, 1e-9);
+        EXPECT_EQ(t.corrected[69], t.program == 1) << "program " << t.program;
+        EXPECT_EQ(t.onset_differs[69], t.program == 0) << "program " << t.program;
+        EXPECT_FALSE(t.corrected[40]);  // its loop comes after 12.7 seconds
+    }
+    EXPECT_NEAR(tunings[0].key_cents[69], 6900.0, 1e-5);  // as stated, not raised either
 }
 
 TEST(LoopPitch, NoUsableLoopLeavesTheOffsetAlone)
