@@ -316,7 +316,10 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     // The format asks for eight frames of the sample on either side of a
     // loop; a synthesizer may play a loop closer to the ends otherwise than
     // it is written (measured with FluidR3 GM: one 5 frames from its end
-    // sounds 12.7 cents above its own held loop).
+    // sounds 12.7 cents above its own held loop, though the loop holds whole
+    // cycles, the recording before it sounds as it does, and one of its two
+    // channels runs on past the loop's end just as it does past its start;
+    // nothing in the data tells it from near-end loops that play true).
     const bool loop_inside = start <= loop_start && loop_start < loop_end && loop_end <= end;
     const bool loop_clear = start + kLoopMargin <= loop_start && loop_end + kLoopMargin <= end;
     // The sample is meant to sound at the pitch that makes each key sound
