@@ -30,7 +30,7 @@ void stop()
 extern "C" {
 
 __attribute__((visibility("default"))) int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path,
-                                                                              int sample_rate)
+                                                                              int sample_rate, int)
 {
     stop();
     for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)

@@ -3,21 +3,37 @@
 // One FluidSynth synthesizer with 32 MIDI channels, the General MIDI
 // SoundFont and a real-time audio output. Nothing here talks to the console:
 // FluidSynth's log is switched off before anything else happens.
+//
+// The synthesizer is kept in tune: every melodic preset gets a key tuning
+// that makes up for its samples' own mistuning (soundfont_pitch.h), and a
+// channel switches to its preset's tuning with every program change.
+// Measuring the samples of a whole SoundFont takes far longer than a start
+// may, so it is done once, on a thread of its own at low priority while the
+// synthesizer already plays as the SoundFont states itself, and kept in the
+// user's cache; the tunings are installed when ready (FluidSynth's API is
+// safe to call from any thread), and read from the cache on later starts.
 #include "bridge/sonvex.h"
+#include "bridge/soundfont_pitch.h"
 #include "platform/posix/quiet_stderr.h"
 
 #include <fluidsynth.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -26,7 +42,36 @@ struct SonvexState {
     fluid_settings_t* settings;    // the synthesizer's settings; nullptr while stopped
     fluid_synth_t* synth;          // the synthesizer; nullptr while stopped
     fluid_audio_driver_t* driver;  // real-time output; nullptr offline and while stopped
+    // [bank][program], banks and programs 0..127: true where a key tuning of
+    // that preset is installed in the synthesizer. Guarded by tuner.lock.
+    bool preset_tuned[128][128];
 } state;
+
+// The thread that works the tunings out when the cache has none.
+struct TunerState {
+    std::thread thread;              // joinable while it runs or until joined
+    std::atomic<bool> stop{false};   // true: give up as soon as possible
+    std::mutex lock;                 // held while preset_tuned or a channel's tuning changes
+
+    // The program ends without cleaning the bridge up (it keeps the library
+    // loaded to the end): a thread still joinable here would abort the
+    // process as it exits, so it is told to stop and waited for (within one
+    // window's measurement).
+    ~TunerState()
+    {
+        if (thread.joinable()) {
+            stop = true;
+            thread.join();
+        }
+    }
+} tuner;
+
+// Where the offline start keeps its tunings; empty: worked out afresh each
+// time. Set by the test build only.
+std::string offline_cache_directory;
+
+// Niceness of the tuning thread: the audio and the program come first.
+constexpr int kTunerNiceness = 15;
 
 constexpr int kChannels = 32;         // MIDI channels 0..31
 constexpr int kDrumChannel = 9;       // the only percussion channel
@@ -44,6 +89,11 @@ constexpr int kBendSemitones = 2;     // pitch-wheel sensitivity of every channe
 // the range exactly 100 * N cents.
 constexpr double kStandardPitchWheelAmount = 12700.0;
 constexpr double kPitchWheelAmount = 12800.0;
+
+// FluidSynth 2.3 cuts a voice's pitch down to a whole cent before it turns it
+// into a frequency, so every note lands between 0 and 1 cent flat. Raising
+// every key by half a cent makes that cut a rounding to the nearest cent.
+constexpr double kTruncationRaiseCents = 0.5;
 
 // Where Debian's SoundFont packages put General MIDI SoundFonts, and the
 // names to prefer there (fluid-soundfont-gm, then the system default).
@@ -144,8 +194,108 @@ bool set_channel_types(fluid_synth_t* synth)
     return true;
 }
 
+// Where the tunings worked out for a SoundFont are kept: the user's cache
+// folder (XDG_CACHE_HOME, else ~/.cache), "varenta" in it; empty without
+// either.
+std::string tuning_cache_directory()
+{
+    const char* cache = getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/')
+        return std::string(cache) + "/varenta";
+    const char* home = getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.cache/varenta";
+    return "";
+}
+
+// Gives a melodic channel the key tuning of the preset it now plays (none
+// when the preset has none); notes already sounding keep theirs. The
+// percussion channel is never tuned. Called with tuner.lock held.
+void switch_channel_tuning_locked(int channel)
+{
+    if (channel == kDrumChannel)
+        return;
+    int soundfont = 0, bank = -1, program = -1;
+    fluid_synth_get_program(state.synth, channel, &soundfont, &bank, &program);
+    if (bank >= 0 && bank < 128 && program >= 0 && program < 128 && state.preset_tuned[bank][program])
+        fluid_synth_activate_tuning(state.synth, channel, bank, program, 0);
+    else
+        fluid_synth_deactivate_tuning(state.synth, channel, 0);
+}
+
+void switch_channel_tuning(int channel)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    switch_channel_tuning_locked(channel);
+}
+
+// Installs a key tuning for every preset of tunings with a corrected key
+// (tuning bank and program = the preset's bank and program) and gives every
+// channel its preset's.
+void install_key_tunings(const std::vector<PresetTuning>& tunings)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    for (const PresetTuning& t : tunings) {
+        // A preset none of whose keys is corrected plays untuned, exactly as before.
+        if (std::find(std::begin(t.corrected), std::end(t.corrected), true) != std::end(t.corrected) &&
+            fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
+            state.preset_tuned[t.bank][t.program] = true;
+    }
+    for (int channel = 0; channel < kChannels; ++channel)
+        switch_channel_tuning_locked(channel);
+}
+
+// The tuning thread: measures the SoundFont at path, keeps the result in
+// cache_directory, and installs it, unless told to stop first.
+void tune_in_background(std::string path, std::string cache_directory)
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kTunerNiceness);
+    std::vector<PresetTuning> tunings;
+    if (soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, &tuner.stop) &&
+        !tuner.stop.load())
+        install_key_tunings(tunings);
+}
+
+// How a start tunes the presets (the offline start's in_tune).
+enum TuneMode {
+    TUNE_NONE = 0,           // as the SoundFont states them
+    TUNE_NOW = 1,            // from the cache, else measured before the start returns
+    TUNE_IN_BACKGROUND = 2,  // from the cache, else measured on the tuning thread (the real start)
+    TUNE_FROM_CACHE = 3      // from the cache, else as the SoundFont states them
+};
+
+// Tunes the presets of the SoundFont at path: from cache_directory at once
+// when it holds them, else as mode says. Measuring at once suits an offline
+// start whose renders must be in tune from the first note; the cache alone,
+// one that must render what the real start plays without the minute of
+// measuring. A SoundFont whose presets cannot be read is played as it
+// states itself.
+void tune_presets(const std::string& path, const std::string& cache_directory, TuneMode mode)
+{
+    std::vector<PresetTuning> tunings;
+    if (soundfont_tunings_from_cache(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings)) {
+        install_key_tunings(tunings);
+    } else if (mode == TUNE_FROM_CACHE) {
+        // played as stated until a real start has worked the tunings out
+    } else if (mode == TUNE_NOW) {
+        soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings);
+        install_key_tunings(tunings);
+    } else {
+        tuner.stop = false;
+        try {
+            tuner.thread = std::thread(tune_in_background, path, cache_directory);
+        } catch (const std::system_error&) {
+            // No thread to be had: the synthesizer plays as the SoundFont states.
+        }
+    }
+}
+
 void stop_everything()
 {
+    if (tuner.thread.joinable()) {
+        tuner.stop = true;
+        tuner.thread.join();
+    }
     if (state.driver != nullptr)
         delete_fluid_audio_driver(state.driver);
     if (state.synth != nullptr)
@@ -155,8 +305,10 @@ void stop_everything()
     state = SonvexState();
 }
 
-// Creates the synthesizer with the first SoundFont of the list that loads.
-bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate)
+// Creates the synthesizer with the first SoundFont of the list that loads,
+// its presets tuned as mode says, the tunings kept in cache_directory.
+bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate, TuneMode mode,
+                 const std::string& cache_directory)
 {
     state.settings = new_fluid_settings();
     if (state.settings == nullptr)
@@ -171,8 +323,13 @@ bool start_synth(const std::vector<std::string>& soundfonts, int sample_rate)
         return false;
     for (const std::string& path : soundfonts) {
         // Loading resets every channel's program, now with the types above.
-        if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED)
+        if (fluid_synth_sfload(state.synth, path.c_str(), 1) != FLUID_FAILED) {
+            for (int channel = 0; channel < kChannels; ++channel)
+                switch_channel_tuning(channel);
+            if (mode != TUNE_NONE)
+                tune_presets(path, cache_directory, mode);
             return true;
+        }
     }
     return false;
 }
@@ -228,7 +385,8 @@ int Sonvex_Initialise_SME(void)
         return 1;
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
-    if (!start_synth(soundfont_candidates(), kSampleRate) || !open_audio_output()) {
+    if (!start_synth(soundfont_candidates(), kSampleRate, TUNE_IN_BACKGROUND, tuning_cache_directory()) ||
+        !open_audio_output()) {
         stop_everything();
         return 0;
     }
@@ -252,6 +410,8 @@ int Sonvex_SendMidiEvent(int status, int channel, int data1, int data2)
         break;
     case 0xC0:
         result = fluid_synth_program_change(state.synth, channel, data1);
+        if (result == FLUID_OK)
+            switch_channel_tuning(channel);
         break;
     case 0xE0:
         result = fluid_synth_pitch_bend(state.synth, channel, (data1 & 0x7F) | ((data2 & 0x7F) << 7));
@@ -267,18 +427,37 @@ void Sonvex_CleanUp_SME(void) { stop_everything(); }
 int Sonvex_Delay(int, int) { return 0; }
 
 #ifdef SONVEX_OFFLINE_RENDER
-int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate)
+int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate, int in_tune)
 {
     stop_everything();
     silence_fluidsynth();
     QuietStderr quiet;  // the audio libraries complain on stderr when a device is missing
     std::vector<std::string> soundfonts =
         soundfont_path == nullptr ? soundfont_candidates() : std::vector<std::string>{soundfont_path};
-    if (sample_rate <= 0 || !start_synth(soundfonts, sample_rate)) {
+    // The default SoundFont keeps its tunings where the real start does,
+    // unless a cache of the caller's own is set.
+    const std::string cache = soundfont_path == nullptr && offline_cache_directory.empty() ? tuning_cache_directory()
+                                                                                           : offline_cache_directory;
+    if (sample_rate <= 0 || in_tune < TUNE_NONE || in_tune > TUNE_FROM_CACHE ||
+        !start_synth(soundfonts, sample_rate, static_cast<TuneMode>(in_tune), cache)) {
         stop_everything();
         return 0;
     }
     return 1;
+}
+
+void Sonvex_TestOnly_SetTuningCache(const char* directory)
+{
+    offline_cache_directory = directory == nullptr ? "" : directory;
+}
+
+int Sonvex_TestOnly_TunedPresets(void)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    int count = 0;
+    for (const auto& bank : state.preset_tuned)
+        count += static_cast<int>(std::count(std::begin(bank), std::end(bank), true));
+    return count;
 }
 
 int Sonvex_TestOnly_Render(int frames, float* left, float* right)

@@ -14,8 +14,11 @@ extern "C" {
 #endif
 
 // Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
-// SoundFont, chorus off, a bend of 0 or 16383 sounding two semitones down or
-// up, real-time audio through the first output that opens. Returns non-zero
+// SoundFont with its melodic presets tuned (from the user's cache; the
+// first time, the tunings are measured in the background, at low priority,
+// over about a minute, and take effect when ready), chorus
+// off, a bend of 0 or 16383 sounding two semitones down or up, real-time
+// audio through the first output that opens. Returns non-zero
 // when it is ready to sound, 0 (quietly) when no SoundFont or no audio output
 // can be opened. Calling it again while started returns non-zero at once.
 SONVEX_EXPORT int Sonvex_Initialise_SME(void);
@@ -39,9 +42,21 @@ SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
 // Starts the synthesizer as Sonvex_Initialise_SME does, but with the given
 // SoundFont file (nullptr: the one Sonvex_Initialise_SME would load) and
 // sample rate (Hz) and no audio output, so that the caller can render the
-// sound itself. Anything started before is cleaned up first. Returns non-zero
-// when ready.
-SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate);
+// sound itself; in_tune 0 leaves the presets as the SoundFont states them (to
+// measure what the tuning corrects), 1 tunes them before it returns, 2 as the
+// real start does (from the cache at once, else in the background), 3 from
+// the cache alone (else as stated). Anything started before is cleaned up
+// first. Returns non-zero when ready.
+SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate, int in_tune);
+
+// Where the offline starts after this keep the tunings they work out
+// (directory created when missing), as the real start keeps them in the
+// user's cache; nullptr or "" (the default): worked out afresh each time,
+// but for the default SoundFont, which uses the real start's cache.
+SONVEX_EXPORT void Sonvex_TestOnly_SetTuningCache(const char* directory);
+
+// How many presets have a key tuning installed so far.
+SONVEX_EXPORT int Sonvex_TestOnly_TunedPresets(void);
 
 // Renders the next frames (> 0) of stereo audio into left and right, each
 // holding at least frames floats. Returns 1, or 0 when nothing is started.

@@ -9,11 +9,12 @@ typedef void (*CleanUpFunction)();
 typedef int (*InitialiseFunction)();
 typedef int (*DelayFunction)(int, int);
 typedef int (*SendFunction)(int status, int channel, int data1, int data2);
-typedef int (*InitialiseOfflineFunction)(const char* soundfont_path, int sample_rate);
+typedef int (*InitialiseOfflineFunction)(const char* soundfont_path, int sample_rate, int in_tune);
 typedef int (*RenderFunction)(int frames, float* left, float* right);
 
 // The offline build's two extra exports.
 const char* const kExportInitialiseOffline = "Sonvex_TestOnly_InitialiseOffline";
+const int kInTuneFromCache = 3;  // its in_tune: the tunings a real start has kept, if any
 const char* const kExportRender = "Sonvex_TestOnly_Render";
 
 struct BridgeState {
@@ -107,8 +108,10 @@ int start_offline_bridge(int sample_rate)
     RenderFunction render = find_export<RenderFunction>(kExportRender);
     if (load_bridge() == 0 || initialise_offline == nullptr || render == nullptr || state.send == nullptr)
         return 0;
-    // No SoundFont named: the one the bridge itself would play.
-    if (initialise_offline(nullptr, sample_rate) == 0)
+    // No SoundFont named: the one the bridge itself would play, with the key
+    // tunings its first start has worked out and kept (until then the
+    // SoundFont as it states itself, as the real start plays it at first).
+    if (initialise_offline(nullptr, sample_rate, kInTuneFromCache) == 0)
         return 0;
     state.render = render;
     state.active = true;

@@ -10,6 +10,7 @@
 #include "measure/results.h"
 #include "midi/bridge.h"
 #include "pitch_render.h"
+#include "test_os.h"
 
 #include <cmath>
 #include <cstdio>
@@ -259,8 +260,15 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     fake_map_library(BRIDGE_RUNTIME_LIBRARY, "libfluidsynth.so.3");
     fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
     fake_map_library(BRIDGE_OFFLINE_LIBRARY, SONVEX_OFFLINE_LIBRARY_PATH);
+    // No kept key tunings: the render plays the SoundFont as it states itself,
+    // whatever this machine's user cache holds.
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const std::string saved_cache = cache != nullptr ? cache : "";
+    test_set_environment("XDG_CACHE_HOME", temp_path("-no-cache").c_str());
     MeasureRequest request = {"quicktime", nullptr, "reed", "/r.json", "/r.svg"};
-    ASSERT_EQ(run_measure(request), 0) << fake_console_error_output();
+    const int status = run_measure(request);
+    test_set_environment("XDG_CACHE_HOME", cache != nullptr ? saved_cache.c_str() : nullptr);
+    ASSERT_EQ(status, 0) << fake_console_error_output();
     const MeasureResults& r = measure_results();
     EXPECT_EQ(r.source, "its own offline render");
     EXPECT_EQ(r.program, 20);
@@ -293,6 +301,7 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     settings.library_path = SONVEX_OFFLINE_LIBRARY_PATH;
     settings.soundfont_path = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     settings.settle_ms = 1000.0;
+    settings.in_tune = false;
     std::vector<MeasuredNote> notes = render_and_measure(events, settings);
     ASSERT_EQ(notes.size(), r.keys.size() + 2);
     for (size_t i = 0; i < r.keys.size(); ++i) {

@@ -4,6 +4,7 @@
 
 #include "sine_soundfont.h"
 
+#include "bridge/harmonic_pitch.h"
 #include "measure/pitch.h"
 
 #include <dlfcn.h>
@@ -45,11 +46,52 @@ double spectrum_magnitude(const std::vector<double>& signal, double rate, double
     return std::abs(sum);
 }
 
+// The frequency of the spectrum's maximum between a and b (Hz), to within
+// tolerance_hz, by golden-section search: the maximum is the only one there.
+double peak_between(const std::vector<double>& signal, double rate, double a, double b, double tolerance_hz)
+{
+    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
+    double c = b - ratio * (b - a);
+    double d = a + ratio * (b - a);
+    double fc = spectrum_magnitude(signal, rate, c);
+    double fd = spectrum_magnitude(signal, rate, d);
+    while (b - a > tolerance_hz) {
+        if (fc > fd) {
+            b = d;
+            d = c;
+            fd = fc;
+            c = b - ratio * (b - a);
+            fc = spectrum_magnitude(signal, rate, c);
+        } else {
+            a = c;
+            c = d;
+            fc = fd;
+            d = a + ratio * (b - a);
+            fd = spectrum_magnitude(signal, rate, d);
+        }
+    }
+    return 0.5 * (a + b);
+}
+
+// The signal windowed with the Blackman-Harris window; sum receives the
+// window's sum.
+std::vector<double> windowed(const float* samples, size_t count, double* sum)
+{
+    std::vector<double> window = blackman_harris_window(count);
+    std::vector<double> signal(count);
+    *sum = 0.0;
+    for (size_t n = 0; n < count; ++n) {
+        signal[n] = window[n] * samples[n];
+        *sum += window[n];
+    }
+    return signal;
+}
+
 }  // namespace
 
 OfflineBridge::OfflineBridge(const std::string& library_path)
 {
-    handle_ = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle_ == nullptr)
         throw std::runtime_error("cannot load the bridge library " + library_path);
     initialise_ = find<InitialiseFunction>("Sonvex_Initialise_SME");
@@ -57,6 +99,8 @@ OfflineBridge::OfflineBridge(const std::string& library_path)
     render_ = find<RenderFunction>("Sonvex_TestOnly_Render");
     send_ = find<SendFunction>("Sonvex_SendMidiEvent");
     cleanup_ = find<CleanUpFunction>("Sonvex_CleanUp_SME");
+    set_tuning_cache_ = find<SetTuningCacheFunction>("Sonvex_TestOnly_SetTuningCache");
+    tuned_presets_ = find<TunedPresetsFunction>("Sonvex_TestOnly_TunedPresets");
 }
 
 OfflineBridge::~OfflineBridge()
@@ -76,10 +120,24 @@ Function OfflineBridge::find(const char* name)
     return reinterpret_cast<Function>(address);
 }
 
-bool OfflineBridge::start(const std::string& soundfont_path, int sample_rate)
+bool OfflineBridge::start(const std::string& soundfont_path, int sample_rate, bool in_tune)
 {
-    return initialise_offline_(soundfont_path.c_str(), sample_rate) != 0;
+    return initialise_offline_(soundfont_path.c_str(), sample_rate, in_tune ? 1 : 0) != 0;
 }
+
+bool OfflineBridge::start_tuning_in_background(const std::string& soundfont_path, int sample_rate)
+{
+    return initialise_offline_(soundfont_path.c_str(), sample_rate, 2) != 0;
+}
+
+bool OfflineBridge::start_from_cache(const std::string& soundfont_path, int sample_rate)
+{
+    return initialise_offline_(soundfont_path.c_str(), sample_rate, 3) != 0;
+}
+
+void OfflineBridge::set_tuning_cache(const std::string& directory) { set_tuning_cache_(directory.c_str()); }
+
+int OfflineBridge::tuned_presets() { return tuned_presets_(); }
 
 int OfflineBridge::initialise() { return initialise_(); }
 
@@ -104,6 +162,18 @@ bool OfflineBridge::render(size_t frames, std::vector<float>& mix)
 
 void OfflineBridge::cleanup() { cleanup_(); }
 
+void add_bend(std::vector<BridgeEvent>& events, double time_ms, int channel, int bend)
+{
+    events.push_back(BridgeEvent{time_ms, 0xE0, channel, bend & 0x7F, bend >> 7});
+}
+
+void add_note(std::vector<BridgeEvent>& events, double on_ms, double off_ms, int channel, int key, int bend)
+{
+    add_bend(events, on_ms, channel, bend);
+    events.push_back(BridgeEvent{on_ms, 0x90, channel, key, 127});
+    events.push_back(BridgeEvent{off_ms, 0x80, channel, key, 127});
+}
+
 std::vector<BridgeEvent> bridge_events(const std::vector<FakeMessage>& log)
 {
     std::vector<BridgeEvent> events;
@@ -122,15 +192,8 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0))
         return nan;
-    // Blackman-Harris: side lobes below -92 dB, so that other notes sounding at
-    // the same time do not pull the peak.
-    std::vector<double> window = blackman_harris_window(count);
-    std::vector<double> signal(count);
     double window_sum = 0.0;
-    for (size_t n = 0; n < count; ++n) {
-        signal[n] = window[n] * samples[n];
-        window_sum += window[n];
-    }
+    std::vector<double> signal = windowed(samples, count, &window_sum);
 
     // Coarse: the spectrum on a grid of a quarter bin over the search range.
     const double low = guess_hz * std::pow(2.0, -search_cents / 1200.0);
@@ -149,30 +212,8 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
     if (best == 0 || best == points - 1)
         return nan;  // still rising at the edge: the tone is not in range
 
-    // Fine: golden-section search for the maximum between the neighbours.
-    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
-    double a = low + grid * (best - 1);
-    double b = low + grid * (best + 1);
-    double c = b - ratio * (b - a);
-    double d = a + ratio * (b - a);
-    double fc = spectrum_magnitude(signal, sample_rate, c);
-    double fd = spectrum_magnitude(signal, sample_rate, d);
-    while (b - a > 1e-9 * guess_hz) {
-        if (fc > fd) {
-            b = d;
-            d = c;
-            fd = fc;
-            c = b - ratio * (b - a);
-            fc = spectrum_magnitude(signal, sample_rate, c);
-        } else {
-            a = c;
-            c = d;
-            fc = fd;
-            d = a + ratio * (b - a);
-            fd = spectrum_magnitude(signal, sample_rate, d);
-        }
-    }
-    double frequency = 0.5 * (a + b);
+    double frequency = peak_between(signal, sample_rate, low + grid * (best - 1), low + grid * (best + 1),
+                                    1e-9 * guess_hz);
     double peak = spectrum_magnitude(signal, sample_rate, frequency);
     // A tone's main lobe ends four bins either side; five bins away a tone
     // has fallen by more than 90 dB, a ripple of some tone outside the range
@@ -223,6 +264,7 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
             m.on_ms = e.time_ms;
             m.off_ms = open;
             m.frequency_hz = std::numeric_limits<double>::quiet_NaN();
+            m.remeasured_hz = std::numeric_limits<double>::quiet_NaN();
             notes.push_back(Note{m, e.time_ms, open, false});
         } else if (status == 0x80 || status == 0x90) {
             for (Note& n : notes) {  // the earliest unreleased note of that key
@@ -237,7 +279,8 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     }
 
     OfflineBridge bridge(settings.library_path);
-    if (!bridge.start(settings.soundfont_path, settings.sample_rate))
+    bridge.set_tuning_cache(settings.tuning_cache);
+    if (!bridge.start(settings.soundfont_path, settings.sample_rate, settings.in_tune))
         throw std::runtime_error("the bridge library did not start with " + settings.soundfont_path);
     std::vector<float> mix;
     auto render_until = [&](double time_ms) {
@@ -256,7 +299,9 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     for (Note& n : notes) {
         MeasuredNote& m = n.result;
         m.off_ms = std::min(m.off_ms, end_ms);
-        double from = n.steady_from_ms + settings.settle_ms;
+        const size_t index = measured.size();
+        double from = n.steady_from_ms +
+                      (index < settings.note_settle_ms.size() ? settings.note_settle_ms[index] : settings.settle_ms);
         double until = std::min({n.steady_until_ms, end_ms}) - settings.margin_ms;
         until = std::min(until, from + settings.max_window_ms);
         if (until > from) {
@@ -266,8 +311,20 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
                 m.window_ms = (until - from);
                 double nominal =
                     SINE_ROOT_HZ * std::pow(2.0, (m.key - SINE_ROOT_KEY + (m.bend - kCentreBend) / 4096.0) / 12.0);
-                m.frequency_hz = measure_frequency(mix.data() + first, last - first, settings.sample_rate, nominal,
-                                                   settings.search_cents, &m.amplitude);
+                auto measure = [&](size_t from_frame, double* amplitude) {
+                    const float* window = mix.data() + from_frame;
+                    return settings.harmonics == 1
+                               ? measure_frequency(window, last - from_frame, settings.sample_rate, nominal,
+                                                   settings.search_cents, amplitude)
+                               : measure_fundamental(window, last - from_frame, settings.sample_rate, nominal,
+                                                     settings.search_cents, settings.harmonics, amplitude);
+                };
+                m.frequency_hz = measure(first, &m.amplitude);
+                const size_t later = frame_at(from + settings.remeasure_after_ms, settings.sample_rate);
+                if (settings.remeasure_after_ms > 0.0 && later < last) {
+                    double amplitude = 0.0;
+                    m.remeasured_hz = measure(later, &amplitude);
+                }
             }
         }
         measured.push_back(m);
@@ -275,10 +332,72 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
     return measured;
 }
 
-double fluidsynth_pitch_hz(int key, int bend, double range_cents)
+double measure_fundamental(const float* samples, size_t count, double sample_rate, double guess_hz,
+                           double search_cents, int harmonics, double* amplitude)
 {
-    double pitch_cents = 100.0 * key + range_cents * (bend - kCentreBend) / 8192.0;
+    if (amplitude != nullptr)
+        *amplitude = 0.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0) || harmonics < 1 || harmonics > 16)
+        return nan;
+    double window_sum = 0.0;
+    std::vector<double> signal = windowed(samples, count, &window_sum);
+    size_t size = 1;  // the peak bin lies within half a bin of the peak: no padding needed
+    while (size < count)
+        size <<= 1;
+    const std::vector<double> bins = dft_magnitudes(signal, size);
+    const double bin_hz = sample_rate / static_cast<double>(size);
+    const double top_hz = 0.45 * sample_rate;
+    const double spread = std::pow(2.0, search_cents / 1200.0);
+
+    // The strongest harmonic near its multiple of the guess gives the pitch.
+    long loudest = -1;
+    int loudest_number = 0;
+    for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
+        long k = strongest_dft_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
+        if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
+            loudest = k;
+            loudest_number = h;
+        }
+    }
+    if (loudest < 0)
+        return nan;
+    const double tolerance_hz = 1e-7 * guess_hz;  // 0.0002 cents
+    double f0 = peak_between(signal, sample_rate, (loudest - 1) * bin_hz, (loudest + 1) * bin_hz, tolerance_hz) /
+                loudest_number;
+    const double loudest_magnitude = spectrum_magnitude(signal, sample_rate, f0 * loudest_number);
+    const double resolution_hz = sample_rate / static_cast<double>(count);
+    for (double side : {-5.0 * resolution_hz, 5.0 * resolution_hz}) {
+        if (!(spectrum_magnitude(signal, sample_rate, f0 * loudest_number + side) < kLobeFloor * loudest_magnitude))
+            return nan;  // leakage of a tone outside the range, or silence
+    }
+
+    // Every harmonic that stands out, each searched two resolutions around
+    // its multiple of that pitch. One below a thirtieth of the loudest would
+    // weigh less than a thousandth: it is left out.
+    double weighted = 0.0, energy = 0.0;
+    for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
+        long k = strongest_dft_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
+        if (k < 0 || !(bins[k] > bins[loudest] / 30.0))
+            continue;
+        double f = peak_between(signal, sample_rate, (k - 1) * bin_hz, (k + 1) * bin_hz, tolerance_hz);
+        double a = spectrum_magnitude(signal, sample_rate, f);
+        weighted += a * a * f / h;
+        energy += a * a;
+    }
+    if (!(energy > 0.0))
+        return nan;
+    if (amplitude != nullptr)
+        *amplitude = 2.0 * std::sqrt(energy) / window_sum;
+    return weighted / energy;
+}
+
+double fluidsynth_pitch_hz(int key, int bend, double range_cents, double raise_cents)
+{
+    double pitch_cents = 100.0 * key + raise_cents + range_cents * (bend - kCentreBend) / 8192.0;
     return SINE_ROOT_HZ * std::pow(2.0, (std::floor(pitch_cents) - 100.0 * SINE_ROOT_KEY) / 1200.0);
 }
+
+double bridge_pitch_hz(int key, int bend) { return fluidsynth_pitch_hz(key, bend, 200.0, BRIDGE_RAISE_CENTS); }
 
 double cents_above(double hz, double reference_hz) { return 1200.0 * std::log2(hz / reference_hz); }

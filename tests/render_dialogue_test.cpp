@@ -18,10 +18,10 @@ namespace {
 
 const double kMiddleC = 261.6255653005986;
 
-// FluidSynth cuts every pitch to a whole cent; the bend resolution adds
+// The bridge rounds every pitch to a whole cent; the bend resolution adds
 // 0.0245 cents.
-const double kIdealCents = 1.03;
-// Against FluidSynth's own rule for the note and bend that were sent.
+const double kIdealCents = 0.53;
+// Against the bridge's rule for the note and bend that were sent.
 const double kRuleCents = 0.01;
 // The same in the drift, where several harmonics and the release tails of
 // earlier ones sound together and pull the measured peak a little.
@@ -49,7 +49,7 @@ protected:
         return render_and_measure(bridge_events(fake_messages()), settings);
     }
 
-    // Each note against its ideal frequency and against FluidSynth's rule.
+    // Each note against its ideal frequency and against the bridge's rule.
     void expect_in_tune(const std::vector<MeasuredNote>& notes, const std::vector<double>& ratios, double base_hz,
                         double rule_cents = kRuleCents)
     {
@@ -58,7 +58,7 @@ protected:
             const MeasuredNote& n = notes[i];
             ASSERT_FALSE(std::isnan(n.frequency_hz)) << "note " << i << " could not be measured";
             double ideal = cents_above(n.frequency_hz, base_hz * ratios[i]);
-            double rule = cents_above(n.frequency_hz, fluidsynth_pitch_hz(n.key, n.bend));
+            double rule = cents_above(n.frequency_hz, bridge_pitch_hz(n.key, n.bend));
             EXPECT_LE(std::fabs(ideal), kIdealCents) << "note " << i << " channel " << n.channel;
             EXPECT_LE(std::fabs(rule), rule_cents) << "note " << i << " channel " << n.channel << " window "
                                                    << n.window_ms << " ms at " << n.frequency_hz << " Hz";
@@ -69,7 +69,7 @@ protected:
 
     void report_worst() const
     {
-        std::printf("worst pitch error: %.4f cents from ideal, %.6f cents from FluidSynth's rule\n", worst_ideal_,
+        std::printf("worst pitch error: %.4f cents from ideal, %.6f cents from the bridge's rule\n", worst_ideal_,
                     worst_rule_);
     }
 

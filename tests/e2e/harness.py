@@ -196,6 +196,7 @@ def no_audio_env(directory, jack_server, **extra):
     env["ALSA_CONFIG_PATH"] = empty_alsa
     env["PULSE_SERVER"] = "unix:" + os.path.join(directory, "no-pulse-server")
     env["JACK_DEFAULT_SERVER"] = jack_server
+    env["XDG_CACHE_HOME"] = directory  # the bridge's tunings cache, kept out of the user's
     env.update(extra)
     return env
 

@@ -1,0 +1,219 @@
+// The fundamental of a harmonic sound from its harmonics; see
+// harmonic_pitch.h.
+//
+// The spectrum is computed once by FFT to find the peaks; each peak is then
+// located by evaluating the windowed signal's transform at any frequency and
+// fitting a parabola to the logarithm of its magnitude, twice, ever closer
+// around the peak: a few evaluations instead of a search, each exact.
+#include "bridge/harmonic_pitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+const double kPi = std::acos(-1.0);
+constexpr double kHarmonicFloor = 1.0 / 30.0;  // weaker harmonics weigh less than a thousandth
+constexpr double kTopFraction = 0.45;   // of the sample rate: harmonics above are left out
+constexpr size_t kLeastSamples = 64;
+
+// The samples under a four-term Blackman-Harris window; sum receives the
+// window's sum.
+std::vector<double> windowed(const float* samples, size_t count, double* sum)
+{
+    std::vector<double> signal(count);
+    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
+    *sum = 0.0;
+    for (size_t n = 0; n < count; ++n) {
+        const double c = std::cos(2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1));
+        // cos 2x and cos 3x from cos x.
+        const double w = a0 - a1 * c + a2 * (2.0 * c * c - 1.0) - a3 * c * (4.0 * c * c - 3.0);
+        signal[n] = w * samples[n];
+        *sum += w;
+    }
+    return signal;
+}
+
+// |sum of signal[n] * exp(-i 2 pi f n / rate)| for f = frequency - step,
+// frequency, frequency + step, into magnitude[0..2]: Goertzel's recurrence,
+// the three in one pass (they do not wait on one another).
+void magnitudes_around(const std::vector<double>& signal, double rate, double frequency, double step,
+                       double magnitude[3])
+{
+    const double c0 = 2.0 * std::cos(2.0 * kPi * (frequency - step) / rate);
+    const double c1 = 2.0 * std::cos(2.0 * kPi * frequency / rate);
+    const double c2 = 2.0 * std::cos(2.0 * kPi * (frequency + step) / rate);
+    double p0 = 0.0, q0 = 0.0, p1 = 0.0, q1 = 0.0, p2 = 0.0, q2 = 0.0;  // s[n - 1], s[n - 2]
+    for (double x : signal) {
+        const double s0 = x + c0 * p0 - q0;
+        const double s1 = x + c1 * p1 - q1;
+        const double s2 = x + c2 * p2 - q2;
+        q0 = p0;
+        p0 = s0;
+        q1 = p1;
+        p1 = s1;
+        q2 = p2;
+        p2 = s2;
+    }
+    magnitude[0] = std::sqrt(std::max(0.0, p0 * p0 + q0 * q0 - c0 * p0 * q0));
+    magnitude[1] = std::sqrt(std::max(0.0, p1 * p1 + q1 * q1 - c1 * p1 * q1));
+    magnitude[2] = std::sqrt(std::max(0.0, p2 * p2 + q2 * q2 - c2 * p2 * q2));
+}
+
+// |sum of signal[n] * exp(-i 2 pi f n / rate)| at f = frequency.
+double magnitude_at(const std::vector<double>& signal, double rate, double frequency)
+{
+    const double c = 2.0 * std::cos(2.0 * kPi * frequency / rate);
+    double p = 0.0, q = 0.0;
+    for (double x : signal) {
+        const double s = x + c * p - q;
+        q = p;
+        p = s;
+    }
+    return std::sqrt(std::max(0.0, p * p + q * q - c * p * q));
+}
+
+// The vertex of the parabola through (-1, a), (0, b), (1, c), as an offset
+// in -1..1; 0 where the three points do not bend down.
+double vertex(double a, double b, double c)
+{
+    const double bend = a - 2.0 * b + c;
+    if (!(bend < 0.0))
+        return 0.0;
+    return std::clamp(0.5 * (a - c) / bend, -1.0, 1.0);
+}
+
+// The peak near bin k (bin_hz wide) located to far below one resolution
+// (resolution_hz): a parabola through the logarithms of the magnitudes of
+// bins k - 1 .. k + 1, then through exact magnitudes a twentieth and a
+// five-hundredth of a resolution either side of each new estimate. magnitude
+// receives the magnitude at the last estimate but one, which lies within a
+// fiftieth of a resolution of the peak (less than a millionth below it).
+double locate_peak(const std::vector<double>& signal, const std::vector<double>& bins, long k, double bin_hz,
+                   double rate, double resolution_hz, double* magnitude)
+{
+    auto log_of = [](double m) { return std::log(std::max(m, 1e-300)); };
+    double f = bin_hz * (k + vertex(log_of(bins[k - 1]), log_of(bins[k]), log_of(bins[k + 1])));
+    for (double step : {0.05 * resolution_hz, 0.002 * resolution_hz}) {
+        double m[3];
+        magnitudes_around(signal, rate, f, step, m);
+        f += step * vertex(log_of(m[0]), log_of(m[1]), log_of(m[2]));
+        *magnitude = m[1];
+    }
+    return f;
+}
+
+}  // namespace
+
+long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
+{
+    const long first = static_cast<long>(std::ceil(low_hz / bin_hz));
+    const long last = std::min(static_cast<long>(std::floor(high_hz / bin_hz)), static_cast<long>(bins.size()) - 2);
+    if (first < 1 || last <= first)
+        return -1;
+    long best = first;
+    for (long k = first; k <= last; ++k) {
+        if (bins[k] > bins[best])
+            best = k;
+    }
+    return best == first || best == last ? -1 : best;
+}
+
+std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size)
+{
+    // Radix 2 in place, real and imaginary parts apart (std::complex's
+    // product checks for infinities on every multiplication).
+    std::vector<double> re(size, 0.0), im(size, 0.0);
+    for (size_t n = 0; n < signal.size() && n < size; ++n)
+        re[n] = signal[n];
+    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
+        size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(re[i], re[j]);
+    }
+    std::vector<double> cos_of(size / 2), sin_of(size / 2);  // of -2 pi k / size
+    for (size_t k = 0; k < size / 2; ++k) {
+        cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+        sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+    }
+    for (size_t length = 2; length <= size; length <<= 1) {
+        const size_t half = length / 2, stride = size / length;
+        for (size_t i = 0; i < size; i += length) {
+            for (size_t k = 0; k < half; ++k) {
+                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
+                const size_t a = i + k, b = a + half;
+                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
+                re[b] = re[a] - vr;
+                im[b] = im[a] - vi;
+                re[a] += vr;
+                im[a] += vi;
+            }
+        }
+    }
+    std::vector<double> out(size / 2 + 1);
+    for (size_t k = 0; k < out.size(); ++k)
+        out[k] = std::hypot(re[k], im[k]);
+    return out;
+}
+
+HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
+                             double search_cents, int harmonics, double clear_ratio)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const HarmonicPitch none{nan, 0.0, 0, nan};
+    if (samples == nullptr || count < kLeastSamples || !(sample_rate_hz > 0.0) || !(guess_hz > 0.0) ||
+        !(search_cents > 0.0) || harmonics < 1 || harmonics > HARMONIC_PITCH_MAX_HARMONICS)
+        return none;
+    double window_sum = 0.0;
+    const std::vector<double> signal = windowed(samples, count, &window_sum);
+    size_t size = 1;  // the strongest bin lies within half a bin of its peak: no padding needed
+    while (size < count)
+        size <<= 1;
+    const std::vector<double> bins = dft_magnitudes(signal, size);
+    const double bin_hz = sample_rate_hz / static_cast<double>(size);
+    const double resolution_hz = sample_rate_hz / static_cast<double>(count);
+    const double top_hz = kTopFraction * sample_rate_hz;
+    const double spread = std::exp2(search_cents / 1200.0);
+
+    // The strongest harmonic near its multiple of the guess gives the pitch.
+    long loudest = -1;
+    int loudest_number = 0;
+    for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
+        const long k = strongest_dft_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
+        if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
+            loudest = k;
+            loudest_number = h;
+        }
+    }
+    if (loudest < 0)
+        return none;
+    double peak = 0.0;
+    const double loudest_hz = locate_peak(signal, bins, loudest, bin_hz, sample_rate_hz, resolution_hz, &peak);
+    double side_ratio = 0.0;
+    for (double side : {-5.0 * resolution_hz, 5.0 * resolution_hz})
+        side_ratio = std::max(side_ratio, magnitude_at(signal, sample_rate_hz, loudest_hz + side) / peak);
+    if (!(side_ratio < clear_ratio))
+        return none;
+    const double f0 = loudest_hz / loudest_number;
+
+    double weighted = 0.0, energy = 0.0;
+    int found = 0;
+    for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
+        const long k = strongest_dft_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
+        if (k < 0 || !(bins[k] > kHarmonicFloor * bins[loudest]))
+            continue;
+        double a = 0.0;
+        const double f = locate_peak(signal, bins, k, bin_hz, sample_rate_hz, resolution_hz, &a);
+        weighted += a * a * f / h;
+        energy += a * a;
+        ++found;
+    }
+    if (!(energy > 0.0))
+        return none;
+    return HarmonicPitch{weighted / energy, 2.0 * std::sqrt(energy) / window_sum, found, side_ratio};
+}

@@ -1,0 +1,51 @@
+// The pitch of a harmonic sound, measured from a buffer of its samples: the
+// fundamental that its harmonics agree on. A pure function over the samples
+// (no state, no library beyond the C++ standard), so that synthetic signals
+// test it and any recording, a SoundFont's sample or captured audio, can be
+// measured with it.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// Harmonics looked at, at most.
+constexpr int HARMONIC_PITCH_MAX_HARMONICS = 16;
+
+// What harmonic_pitch found.
+struct HarmonicPitch {
+    double frequency_hz;  // the fundamental; NaN when no harmonic stood out
+    double amplitude;     // of the harmonics together, 1 = a full-scale sine; 0 with NaN
+    int harmonics;        // how many harmonics stood out and were weighed in (0 with NaN)
+    // How clear the strongest harmonic's peak stands: the larger of the
+    // spectrum's magnitudes five resolutions either side of it, as a
+    // fraction of the peak's (a lone tone: below 1e-4; NaN with NaN).
+    double side_ratio;
+};
+
+// The fundamental of a harmonic tone near guess_hz in samples[0 .. count)
+// (sample_rate_hz > 0, count >= 64), found in the spectrum of the samples
+// under a Blackman-Harris window (side lobes below -92 dB):
+// - the strongest of the first harmonics (up to harmonics, 1..16, and below
+//   0.45 * sample_rate_hz) within search_cents of its multiple of guess_hz
+//   sets the pitch; its peak must stand clear, the spectrum five resolutions
+//   (sample_rate_hz / count) either side of it below clear_ratio (0..1) of
+//   it (see side_ratio);
+// - every harmonic up to harmonics standing out within two resolutions of
+//   its multiple of that pitch, above a thirtieth of the strongest, is
+//   located to far below one resolution;
+// - the fundamental is their frequencies divided by their numbers, averaged
+//   with their energies as weights.
+// NaN (harmonics 0) when no harmonic stands out: the strongest point of the
+// range lies at its edge, or its peak does not stand clear (leakage of a
+// tone outside the range, noise, silence).
+HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
+                             double search_cents, int harmonics, double clear_ratio);
+
+// |DFT| of signal zero-padded to size (a power of two, at least
+// signal.size()), bins 0 .. size / 2.
+std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size);
+
+// The strongest of bins (bin_hz apart) within [low_hz, high_hz], leaving out
+// bin 0 and the last; -1 when the range holds none or its strongest bin lies
+// at its edge (a peak outside the range, rising into it).
+long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz);
