@@ -3,6 +3,7 @@
 // SoundFonts, and damaged preset data.
 #include "bridge/soundfont_pitch.h"
 #include "sine_soundfont.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -496,4 +497,10 @@ TEST(SoundFontPitch, WorkToldToStopGivesUpAndKeepsNothing)
     std::remove((base + ".sf2").c_str());
     std::string command = "rm -r '" + base + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+// The SoundFont reader's fuzzing seeds and every input that once failed it.
+TEST(FuzzCorpora, TheSoundFontReaderReplaysItsSeedsAndRegressions)
+{
+    EXPECT_GT(fuzz_replay_corpus("soundfont", fuzz_soundfont), 0);
 }

@@ -21,6 +21,13 @@ int fuzz_console_bytes(const uint8_t* data, size_t size);
 int fuzz_program(const uint8_t* data, size_t size);
 // The Scala file reader, and the scale its pitches install.
 int fuzz_scala_file(const uint8_t* data, size_t size);
+// The built-in synthesizer's SoundFont reader and sample measuring (where the
+// bridge is built).
+int fuzz_soundfont(const uint8_t* data, size_t size);
+
+// Replays every file of the named target's seed corpus and regressions
+// through run; returns how many there were.
+int fuzz_replay_corpus(const char* name, int (*run)(const uint8_t*, size_t));
 
 // Every message the test platform recorded is a well-formed channel message
 // (a status the program sends, channel in range, data bytes below 128, so
