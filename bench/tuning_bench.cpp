@@ -22,7 +22,7 @@
 //
 //   varenta_tuning_bench [SoundFont] [--programs FIRST LAST]
 #include "app/driver.h"
-#include "bridge/soundfont_pitch.h"
+#include "bridge/heard_tuning.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/pitch_render.h"
@@ -208,7 +208,8 @@ int main(int argc, char** argv)
     std::vector<PresetTuning> tunings;
     auto work_start = std::chrono::steady_clock::now();
     const bool cached = soundfont_tunings_from_cache(soundfont.c_str(), 0.0, VARENTA_TUNING_CACHE, &tunings);
-    if (!cached && !soundfont_tunings_cached(soundfont.c_str(), 0.0, VARENTA_TUNING_CACHE, &tunings)) {
+    if (!cached && !soundfont_tunings_cached(soundfont.c_str(), 0.0, VARENTA_TUNING_CACHE, &tunings, nullptr,
+                                              heard_tunings)) {
         std::fprintf(stderr, "cannot read the presets of %s\n", soundfont.c_str());
         return 2;
     }

@@ -19,11 +19,11 @@ constexpr double kHarmonicFloor = 1.0 / 30.0;  // weaker harmonics weigh less th
 constexpr double kTopFraction = 0.45;   // of the sample rate: harmonics above are left out
 constexpr size_t kLeastSamples = 64;
 
-// The samples under a four-term Blackman-Harris window; sum receives the
-// window's sum.
-std::vector<double> windowed(const float* samples, size_t count, double* sum)
+// The samples under a four-term Blackman-Harris window, into signal; sum
+// receives the window's sum.
+void windowed(const float* samples, size_t count, std::vector<double>& signal, double* sum)
 {
-    std::vector<double> signal(count);
+    signal.resize(count);
     const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
     *sum = 0.0;
     for (size_t n = 0; n < count; ++n) {
@@ -33,7 +33,69 @@ std::vector<double> windowed(const float* samples, size_t count, double* sum)
         signal[n] = w * samples[n];
         *sum += w;
     }
-    return signal;
+}
+
+// Buffers one thread's measurements reuse: a measurement of a two-second
+// window needs megabytes, which, freed and taken again for every window,
+// cost more in page faults and clearing than the transform itself.
+struct Scratch {
+    std::vector<double> signal, bins, re, im, cos_of, sin_of;
+    size_t twiddle_size = 0;  // the transform size cos_of and sin_of are for
+};
+
+Scratch& scratch()
+{
+    thread_local Scratch buffers;
+    return buffers;
+}
+
+// |DFT| of signal[0 .. count) zero-padded to size, bins 0 .. size / 2, into out.
+void dft_magnitudes_into(const double* signal, size_t count, size_t size, Scratch& s, std::vector<double>& out)
+{
+    // Radix 2 in place, real and imaginary parts apart (std::complex's
+    // product checks for infinities on every multiplication).
+    std::vector<double>& re = s.re;
+    std::vector<double>& im = s.im;
+    re.assign(size, 0.0);
+    im.assign(size, 0.0);
+    for (size_t n = 0; n < count && n < size; ++n)
+        re[n] = signal[n];
+    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
+        size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(re[i], re[j]);
+    }
+    if (s.twiddle_size != size) {  // of -2 pi k / size
+        s.cos_of.resize(size / 2);
+        s.sin_of.resize(size / 2);
+        for (size_t k = 0; k < size / 2; ++k) {
+            s.cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+            s.sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
+        }
+        s.twiddle_size = size;
+    }
+    const std::vector<double>& cos_of = s.cos_of;
+    const std::vector<double>& sin_of = s.sin_of;
+    for (size_t length = 2; length <= size; length <<= 1) {
+        const size_t half = length / 2, stride = size / length;
+        for (size_t i = 0; i < size; i += length) {
+            for (size_t k = 0; k < half; ++k) {
+                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
+                const size_t a = i + k, b = a + half;
+                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
+                re[b] = re[a] - vr;
+                im[b] = im[a] - vi;
+                re[a] += vr;
+                im[a] += vi;
+            }
+        }
+    }
+    out.resize(size / 2 + 1);
+    for (size_t k = 0; k < out.size(); ++k)
+        out[k] = std::hypot(re[k], im[k]);
 }
 
 // |sum of signal[n] * exp(-i 2 pi f n / rate)| for f = frequency - step,
@@ -123,41 +185,8 @@ long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double lo
 
 std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size)
 {
-    // Radix 2 in place, real and imaginary parts apart (std::complex's
-    // product checks for infinities on every multiplication).
-    std::vector<double> re(size, 0.0), im(size, 0.0);
-    for (size_t n = 0; n < signal.size() && n < size; ++n)
-        re[n] = signal[n];
-    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
-        size_t bit = size >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(re[i], re[j]);
-    }
-    std::vector<double> cos_of(size / 2), sin_of(size / 2);  // of -2 pi k / size
-    for (size_t k = 0; k < size / 2; ++k) {
-        cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
-        sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
-    }
-    for (size_t length = 2; length <= size; length <<= 1) {
-        const size_t half = length / 2, stride = size / length;
-        for (size_t i = 0; i < size; i += length) {
-            for (size_t k = 0; k < half; ++k) {
-                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
-                const size_t a = i + k, b = a + half;
-                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
-                re[b] = re[a] - vr;
-                im[b] = im[a] - vi;
-                re[a] += vr;
-                im[a] += vi;
-            }
-        }
-    }
-    std::vector<double> out(size / 2 + 1);
-    for (size_t k = 0; k < out.size(); ++k)
-        out[k] = std::hypot(re[k], im[k]);
+    std::vector<double> out;
+    dft_magnitudes_into(signal.data(), signal.size(), size, scratch(), out);
     return out;
 }
 
@@ -169,12 +198,15 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     if (samples == nullptr || count < kLeastSamples || !(sample_rate_hz > 0.0) || !(guess_hz > 0.0) ||
         !(search_cents > 0.0) || harmonics < 1 || harmonics > HARMONIC_PITCH_MAX_HARMONICS)
         return none;
+    Scratch& buffers = scratch();
     double window_sum = 0.0;
-    const std::vector<double> signal = windowed(samples, count, &window_sum);
+    windowed(samples, count, buffers.signal, &window_sum);
+    const std::vector<double>& signal = buffers.signal;
     size_t size = 1;  // the strongest bin lies within half a bin of its peak: no padding needed
     while (size < count)
         size <<= 1;
-    const std::vector<double> bins = dft_magnitudes(signal, size);
+    dft_magnitudes_into(signal.data(), signal.size(), size, buffers, buffers.bins);
+    const std::vector<double>& bins = buffers.bins;
     const double bin_hz = sample_rate_hz / static_cast<double>(size);
     const double resolution_hz = sample_rate_hz / static_cast<double>(count);
     const double top_hz = kTopFraction * sample_rate_hz;

@@ -12,6 +12,7 @@
 // synthesizer already plays as the SoundFont states itself, and kept in the
 // user's cache; the tunings are installed when ready (FluidSynth's API is
 // safe to call from any thread), and read from the cache on later starts.
+#include "bridge/heard_tuning.h"
 #include "bridge/sonvex.h"
 #include "bridge/soundfont_pitch.h"
 #include "platform/posix/quiet_stderr.h"
@@ -90,10 +91,7 @@ constexpr int kBendSemitones = 2;     // pitch-wheel sensitivity of every channe
 constexpr double kStandardPitchWheelAmount = 12700.0;
 constexpr double kPitchWheelAmount = 12800.0;
 
-// FluidSynth 2.3 cuts a voice's pitch down to a whole cent before it turns it
-// into a frequency, so every note lands between 0 and 1 cent flat. Raising
-// every key by half a cent makes that cut a rounding to the nearest cent.
-constexpr double kTruncationRaiseCents = 0.5;
+constexpr double kTruncationRaiseCents = TRUNCATION_RAISE_CENTS;
 
 // Where Debian's SoundFont packages put General MIDI SoundFonts, and the
 // names to prefer there (fluid-soundfont-gm, then the system default).
@@ -251,7 +249,8 @@ void tune_in_background(std::string path, std::string cache_directory)
 {
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kTunerNiceness);
     std::vector<PresetTuning> tunings;
-    if (soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, &tuner.stop) &&
+    if (soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, &tuner.stop,
+                                 heard_tunings) &&
         !tuner.stop.load())
         install_key_tunings(tunings);
 }
@@ -278,7 +277,7 @@ void tune_presets(const std::string& path, const std::string& cache_directory, T
     } else if (mode == TUNE_FROM_CACHE) {
         // played as stated until a real start has worked the tunings out
     } else if (mode == TUNE_NOW) {
-        soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings);
+        soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, nullptr, heard_tunings);
         install_key_tunings(tunings);
     } else {
         tuner.stop = false;

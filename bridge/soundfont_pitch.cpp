@@ -208,6 +208,8 @@ struct ZonePitch {
     double root_pitch_cents;      // the sample's stated pitch, cents above key 0, as FluidSynth anchors it
     double transpose_cents;       // coarse and fine tune
     bool fixed_key;               // plays one key's pitch whatever key is pressed
+    bool pitch_moves;             // an envelope or oscillator moves its pitch
+    bool single_cycle;            // measured as its loop's length: one whole cycle of its wave
     double attack_seconds;        // from the sample's start to its loop, played at the root pitch
 };
 
@@ -336,6 +338,7 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     bool pitch_moves = false;
     for (int op : {GEN_MOD_LFO_TO_PITCH, GEN_VIB_LFO_TO_PITCH, GEN_MOD_ENV_TO_PITCH})
         pitch_moves = pitch_moves || signed_amount(inst, op) + signed_amount(preset, op) != 0;
+    z->pitch_moves = pitch_moves;
     z->settled_seconds = 0.0;
     const bool loop_as_written = !looped || (loop_inside && loop_clear);
     z->offset_cents = z->fixed_key || pitch_moves || !loop_as_written
@@ -345,6 +348,12 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     z->measured = !std::isnan(z->offset_cents);
     if (!z->measured)
         z->offset_cents = 0.0;
+    double by_length = 0.0;
+    uint32_t cycles = 0;
+    z->single_cycle = z->measured && z->looped && loop_end - loop_start <= UINT32_MAX &&
+                      loop_pitch_offset(static_cast<uint32_t>(loop_end - loop_start), sample_rate_hz, stated_cents,
+                                        &by_length, &cycles) &&
+                      cycles == 1 && by_length == z->offset_cents;
     z->attack_seconds = z->looped && sample_rate_hz > 0 ? static_cast<double>(loop_start - start) / sample_rate_hz : 0.0;
     return true;
 }
@@ -402,6 +411,8 @@ struct KeySound {
     int scale_cents;        // of the first zone
     double root_pitch_cents;  // of the first zone
     double loop_reached_seconds;  // the latest of the looped zones
+    bool pitch_follows_key;       // every zone: 100 cents a key, no fixed key, no pitch modulation
+    bool single_cycle;            // every zone loops over one measured cycle
 };
 
 KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
@@ -411,12 +422,14 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
         if (z.key_low <= key && key <= z.key_high)
             velocity = std::max(velocity, std::min(z.velocity_high, kTunedVelocity));
     }
-    KeySound sound{false, true, true, false, 0.0, 100, 100.0 * key, 0.0};
+    KeySound sound{false, true, true, false, 0.0, 100, 100.0 * key, 0.0, true, true};
     double weights = 0.0;
     double lowest = HUGE_VAL, highest = -HUGE_VAL;  // of the zones' offsets
     for (const ZonePitch& z : zones) {
         if (z.key_low > key || key > z.key_high || z.velocity_low > velocity || velocity > z.velocity_high)
             continue;
+        sound.pitch_follows_key = sound.pitch_follows_key && z.scale_cents == 100 && !z.fixed_key && !z.pitch_moves;
+        sound.single_cycle = sound.single_cycle && z.single_cycle;
         if (!sound.any) {
             sound.any = true;
             sound.scale_cents = z.scale_cents;
@@ -453,6 +466,7 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
             sound.loop_reached_seconds = std::max(sound.loop_reached_seconds, z.attack_seconds / speed);
     }
     sound.looped = sound.looped && sound.any;
+    sound.pitch_follows_key = sound.pitch_follows_key && sound.any;
     sound.corrected = sound.corrected && sound.any && highest - lowest <= LAYER_SPREAD_LIMIT_CENTS;
     sound.offset_cents = sound.corrected && weights > 0.0 ? sound.offset_cents / weights : 0.0;
     return sound;
@@ -463,6 +477,9 @@ void fill_key_sounds(const std::vector<ZonePitch>& zones, PresetTuning* tuning)
 {
     for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
         const KeySound sound = key_sound(zones, key);
+        tuning->pitch_follows_key[key] = sound.pitch_follows_key;
+        tuning->single_cycle[key] = sound.single_cycle && sound.corrected;
+        tuning->heard[key] = false;
         tuning->offset_cents[key] = sound.offset_cents;
         tuning->sounding[key] = sound.any;
         tuning->looped[key] = sound.looped;
@@ -778,7 +795,7 @@ static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cach
 // The key tunings are worked out again from the cached facts for the raise
 // asked for.
 struct CacheHeader {
-    char magic[8];           // "VRTUNE6"
+    char magic[8];           // "VRTUNE7"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
@@ -805,7 +822,7 @@ bool wanted_header(const char* path, CacheHeader* header)
     if (path == nullptr || stat(path, &info) != 0)
         return false;
     *header = CacheHeader{};
-    std::memcpy(header->magic, "VRTUNE6", 8);
+    std::memcpy(header->magic, "VRTUNE7", 8);
     header->record_bytes = sizeof(PresetTuning);
     header->file_bytes = static_cast<uint64_t>(info.st_size);
     header->modified_s = info.st_mtim.tv_sec;
@@ -813,11 +830,6 @@ bool wanted_header(const char* path, CacheHeader* header)
     return true;
 }
 
-void set_raise(double raise_cents, std::vector<PresetTuning>* tunings)
-{
-    for (PresetTuning& t : *tunings)
-        set_key_cents(raise_cents, &t);
-}
 
 bool read_cache(const std::string& file, const CacheHeader& wanted, std::vector<PresetTuning>* tunings)
 {
@@ -858,6 +870,12 @@ void write_cache(const std::string& file, CacheHeader header, const std::vector<
 
 }  // namespace
 
+void set_tuning_raise(double raise_cents, std::vector<PresetTuning>* tunings)
+{
+    for (PresetTuning& t : *tunings)
+        set_key_cents(raise_cents, &t);
+}
+
 bool soundfont_tunings_from_cache(const char* path, double raise_cents, const std::string& cache_directory,
                                   std::vector<PresetTuning>* tunings)
 {
@@ -866,29 +884,35 @@ bool soundfont_tunings_from_cache(const char* path, double raise_cents, const st
     if (cache_directory.empty() || !wanted_header(path, &header) ||
         !read_cache(cache_directory + "/" + cache_name(path), header, tunings))
         return false;
-    set_raise(raise_cents, tunings);
+    set_tuning_raise(raise_cents, tunings);
     return true;
 }
 
 bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
-                              std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop)
+                              std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop,
+                              TuningRefinement refine)
 {
     tunings->clear();
     CacheHeader header;
     if (!wanted_header(path, &header))
         return false;
-    if (cache_directory.empty())
-        return soundfont_tunings_from_file(path, raise_cents, tunings, stop);
     if (soundfont_tunings_from_cache(path, raise_cents, cache_directory, tunings))
         return true;
-    if (!soundfont_tunings_from_file(path, 0.0, tunings, stop))
+    if (!soundfont_tunings_from_file(path, 0.0, tunings, stop) ||
+        (refine != nullptr && !refine(path, tunings, stop))) {
+        tunings->clear();
         return false;
+    }
+    if (cache_directory.empty()) {
+        set_tuning_raise(raise_cents, tunings);
+        return true;
+    }
     // The directory and its parent (the user's cache folder may not exist yet).
     size_t slash = cache_directory.find_last_of('/');
     if (slash != std::string::npos && slash > 0)
         mkdir(cache_directory.substr(0, slash).c_str(), 0700);
     mkdir(cache_directory.c_str(), 0700);
     write_cache(cache_directory + "/" + cache_name(path), header, *tunings);
-    set_raise(raise_cents, tunings);
+    set_tuning_raise(raise_cents, tunings);
     return true;
 }

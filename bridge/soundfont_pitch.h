@@ -22,6 +22,11 @@
 
 constexpr int SOUNDFONT_KEYS = 128;
 
+// FluidSynth 2.3 cuts a voice's pitch down to a whole cent before it turns it
+// into a frequency, so every note lands between 0 and 1 cent flat. Raising
+// a key by half a cent makes that cut a rounding to the nearest cent.
+constexpr double TRUNCATION_RAISE_CENTS = 0.5;
+
 // Beyond this distance from the stated pitch, neither a measurement nor the
 // nearest whole number of cycles in a loop is taken for the sample's tuning
 // (a loop of noise, or a layer recorded at another note on purpose).
@@ -56,7 +61,9 @@ constexpr double MEASURE_ONSET_SECONDS = 0.2;
 // corrected for: it reaches its loop within LOOP_SOON_SECONDS, or the
 // recording before the loop sounds within HEARD_AGREEMENT_CENTS of the loop
 // from HEARD_FROM_SECONDS into the note on (and the loop comes within
-// LOOP_REACHED_LIMIT_SECONDS); otherwise it is left as stated. Measured with
+// LOOP_REACHED_LIMIT_SECONDS); otherwise it is left as stated (by the sample
+// data: heard_tuning.h renders such keys and corrects them for the held
+// loop, the pitch a held note settles at). Measured with
 // FluidR3 GM: the keys that came out further off once corrected for their
 // loops reach them after 2.2 seconds or more, the default Harpsichord's
 // keys the program plays most within 1.13 seconds.
@@ -103,7 +110,28 @@ struct PresetTuning {
     // pitch, in cents above MIDI key 0.
     int scale_cents[SOUNDFONT_KEYS];
     double root_pitch_cents[SOUNDFONT_KEYS];
+    // True where every zone playing the key follows the key at 100 cents a
+    // key, with no envelope or oscillator moving its pitch: the key's pitch
+    // is its stated one plus its samples' offset, whatever the key.
+    bool pitch_follows_key[SOUNDFONT_KEYS];
+    // True where the key is corrected and every zone playing it loops over
+    // a single cycle of its wave, as its length and its sound agree: a
+    // strictly periodic sound, which FluidSynth plays exactly as measured.
+    bool single_cycle[SOUNDFONT_KEYS];
+    // True where the correction was measured from the key as FluidSynth
+    // plays it (heard_tuning.h), not from the sample data alone.
+    bool heard[SOUNDFONT_KEYS];
 };
+
+// Works out more of the corrections of tunings (offset_cents, corrected,
+// heard) for the SoundFont at path: a pass after the sample data has been
+// measured. Returns false when it gave up because stop became true.
+typedef bool (*TuningRefinement)(const char* path, std::vector<PresetTuning>* tunings,
+                                 const std::atomic<bool>* stop);
+
+// The key tunings (key_cents) of tunings for their corrections, every
+// corrected key raised by raise_cents.
+void set_tuning_raise(double raise_cents, std::vector<PresetTuning>* tunings);
 
 // The real pitch of a looped sample by its loop's length. loop_frames (> 0)
 // frames at sample_rate_hz (> 0) hold the whole number of cycles whose pitch
@@ -190,6 +218,8 @@ bool soundfont_tunings_from_cache(const char* path, double raise_cents, const st
 // while the SoundFont stays as it was. Measuring the samples of a large
 // SoundFont takes far longer than a start may (FluidR3 GM: about 45 seconds of one core).
 // An empty cache_directory, or one that cannot be written, only costs the
-// work each time. stop as for soundfont_tunings_from_bytes.
+// work each time. refine, when given, runs on the measured tunings before
+// they are kept. stop as for soundfont_tunings_from_bytes.
 bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
-                              std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop = nullptr);
+                              std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop = nullptr,
+                              TuningRefinement refine = nullptr);

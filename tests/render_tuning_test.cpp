@@ -1,12 +1,14 @@
 // The bridge's key tunings, heard: a generated SoundFont whose looped sine
 // samples are deliberately off their stated pitch is rendered through the
 // bridge offline, and every note is measured against the pitch asked for.
+#include "bridge/heard_tuning.h"
 #include "pitch_render.h"
 #include "sine_soundfont.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -213,4 +215,49 @@ TEST_F(RenderTuning, EachProgramChangeSwitchesTheChannelsTuning)
     }
     // Drums sound the flat C as the SoundFont states it: 5.01 cents flat.
     EXPECT_NEAR(cents_of(notes[6].frequency_hz) - 5500.0, cents_of(24000.0 / 92) - 6000.0, 0.01);
+}
+
+// A loop reached two seconds into the note, after a lead-in 4 cents below
+// it: the sample data leaves the key as stated, the rendered note is tuned
+// for the held loop. The same sample under a vibrato has no settled pitch
+// and stays as stated.
+TEST(HeardTuning, ALateLoopIsTunedForHowItSoundsHeld)
+{
+    SineSample late{24000, 92, 1, 60, 0, true, 48000, -4.0};  // C4 -5.01 cents, looped from 2 s
+    SineZone vibrato{0, 127, 0};
+    vibrato.vibrato_cents = 20;
+    const std::string path = ::testing::TempDir() + "varenta-late-" + std::to_string(getpid()) + ".sf2";
+    ASSERT_TRUE(write_sine_soundfont(path, SineSoundFont{{late}, {SinePreset{0, 0, {SineZone{0, 127, 0}}},
+                                                                  SinePreset{0, 1, {vibrato}}}}));
+    std::vector<PresetTuning> data_only, heard;
+    ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, "", &data_only));
+    ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, "", &heard, nullptr, heard_tunings));
+    ASSERT_EQ(heard.size(), 2u);
+    const double loop_cents = cents_of(24000.0 / 92) - 6000.0;
+    for (int key : {40, 60, 80}) {
+        EXPECT_EQ(data_only[0].corrected[key], key > 70) << key;  // reached within 1.5 s above
+        EXPECT_TRUE(heard[0].corrected[key]) << key;
+        EXPECT_EQ(heard[0].heard[key], key < 70) << key;  // a single cycle heard from its loop on: as measured
+        EXPECT_NEAR(heard[0].offset_cents[key], loop_cents, 0.05) << key;
+        EXPECT_NEAR(heard[0].key_cents[key], 100.0 * key + 0.5 - loop_cents, 0.05) << key;
+        EXPECT_FALSE(heard[1].corrected[key]);
+        EXPECT_EQ(heard[1].key_cents[key], data_only[1].key_cents[key]);
+    }
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(heard_tunings(path.c_str(), &data_only, &stop));
+
+    // Held past its loop through the bridge, which works the same out.
+    std::vector<BridgeEvent> events;
+    add_note(events, 100.0, 4600.0, 0, 60, 8192);
+    add_note(events, 5000.0, 9500.0, 0, 67, 9192);
+    RenderSettings settings;
+    settings.library_path = SONVEX_OFFLINE_LIBRARY_PATH;
+    settings.soundfont_path = path;
+    settings.settle_ms = 2200.0;
+    settings.max_window_ms = 2000.0;
+    std::vector<MeasuredNote> notes = render_and_measure(events, settings);
+    std::remove(path.c_str());
+    ASSERT_EQ(notes.size(), 2u);
+    for (const MeasuredNote& n : notes)
+        EXPECT_NEAR(cents_of(n.frequency_hz), asked_cents(n), kInTuneCents) << "key " << n.key;
 }

@@ -1,0 +1,218 @@
+// A SoundFont's looped keys, measured as FluidSynth plays them; see
+// heard_tuning.h.
+#include "bridge/heard_tuning.h"
+
+#include "bridge/harmonic_pitch.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kSampleRate = 44100;
+constexpr int kVelocity = 127;  // as the sample data is tuned for
+constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
+constexpr double kSearchCents = 60.0;
+constexpr double kReferenceRaiseCents = 0.25;
+constexpr size_t kMostWorkers = 4;
+// A correction beyond this is rendered again, applied (verified()), and kept
+// only when the key then sounds within kVerifiedCents: whole-cent rounding
+// and the measurement's own spread.
+constexpr double kTrustedOffsetCents = 1.0;
+constexpr double kVerifiedCents = 0.5 + RENDERED_AGREEMENT_CENTS;
+constexpr double kReachedMarginSeconds = 0.05;  // after the loop is reached, its first cycles blend in
+
+// A FluidSynth of its own that renders one preset's notes dry, loading only
+// the samples of the preset it plays.
+class Renderer {
+public:
+    explicit Renderer(const char* path)
+    {
+        settings_ = new_fluid_settings();
+        if (settings_ == nullptr)
+            return;
+        fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);
+        fluid_settings_setint(settings_, "synth.chorus.active", 0);
+        fluid_settings_setint(settings_, "synth.reverb.active", 0);
+        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
+        synth_ = new_fluid_synth(settings_);
+        if (synth_ == nullptr)
+            return;
+        // Played untuned, FluidSynth works a key's pitch out in single
+        // precision from a sample's root pitch and cuts it to whole cents, so
+        // a sample with a pitch correction can lose a whole cent at one key
+        // and not the next. Under a key tuning the key's pitch is the
+        // table's: equal temperament a quarter of a cent up, cut to exactly
+        // the key, is what the tunings worked out here are applied to.
+        double reference[SOUNDFONT_KEYS];
+        for (int key = 0; key < SOUNDFONT_KEYS; ++key)
+            reference[key] = 100.0 * key + kReferenceRaiseCents;
+        if (fluid_synth_activate_key_tuning(synth_, 0, kReference, "reference", reference, 0) == FLUID_OK &&
+            fluid_synth_activate_key_tuning(synth_, 0, kTrial, "trial", reference, 0) == FLUID_OK &&
+            fluid_synth_activate_tuning(synth_, 0, 0, kReference, 0) == FLUID_OK)
+            soundfont_ = fluid_synth_sfload(synth_, path, 0);
+    }
+    ~Renderer()
+    {
+        if (synth_ != nullptr)
+            delete_fluid_synth(synth_);
+        if (settings_ != nullptr)
+            delete_fluid_settings(settings_);
+    }
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    bool loaded() const { return synth_ != nullptr && soundfont_ != FLUID_FAILED; }
+
+    bool select(int bank, int program)
+    {
+        return fluid_synth_program_select(synth_, 0, soundfont_, bank, program) == FLUID_OK;
+    }
+
+    // Plays key at cents (above MIDI key 0, before FluidSynth's cut to whole
+    // cents) from now on, where NaN gives it back its reference pitch.
+    void retune(int key, double cents)
+    {
+        if (std::isnan(cents)) {
+            fluid_synth_activate_tuning(synth_, 0, 0, kReference, 0);
+            return;
+        }
+        fluid_synth_tune_notes(synth_, 0, kTrial, 1, &key, &cents, 0);
+        fluid_synth_activate_tuning(synth_, 0, 0, kTrial, 0);
+    }
+
+    // The first frames of key held on its own, left and right summed.
+    const std::vector<float>& note(int key, size_t frames)
+    {
+        left_.assign(frames, 0.0f);
+        right_.assign(frames, 0.0f);
+        fluid_synth_noteon(synth_, 0, key, kVelocity);
+        fluid_synth_write_float(synth_, static_cast<int>(frames), left_.data(), 0, 1, right_.data(), 0, 1);
+        fluid_synth_all_sounds_off(synth_, 0);
+        for (size_t n = 0; n < frames; ++n)
+            left_[n] += right_[n];
+        return left_;
+    }
+
+private:
+    static constexpr int kReference = 0, kTrial = 1;  // tuning programs of tuning bank 0
+    fluid_settings_t* settings_ = nullptr;
+    fluid_synth_t* synth_ = nullptr;
+    int soundfont_ = FLUID_FAILED;
+    std::vector<float> left_, right_;
+};
+
+// The offset of the harmonic pitch of sound[first .. first + count) above
+// stated_cents; NaN when none stands clear.
+double offset_in(const std::vector<float>& sound, size_t first, size_t count, double stated_cents)
+{
+    const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
+    const HarmonicPitch pitch = harmonic_pitch(sound.data() + first, count, kSampleRate, guess_hz, kSearchCents,
+                                               MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
+    return 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
+}
+
+// The offset of key held (its loop reached after reached_seconds) above its
+// equal-tempered pitch, as rendered; NaN unless the whole window, its last
+// three quarters find one clear pitch.
+double rendered_offset(Renderer& renderer, int key, double reached_seconds)
+{
+    const double settle =
+        std::max(reached_seconds + kReachedMarginSeconds, RENDERED_SETTLE_MIN_SECONDS);
+    const size_t first = static_cast<size_t>(settle * kSampleRate);
+    const size_t window = static_cast<size_t>(RENDERED_WINDOW_SECONDS * kSampleRate);
+    const std::vector<float>& sound = renderer.note(key, first + window);
+    const double stated = 100.0 * key;
+    const double whole = offset_in(sound, first, window, stated);
+    double lowest = whole, highest = whole;
+    const double late = offset_in(sound, first + window / 4, window - window / 4, stated);
+    lowest = std::min(lowest, late);
+    highest = std::max(highest, late);
+    const bool clear = !std::isnan(lowest) && !std::isnan(highest) && highest - lowest <= RENDERED_AGREEMENT_CENTS &&
+                       std::fabs(whole) <= LOOP_OFFSET_LIMIT_CENTS;
+    return clear ? whole : std::nan("");
+}
+
+// Whether key of t is one the rendering settles: it loops, reaches its loop
+// in time, and its pitch follows the key; one whose loops hold a single cycle
+// each is settled by the sample data already.
+bool renderable(const PresetTuning& t, int key)
+{
+    return t.sounding[key] && t.looped[key] && t.pitch_follows_key[key] && !t.single_cycle[key] &&
+           t.loop_reached_seconds[key] + kReachedMarginSeconds <= RENDERED_SETTLE_MAX_SECONDS;
+}
+
+// Whether key of t, corrected for offset_cents, is heard where it is asked
+// for. A sound whose partials a loop splits into lines a few cents apart can
+// read on one line and then, once retuned, on the next: each reading is
+// steady, but the correction misses by the lines' distance. A correction of
+// more than kTrustedOffsetCents is therefore rendered again to be kept.
+bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_cents)
+{
+    renderer.retune(key, 100.0 * key - offset_cents + TRUNCATION_RAISE_CENTS);
+    const double heard = rendered_offset(renderer, key, t.loop_reached_seconds[key]);
+    renderer.retune(key, std::nan(""));
+    return std::fabs(heard) <= kVerifiedCents;
+}
+
+// Renders and measures every renderable key of the presets of tunings whose
+// index is worker modulo workers; false when stop turned true.
+bool hear_presets(const char* path, std::vector<PresetTuning>* tunings, size_t worker, size_t workers,
+                  const std::atomic<bool>* stop)
+{
+    Renderer renderer(path);
+    if (!renderer.loaded())
+        return true;
+    for (size_t i = worker; i < tunings->size(); i += workers) {
+        PresetTuning& t = (*tunings)[i];
+        if (t.bank != 0 || !renderer.select(t.bank, t.program))
+            continue;
+        for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
+            if (stop != nullptr && stop->load())
+                return false;
+            if (!renderable(t, key))
+                continue;
+            const double offset = rendered_offset(renderer, key, t.loop_reached_seconds[key]);
+            if (std::isnan(offset) || (std::fabs(offset) > kTrustedOffsetCents && !verified(renderer, t, key, offset)))
+                continue;
+            t.offset_cents[key] = offset;
+            t.corrected[key] = true;
+            t.heard[key] = true;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool heard_tunings(const char* path, std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop)
+{
+    // One synthesizer per core, each with presets of its own.
+    const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMostWorkers);
+    std::vector<std::thread> helpers;
+    std::atomic<bool> stopped{false};
+    auto work = [&](size_t worker) {
+        if (!hear_presets(path, tunings, worker, workers, stop))
+            stopped = true;
+    };
+    for (size_t worker = 1; worker < workers; ++worker) {
+        try {
+            helpers.emplace_back(work, worker);
+        } catch (const std::system_error&) {
+            // fewer threads: this one takes their presets afterwards
+            for (size_t left = worker; left < workers; ++left)
+                work(left);
+            break;
+        }
+    }
+    work(0);
+    for (std::thread& helper : helpers)
+        helper.join();
+    return !stopped.load() && (stop == nullptr || !stop->load());
+}

@@ -1,0 +1,39 @@
+// A SoundFont's looped keys, corrected for how FluidSynth really plays them.
+//
+// The sample data alone does not settle every looped key: a loop of many
+// cycles or of an ensemble, a recording whose lead-in sounds otherwise than
+// its loop, a loop so close to its sample's end that the synthesizer plays it
+// otherwise than it is written. Nor do the keys one sample plays all sound
+// equally far off: FluidSynth's pitch arithmetic and interpolation, a loop
+// reached at another point, or partials a loop's repetition splits into
+// lines a few cents apart move single keys by a cent or more. So every key
+// the program can play (bank 0) whose sound loops, unless over a single
+// cycle of its wave (strictly periodic), is rendered offline, on a
+// FluidSynth of its own, held at velocity 127 until its loop has played for
+// two seconds, and its pitch measured from the audio (harmonic_pitch.h)
+// where a held note is heard, from the time its loop is reached. A key whose
+// measurement is clear and steady takes it as its offset.
+#pragma once
+
+#include "bridge/soundfont_pitch.h"
+
+#include <atomic>
+#include <vector>
+
+// When the measured note starts: the loop reached (plus a little) at the
+// rendered key, and no sooner than a second into the note, past its attack.
+constexpr double RENDERED_SETTLE_MIN_SECONDS = 1.0;
+constexpr double RENDERED_SETTLE_MAX_SECONDS = 8.0;  // a loop reached later is not waited for
+constexpr double RENDERED_WINDOW_SECONDS = 2.0;
+// The window's readings must agree to within this: the whole of it and its
+// last three quarters.
+constexpr double RENDERED_AGREEMENT_CENTS = 0.1;
+
+// Renders and measures every looped key of the bank 0 presets of tunings
+// whose pitch follows the key, from the SoundFont at path, one synthesizer
+// per core (at most four), and sets offset_cents, corrected and heard for
+// each key measured clearly; other keys keep what the sample data gave. key_cents is
+// not touched (set_tuning_raise). Returns false when stop became true (the
+// tunings are then half done), true otherwise, also when FluidSynth cannot
+// load the SoundFont (nothing changed).
+bool heard_tunings(const char* path, std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop);
