@@ -26,6 +26,7 @@ constexpr size_t kMostWorkers = 4;
 // and the measurement's own spread.
 constexpr double kTrustedOffsetCents = 1.0;
 constexpr double kVerifiedCents = 0.5 + RENDERED_AGREEMENT_CENTS;
+constexpr size_t kVerifyDelayFrames = 1000;  // 15 blocks and 40 frames
 constexpr double kReachedMarginSeconds = 0.05;  // after the loop is reached, its first cycles blend in
 
 // A FluidSynth of its own that renders one preset's notes dry, loading only
@@ -87,9 +88,13 @@ public:
         fluid_synth_activate_tuning(synth_, 0, 0, kTrial, 0);
     }
 
-    // The first frames of key held on its own, left and right summed.
-    const std::vector<float>& note(int key, size_t frames)
+    // The first frames of key held on its own, left and right summed, started
+    // delay frames from now.
+    const std::vector<float>& note(int key, size_t frames, size_t delay)
     {
+        left_.assign(std::max(frames, delay), 0.0f);
+        right_.assign(left_.size(), 0.0f);
+        fluid_synth_write_float(synth_, static_cast<int>(delay), left_.data(), 0, 1, right_.data(), 0, 1);
         left_.assign(frames, 0.0f);
         right_.assign(frames, 0.0f);
         fluid_synth_noteon(synth_, 0, key, kVelocity);
@@ -121,13 +126,13 @@ double offset_in(const std::vector<float>& sound, size_t first, size_t count, do
 // The offset of key held (its loop reached after reached_seconds) above its
 // equal-tempered pitch, as rendered; NaN unless the whole window, its last
 // three quarters find one clear pitch.
-double rendered_offset(Renderer& renderer, int key, double reached_seconds)
+double rendered_offset(Renderer& renderer, int key, double reached_seconds, size_t delay = 0)
 {
     const double settle =
         std::max(reached_seconds + kReachedMarginSeconds, RENDERED_SETTLE_MIN_SECONDS);
     const size_t first = static_cast<size_t>(settle * kSampleRate);
     const size_t window = static_cast<size_t>(RENDERED_WINDOW_SECONDS * kSampleRate);
-    const std::vector<float>& sound = renderer.note(key, first + window);
+    const std::vector<float>& sound = renderer.note(key, first + window, delay);
     const double stated = 100.0 * key;
     const double whole = offset_in(sound, first, window, stated);
     double lowest = whole, highest = whole;
@@ -152,13 +157,17 @@ bool renderable(const PresetTuning& t, int key)
 // for. A sound whose partials a loop splits into lines a few cents apart can
 // read on one line and then, once retuned, on the next: each reading is
 // steady, but the correction misses by the lines' distance. A correction of
-// more than kTrustedOffsetCents is therefore rendered again to be kept.
+// more than kTrustedOffsetCents is therefore rendered again, applied, to be
+// kept; twice, the second time started at another point of FluidSynth's
+// 64-frame blocks, since which line wins can turn on that alone.
 bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_cents)
 {
     renderer.retune(key, 100.0 * key - offset_cents + TRUNCATION_RAISE_CENTS);
-    const double heard = rendered_offset(renderer, key, t.loop_reached_seconds[key]);
+    bool landed = true;
+    for (size_t delay : {size_t{0}, kVerifyDelayFrames})
+        landed = landed && std::fabs(rendered_offset(renderer, key, t.loop_reached_seconds[key], delay)) <= kVerifiedCents;
     renderer.retune(key, std::nan(""));
-    return std::fabs(heard) <= kVerifiedCents;
+    return landed;
 }
 
 // Renders and measures every renderable key of the presets of tunings whose

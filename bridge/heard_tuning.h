@@ -12,7 +12,9 @@
 // FluidSynth of its own, held at velocity 127 until its loop has played for
 // two seconds, and its pitch measured from the audio (harmonic_pitch.h)
 // where a held note is heard, from the time its loop is reached. A key whose
-// measurement is clear and steady takes it as its offset.
+// measurement is clear and steady takes it as its offset; so does one whose
+// pitch a vibrato or a pitch envelope moves, where its held note's pitch
+// comes out as steady over the window.
 #pragma once
 
 #include "bridge/soundfont_pitch.h"

@@ -16,7 +16,7 @@ extern "C" {
 // Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
 // SoundFont with its melodic presets tuned (from the user's cache; the
 // first time, the tunings are measured in the background, at low priority,
-// over about a minute, and take effect when ready), chorus
+// over two to three minutes, and take effect when ready), chorus
 // off, a bend of 0 or 16383 sounding two semitones down or up, real-time
 // audio through the first output that opens. Returns non-zero
 // when it is ready to sound, 0 (quietly) when no SoundFont or no audio output

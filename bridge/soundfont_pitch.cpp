@@ -411,7 +411,7 @@ struct KeySound {
     int scale_cents;        // of the first zone
     double root_pitch_cents;  // of the first zone
     double loop_reached_seconds;  // the latest of the looped zones
-    bool pitch_follows_key;       // every zone: 100 cents a key, no fixed key, no pitch modulation
+    bool pitch_follows_key;       // every zone: 100 cents a key, no fixed key
     bool single_cycle;            // every zone loops over one measured cycle
 };
 
@@ -428,7 +428,7 @@ KeySound key_sound(const std::vector<ZonePitch>& zones, int key)
     for (const ZonePitch& z : zones) {
         if (z.key_low > key || key > z.key_high || z.velocity_low > velocity || velocity > z.velocity_high)
             continue;
-        sound.pitch_follows_key = sound.pitch_follows_key && z.scale_cents == 100 && !z.fixed_key && !z.pitch_moves;
+        sound.pitch_follows_key = sound.pitch_follows_key && z.scale_cents == 100 && !z.fixed_key;
         sound.single_cycle = sound.single_cycle && z.single_cycle;
         if (!sound.any) {
             sound.any = true;

@@ -111,8 +111,8 @@ struct PresetTuning {
     int scale_cents[SOUNDFONT_KEYS];
     double root_pitch_cents[SOUNDFONT_KEYS];
     // True where every zone playing the key follows the key at 100 cents a
-    // key, with no envelope or oscillator moving its pitch: the key's pitch
-    // is its stated one plus its samples' offset, whatever the key.
+    // key: the key's pitch is its stated one plus its samples' offset (and
+    // what an envelope or oscillator adds), whatever the key.
     bool pitch_follows_key[SOUNDFONT_KEYS];
     // True where the key is corrected and every zone playing it loops over
     // a single cycle of its wave, as its length and its sound agree: a
@@ -216,7 +216,7 @@ bool soundfont_tunings_from_cache(const char* path, double raise_cents, const st
 // kept in cache_directory (created when missing), in a file named for the
 // SoundFont's path, size and modification time, and read back from there
 // while the SoundFont stays as it was. Measuring the samples of a large
-// SoundFont takes far longer than a start may (FluidR3 GM: about 45 seconds of one core).
+// SoundFont takes far longer than a start may (FluidR3 GM: about 20 seconds of one core).
 // An empty cache_directory, or one that cannot be written, only costs the
 // work each time. refine, when given, runs on the measured tunings before
 // they are kept. stop as for soundfont_tunings_from_bytes.
