@@ -194,7 +194,7 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
                              double search_cents, int harmonics, double clear_ratio)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const HarmonicPitch none{nan, 0.0, 0, nan};
+    const HarmonicPitch none{nan, 0.0, 0, nan, nan};
     if (samples == nullptr || count < kLeastSamples || !(sample_rate_hz > 0.0) || !(guess_hz > 0.0) ||
         !(search_cents > 0.0) || harmonics < 1 || harmonics > HARMONIC_PITCH_MAX_HARMONICS)
         return none;
@@ -247,5 +247,16 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     }
     if (!(energy > 0.0))
         return none;
-    return HarmonicPitch{weighted / energy, 2.0 * std::sqrt(energy) / window_sum, found, side_ratio};
+    // The strongest other peak of the loudest harmonic's search range, beyond
+    // the five resolutions either side of it.
+    const double low_hz = loudest_number * guess_hz / spread, high_hz = loudest_number * guess_hz * spread;
+    const long near = static_cast<long>(std::ceil(5.0 * resolution_hz / bin_hz));
+    double rival = 0.0;
+    for (long k = std::max(1L, static_cast<long>(std::ceil(low_hz / bin_hz)));
+         k + 1 < static_cast<long>(bins.size()) && k * bin_hz <= high_hz; ++k) {
+        if (std::labs(k - loudest) > near && bins[k] >= bins[k - 1] && bins[k] >= bins[k + 1])
+            rival = std::max(rival, bins[k]);
+    }
+    return HarmonicPitch{weighted / energy, 2.0 * std::sqrt(energy) / window_sum, found, side_ratio,
+                         rival / bins[loudest]};
 }

@@ -20,6 +20,10 @@ struct HarmonicPitch {
     // spectrum's magnitudes five resolutions either side of it, as a
     // fraction of the peak's (a lone tone: below 1e-4; NaN with NaN).
     double side_ratio;
+    // How strong the strongest other peak within search_cents of the
+    // strongest harmonic is, beyond five resolutions of it, as a fraction of
+    // it: near 1 where a partial is split into lines that compete (NaN with NaN).
+    double rival_ratio;
 };
 
 // The fundamental of a harmonic tone near guess_hz in samples[0 .. count)

@@ -21,6 +21,10 @@ constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr double kSearchCents = 60.0;
 constexpr double kReferenceRaiseCents = 0.25;
 constexpr size_t kMostWorkers = 4;
+// A held note whose strongest partial has a rival line within the search
+// range at least this strong (relative) has no one pitch: which line a
+// measurement reads turns on the measurement.
+constexpr double kRivalRatio = 0.5;
 // A correction beyond this is rendered again, applied (verified()), and kept
 // only when the key then sounds within kVerifiedCents: whole-cent rounding
 // and the measurement's own spread.
@@ -120,7 +124,7 @@ double offset_in(const std::vector<float>& sound, size_t first, size_t count, do
     const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
     const HarmonicPitch pitch = harmonic_pitch(sound.data() + first, count, kSampleRate, guess_hz, kSearchCents,
                                                MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
-    return 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
+    return pitch.rival_ratio < kRivalRatio ? 1200.0 * std::log2(pitch.frequency_hz / guess_hz) : std::nan("");
 }
 
 // The offset of key held (its loop reached after reached_seconds) above its

@@ -12,9 +12,9 @@
 // FluidSynth of its own, held at velocity 127 until its loop has played for
 // two seconds, and its pitch measured from the audio (harmonic_pitch.h)
 // where a held note is heard, from the time its loop is reached. A key whose
-// measurement is clear and steady takes it as its offset; so does one whose
-// pitch a vibrato or a pitch envelope moves, where its held note's pitch
-// comes out as steady over the window.
+// measurement is clear and steady takes it as its offset: its strongest
+// partial one line, with no rival line near it. A vibrato or a pitch envelope
+// counts only where the held note still reads so.
 #pragma once
 
 #include "bridge/soundfont_pitch.h"

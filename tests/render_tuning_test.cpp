@@ -219,8 +219,8 @@ TEST_F(RenderTuning, EachProgramChangeSwitchesTheChannelsTuning)
 
 // A loop reached two seconds into the note, after a lead-in 4 cents below
 // it: the sample data leaves the key as stated, the rendered note is tuned
-// for the held loop. The same sample under a vibrato, which the sample data
-// cannot measure, is tuned for the held note's mean pitch.
+// for the held loop. The same sample under a vibrato spreads each partial
+// into side lines: tuned for its mean where they stay weak, else as stated.
 TEST(HeardTuning, ALateLoopIsTunedForHowItSoundsHeld)
 {
     SineSample late{24000, 92, 1, 60, 0, true, 48000, -4.0};  // C4 -5.01 cents, looped from 2 s
@@ -240,9 +240,10 @@ TEST(HeardTuning, ALateLoopIsTunedForHowItSoundsHeld)
         EXPECT_EQ(heard[0].heard[key], key < 70) << key;  // a single cycle heard from its loop on: as measured
         EXPECT_NEAR(heard[0].offset_cents[key], loop_cents, 0.05) << key;
         EXPECT_NEAR(heard[0].key_cents[key], 100.0 * key + 0.5 - loop_cents, 0.05) << key;
-        EXPECT_FALSE(data_only[1].corrected[key]);
-        EXPECT_TRUE(heard[1].heard[key]) << key;
-        EXPECT_NEAR(heard[1].offset_cents[key], loop_cents, 0.5) << key;  // a vibrato's window holds part of a swing
+        if (heard[1].corrected[key])  // only where its rival lines stay weak
+            EXPECT_NEAR(heard[1].offset_cents[key], loop_cents, 0.5) << key;
+        else
+            EXPECT_EQ(heard[1].key_cents[key], data_only[1].key_cents[key]);
     }
     std::atomic<bool> stop{true};
     EXPECT_FALSE(heard_tunings(path.c_str(), &data_only, &stop));
