@@ -128,8 +128,8 @@ double offset_in(const std::vector<float>& sound, size_t first, size_t count, do
 }
 
 // The offset of key held (its loop reached after reached_seconds) above its
-// equal-tempered pitch, as rendered; NaN unless the whole window, its last
-// three quarters find one clear pitch.
+// equal-tempered pitch, as rendered; NaN unless the whole window and its
+// last three quarters find one clear pitch.
 double rendered_offset(Renderer& renderer, int key, double reached_seconds, size_t delay = 0)
 {
     const double settle =
@@ -139,12 +139,9 @@ double rendered_offset(Renderer& renderer, int key, double reached_seconds, size
     const std::vector<float>& sound = renderer.note(key, first + window, delay);
     const double stated = 100.0 * key;
     const double whole = offset_in(sound, first, window, stated);
-    double lowest = whole, highest = whole;
     const double late = offset_in(sound, first + window / 4, window - window / 4, stated);
-    lowest = std::min(lowest, late);
-    highest = std::max(highest, late);
-    const bool clear = !std::isnan(lowest) && !std::isnan(highest) && highest - lowest <= RENDERED_AGREEMENT_CENTS &&
-                       std::fabs(whole) <= LOOP_OFFSET_LIMIT_CENTS;
+    // NaN in either fails the comparison.
+    const bool clear = std::fabs(whole - late) <= RENDERED_AGREEMENT_CENTS && std::fabs(whole) <= LOOP_OFFSET_LIMIT_CENTS;
     return clear ? whole : std::nan("");
 }
 

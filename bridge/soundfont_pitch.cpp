@@ -208,7 +208,6 @@ struct ZonePitch {
     double root_pitch_cents;      // the sample's stated pitch, cents above key 0, as FluidSynth anchors it
     double transpose_cents;       // coarse and fine tune
     bool fixed_key;               // plays one key's pitch whatever key is pressed
-    bool pitch_moves;             // an envelope or oscillator moves its pitch
     bool single_cycle;            // measured as its loop's length: one whole cycle of its wave
     double attack_seconds;        // from the sample's start to its loop, played at the root pitch
 };
@@ -338,7 +337,6 @@ bool zone_pitch(Pdta& pdta, const Generators& inst, const Generators& preset, Zo
     bool pitch_moves = false;
     for (int op : {GEN_MOD_LFO_TO_PITCH, GEN_VIB_LFO_TO_PITCH, GEN_MOD_ENV_TO_PITCH})
         pitch_moves = pitch_moves || signed_amount(inst, op) + signed_amount(preset, op) != 0;
-    z->pitch_moves = pitch_moves;
     z->settled_seconds = 0.0;
     const bool loop_as_written = !looped || (loop_inside && loop_clear);
     z->offset_cents = z->fixed_key || pitch_moves || !loop_as_written
