@@ -4,8 +4,9 @@
 // dialogues send, each note rendered alone through the bridge offline, once
 // as the SoundFont states itself and once with the bridge's key tunings. Each
 // note is measured from the audio (the fundamental from eight harmonics, in
-// its looped part where it has one) against the pitch asked for: the key plus
-// the bend at exactly 4096 units a semitone.
+// its looped part where it has one, each harmonic the power-weighted mean of
+// the lines around it, as the bridge measures) against the pitch asked for:
+// the key plus the bend at exactly 4096 units a semitone.
 //
 // Prints the worst and the 99th-percentile error per program and overall,
 // before and after, how many notes the bridge corrects ("corr."), how many of
@@ -123,6 +124,7 @@ void measure(const std::string& soundfont, const std::vector<Case*>& cases, bool
     settings.library_path = SONVEX_OFFLINE_LIBRARY_PATH;
     settings.soundfont_path = soundfont;
     settings.harmonics = kHarmonics;
+    settings.clear_ratio = MEASURE_CLEAR_RATIO;
     settings.max_window_ms = kWindowMs;
     settings.in_tune = in_tune;
     settings.tuning_cache = VARENTA_TUNING_CACHE;

@@ -1,10 +1,12 @@
 // The fundamental of a harmonic sound from its harmonics; see
 // harmonic_pitch.h.
 //
-// The spectrum is computed once by FFT to find the peaks; each peak is then
+// The spectrum is computed once by FFT. The loudest harmonic's peak is
 // located by evaluating the windowed signal's transform at any frequency and
 // fitting a parabola to the logarithm of its magnitude, twice, ever closer
-// around the peak: a few evaluations instead of a search, each exact.
+// around the peak: a few evaluations instead of a search, each exact. Each
+// harmonic's frequency is then the power-weighted mean of the bins around
+// it, which for a lone line is exact too.
 #include "bridge/harmonic_pitch.h"
 
 #include <algorithm>
@@ -16,22 +18,24 @@ namespace {
 
 const double kPi = std::acos(-1.0);
 constexpr double kHarmonicFloor = 1.0 / 30.0;  // weaker harmonics weigh less than a thousandth
+constexpr double kLobeResolutions = 5.0;  // the window's main lobe ends four resolutions either side
+constexpr double kBinFloor = 1e-5;  // of a band's strongest power: 50 dB down
 constexpr double kTopFraction = 0.45;   // of the sample rate: harmonics above are left out
 constexpr size_t kLeastSamples = 64;
 
-// The samples under a four-term Blackman-Harris window, into signal; sum
-// receives the window's sum.
-void windowed(const float* samples, size_t count, std::vector<double>& signal, double* sum)
+// The samples under a four-term Blackman-Harris window, into signal; power
+// receives the sum of the window's squares.
+void windowed(const float* samples, size_t count, std::vector<double>& signal, double* power)
 {
     signal.resize(count);
     const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
-    *sum = 0.0;
+    *power = 0.0;
     for (size_t n = 0; n < count; ++n) {
         const double c = std::cos(2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1));
         // cos 2x and cos 3x from cos x.
         const double w = a0 - a1 * c + a2 * (2.0 * c * c - 1.0) - a3 * c * (4.0 * c * c - 3.0);
         signal[n] = w * samples[n];
-        *sum += w;
+        *power += w * w;
     }
 }
 
@@ -167,8 +171,9 @@ double locate_peak(const std::vector<double>& signal, const std::vector<double>&
     return f;
 }
 
-}  // namespace
-
+// The strongest of bins (bin_hz apart) within [low_hz, high_hz], leaving out
+// bin 0 and the last; -1 when the range holds none or its strongest bin lies
+// at its edge (a peak outside the range, rising into it).
 long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
 {
     const long first = static_cast<long>(std::ceil(low_hz / bin_hz));
@@ -183,24 +188,78 @@ long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double lo
     return best == first || best == last ? -1 : best;
 }
 
-std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size)
+// What the harmonics of f0_hz hold together.
+struct Bands {
+    double fundamental_hz;  // each band's mean frequency over its number, weighed by the band's energy
+    double energy;          // of the bands weighed in, as their magnitudes squared
+    int found;              // how many were weighed in
+};
+
+// The harmonics 1 .. harmonics of f0_hz below top_hz, each the bins within
+// (spread - 1) times its frequency of it, or the window's main lobe
+// (lobe_hz) where that is wider, and no further than half-way to its
+// neighbours, as the power-weighted mean of their frequencies: a lone
+// line's own frequency (a window's power spectrum is symmetric about its
+// line, and the bins, at least as many as the samples, sum it exactly), and
+// for a partial split into lines (a loop's repetition, a vibrato, layers)
+// the mean of its lines, which moves exactly as the whole sound is tuned.
+// Bins below kBinFloor of the band's strongest are left out (noise between
+// the harmonics), and so are bands below kHarmonicFloor of the strongest in
+// magnitude.
+Bands harmonic_bands(const std::vector<double>& bins, double bin_hz, double f0_hz, int harmonics, double spread,
+                     double lobe_hz, double top_hz)
 {
-    std::vector<double> out;
-    dft_magnitudes_into(signal.data(), signal.size(), size, scratch(), out);
-    return out;
+    double energy[HARMONIC_PITCH_MAX_HARMONICS + 1] = {};
+    double mean_hz[HARMONIC_PITCH_MAX_HARMONICS + 1] = {};
+    double strongest = 0.0;
+    const long last_bin = static_cast<long>(bins.size()) - 1;
+    for (int h = 1; h <= harmonics && h * f0_hz * spread < top_hz; ++h) {
+        const double half_hz = std::min(0.5 * f0_hz, std::max(h * f0_hz * (spread - 1.0), lobe_hz));
+        const long first = std::max(1L, static_cast<long>(std::ceil((h * f0_hz - half_hz) / bin_hz)));
+        const long last = std::min(last_bin, static_cast<long>(std::floor((h * f0_hz + half_hz) / bin_hz)));
+        double peak = 0.0;
+        for (long k = first; k <= last; ++k)
+            peak = std::max(peak, bins[k] * bins[k]);
+        double sum = 0.0, moment = 0.0;
+        for (long k = first; k <= last; ++k) {
+            const double power = bins[k] * bins[k];
+            if (power > kBinFloor * peak) {
+                sum += power;
+                moment += power * static_cast<double>(k);
+            }
+        }
+        if (sum > 0.0) {
+            energy[h] = sum;
+            mean_hz[h] = bin_hz * moment / sum;
+            strongest = std::max(strongest, sum);
+        }
+    }
+    Bands bands{0.0, 0.0, 0};
+    double weighted = 0.0;
+    for (int h = 1; h <= harmonics; ++h) {
+        if (energy[h] > 0.0 && energy[h] > kHarmonicFloor * kHarmonicFloor * strongest) {
+            weighted += energy[h] * mean_hz[h] / h;
+            bands.energy += energy[h];
+            ++bands.found;
+        }
+    }
+    bands.fundamental_hz = bands.energy > 0.0 ? weighted / bands.energy : 0.0;
+    return bands;
 }
+
+}  // namespace
 
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
                              double search_cents, int harmonics, double clear_ratio)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const HarmonicPitch none{nan, 0.0, 0, nan, nan};
+    const HarmonicPitch none{nan, 0.0, 0, nan};
     if (samples == nullptr || count < kLeastSamples || !(sample_rate_hz > 0.0) || !(guess_hz > 0.0) ||
         !(search_cents > 0.0) || harmonics < 1 || harmonics > HARMONIC_PITCH_MAX_HARMONICS)
         return none;
     Scratch& buffers = scratch();
-    double window_sum = 0.0;
-    windowed(samples, count, buffers.signal, &window_sum);
+    double window_power = 0.0;
+    windowed(samples, count, buffers.signal, &window_power);
     const std::vector<double>& signal = buffers.signal;
     size_t size = 1;  // the strongest bin lies within half a bin of its peak: no padding needed
     while (size < count)
@@ -231,32 +290,19 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
         side_ratio = std::max(side_ratio, magnitude_at(signal, sample_rate_hz, loudest_hz + side) / peak);
     if (!(side_ratio < clear_ratio))
         return none;
-    const double f0 = loudest_hz / loudest_number;
-
-    double weighted = 0.0, energy = 0.0;
-    int found = 0;
-    for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
-        const long k = strongest_dft_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
-        if (k < 0 || !(bins[k] > kHarmonicFloor * bins[loudest]))
-            continue;
-        double a = 0.0;
-        const double f = locate_peak(signal, bins, k, bin_hz, sample_rate_hz, resolution_hz, &a);
-        weighted += a * a * f / h;
-        energy += a * a;
-        ++found;
+    // The harmonics' bands, taken twice: around the loudest line's
+    // multiples, then around the mean those give.
+    double f0 = loudest_hz / loudest_number;
+    Bands bands{};
+    for (int pass = 0; pass < 2; ++pass) {
+        bands = harmonic_bands(bins, bin_hz, f0, harmonics, spread, kLobeResolutions * resolution_hz, top_hz);
+        if (!(bands.energy > 0.0))
+            return none;
+        f0 = bands.fundamental_hz;
     }
-    if (!(energy > 0.0))
-        return none;
-    // The strongest other peak of the loudest harmonic's search range, beyond
-    // the five resolutions either side of it.
-    const double low_hz = loudest_number * guess_hz / spread, high_hz = loudest_number * guess_hz * spread;
-    const long near = static_cast<long>(std::ceil(5.0 * resolution_hz / bin_hz));
-    double rival = 0.0;
-    for (long k = std::max(1L, static_cast<long>(std::ceil(low_hz / bin_hz)));
-         k + 1 < static_cast<long>(bins.size()) && k * bin_hz <= high_hz; ++k) {
-        if (std::labs(k - loudest) > near && bins[k] >= bins[k - 1] && bins[k] >= bins[k + 1])
-            rival = std::max(rival, bins[k]);
-    }
-    return HarmonicPitch{weighted / energy, 2.0 * std::sqrt(energy) / window_sum, found, side_ratio,
-                         rival / bins[loudest]};
+    // The bins' power is the windowed signal's energy times size (Parseval),
+    // half of it on the positive side: a sine of amplitude A brings
+    // size * A^2 / 4 times the window's power.
+    const double amplitude = 2.0 * std::sqrt(bands.energy / (static_cast<double>(size) * window_power));
+    return HarmonicPitch{f0, amplitude, bands.found, side_ratio};
 }

@@ -20,10 +20,6 @@ struct HarmonicPitch {
     // spectrum's magnitudes five resolutions either side of it, as a
     // fraction of the peak's (a lone tone: below 1e-4; NaN with NaN).
     double side_ratio;
-    // How strong the strongest other peak within search_cents of the
-    // strongest harmonic is, beyond five resolutions of it, as a fraction of
-    // it: near 1 where a partial is split into lines that compete (NaN with NaN).
-    double rival_ratio;
 };
 
 // The fundamental of a harmonic tone near guess_hz in samples[0 .. count)
@@ -34,22 +30,20 @@ struct HarmonicPitch {
 //   sets the pitch; its peak must stand clear, the spectrum five resolutions
 //   (sample_rate_hz / count) either side of it below clear_ratio (0..1) of
 //   it (see side_ratio);
-// - every harmonic up to harmonics standing out within two resolutions of
-//   its multiple of that pitch, above a thirtieth of the strongest, is
-//   located to far below one resolution;
-// - the fundamental is their frequencies divided by their numbers, averaged
-//   with their energies as weights.
+// - each harmonic up to harmonics (below 0.45 * sample_rate_hz) is the
+//   spectrum within search_cents of its multiple of that pitch, or five
+//   resolutions where that is wider, and short of half-way to the next
+//   multiples; its frequency is the mean of that band's frequencies weighed
+//   by their power: for a steady line its frequency, for a partial split
+//   into lines (a loop's repetition, a vibrato, detuned layers) the mean of
+//   the lines, which moves exactly as the sound is tuned, where the
+//   strongest line alone may change places with another;
+// - the fundamental is the harmonics' frequencies divided by their numbers,
+//   averaged with their energies as weights, over those above a thirtieth
+//   of the strongest (in magnitude); then once more with the bands centred
+//   on that fundamental's multiples.
 // NaN (harmonics 0) when no harmonic stands out: the strongest point of the
 // range lies at its edge, or its peak does not stand clear (leakage of a
 // tone outside the range, noise, silence).
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
                              double search_cents, int harmonics, double clear_ratio);
-
-// |DFT| of signal zero-padded to size (a power of two, at least
-// signal.size()), bins 0 .. size / 2.
-std::vector<double> dft_magnitudes(const std::vector<double>& signal, size_t size);
-
-// The strongest of bins (bin_hz apart) within [low_hz, high_hz], leaving out
-// bin 0 and the last; -1 when the range holds none or its strongest bin lies
-// at its edge (a peak outside the range, rising into it).
-long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz);

@@ -19,15 +19,10 @@ constexpr int kSampleRate = 44100;
 constexpr int kVelocity = 127;  // as the sample data is tuned for
 constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr double kSearchCents = 60.0;
-constexpr double kReferenceRaiseCents = 0.25;
 constexpr size_t kMostWorkers = 4;
-// A held note whose strongest partial has a rival line within the search
-// range at least this strong (relative) has no one pitch: which line a
-// measurement reads turns on the measurement.
-constexpr double kRivalRatio = 0.5;
 // A correction beyond this is rendered again, applied (verified()), and kept
-// only when the key then sounds within kVerifiedCents: whole-cent rounding
-// and the measurement's own spread.
+// only when every reading of the key then lies within kVerifiedCents:
+// whole-cent rounding and the measurement's own spread.
 constexpr double kTrustedOffsetCents = 1.0;
 constexpr double kVerifiedCents = 0.5 + RENDERED_AGREEMENT_CENTS;
 constexpr size_t kVerifyDelayFrames = 1000;  // 15 blocks and 40 frames
@@ -53,11 +48,14 @@ public:
         // precision from a sample's root pitch and cuts it to whole cents, so
         // a sample with a pitch correction can lose a whole cent at one key
         // and not the next. Under a key tuning the key's pitch is the
-        // table's: equal temperament a quarter of a cent up, cut to exactly
-        // the key, is what the tunings worked out here are applied to.
+        // table's: equal temperament raised as the bridge raises it, cut to
+        // exactly the key, is what the tunings worked out here are applied
+        // to. A pitch a vibrato or an envelope sweeps is cut at every step,
+        // so that it sounds half a cent under its mean; the same raise
+        // centres it there too.
         double reference[SOUNDFONT_KEYS];
         for (int key = 0; key < SOUNDFONT_KEYS; ++key)
-            reference[key] = 100.0 * key + kReferenceRaiseCents;
+            reference[key] = 100.0 * key + TRUNCATION_RAISE_CENTS;
         if (fluid_synth_activate_key_tuning(synth_, 0, kReference, "reference", reference, 0) == FLUID_OK &&
             fluid_synth_activate_key_tuning(synth_, 0, kTrial, "trial", reference, 0) == FLUID_OK &&
             fluid_synth_activate_tuning(synth_, 0, 0, kReference, 0) == FLUID_OK)
@@ -124,25 +122,33 @@ double offset_in(const std::vector<float>& sound, size_t first, size_t count, do
     const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
     const HarmonicPitch pitch = harmonic_pitch(sound.data() + first, count, kSampleRate, guess_hz, kSearchCents,
                                                MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
-    return pitch.rival_ratio < kRivalRatio ? 1200.0 * std::log2(pitch.frequency_hz / guess_hz) : std::nan("");
+    return 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
 }
 
-// The offset of key held (its loop reached after reached_seconds) above its
-// equal-tempered pitch, as rendered; NaN unless the whole window and its
-// last three quarters find one clear pitch.
-double rendered_offset(Renderer& renderer, int key, double reached_seconds, size_t delay = 0)
+// A held key's two readings: its offset above its equal-tempered pitch over
+// the whole window and over its last three quarters (NaN where none stands
+// clear).
+struct Readings {
+    double whole;
+    double late;
+
+    // How far apart they lie; NaN when either is.
+    double spread() const { return std::fabs(whole - late); }
+    // Whether both lie within cents of the pitch asked for.
+    bool within(double cents) const { return std::fabs(whole) <= cents && std::fabs(late) <= cents; }
+};
+
+// The readings of key held (its loop reached after reached_seconds), started
+// delay frames from now.
+Readings rendered_readings(Renderer& renderer, int key, double reached_seconds, size_t delay = 0)
 {
-    const double settle =
-        std::max(reached_seconds + kReachedMarginSeconds, RENDERED_SETTLE_MIN_SECONDS);
+    const double settle = std::max(reached_seconds + kReachedMarginSeconds, RENDERED_SETTLE_MIN_SECONDS);
     const size_t first = static_cast<size_t>(settle * kSampleRate);
     const size_t window = static_cast<size_t>(RENDERED_WINDOW_SECONDS * kSampleRate);
     const std::vector<float>& sound = renderer.note(key, first + window, delay);
     const double stated = 100.0 * key;
-    const double whole = offset_in(sound, first, window, stated);
-    const double late = offset_in(sound, first + window / 4, window - window / 4, stated);
-    // NaN in either fails the comparison.
-    const bool clear = std::fabs(whole - late) <= RENDERED_AGREEMENT_CENTS && std::fabs(whole) <= LOOP_OFFSET_LIMIT_CENTS;
-    return clear ? whole : std::nan("");
+    return Readings{offset_in(sound, first, window, stated),
+                    offset_in(sound, first + window / 4, window - window / 4, stated)};
 }
 
 // Whether key of t is one the rendering settles: it loops, reaches its loop
@@ -155,20 +161,37 @@ bool renderable(const PresetTuning& t, int key)
 }
 
 // Whether key of t, corrected for offset_cents, is heard where it is asked
-// for. A sound whose partials a loop splits into lines a few cents apart can
-// read on one line and then, once retuned, on the next: each reading is
-// steady, but the correction misses by the lines' distance. A correction of
-// more than kTrustedOffsetCents is therefore rendered again, applied, to be
-// kept; twice, the second time started at another point of FluidSynth's
-// 64-frame blocks, since which line wins can turn on that alone.
+// for: every reading of it, rendered applied, within kVerifiedCents; twice,
+// the second time started at another point of FluidSynth's 64-frame blocks.
+// A correction of more than kTrustedOffsetCents is kept only so: a key whose
+// held pitch wanders, or whose loop sounds otherwise at another playback
+// rate, shows here whether the correction still lands.
 bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_cents)
 {
     renderer.retune(key, 100.0 * key - offset_cents + TRUNCATION_RAISE_CENTS);
     bool landed = true;
     for (size_t delay : {size_t{0}, kVerifyDelayFrames})
-        landed = landed && std::fabs(rendered_offset(renderer, key, t.loop_reached_seconds[key], delay)) <= kVerifiedCents;
+        landed = landed && rendered_readings(renderer, key, t.loop_reached_seconds[key], delay).within(kVerifiedCents);
     renderer.retune(key, std::nan(""));
     return landed;
+}
+
+// The offset key of t is corrected for, as rendered; NaN where it is left
+// as stated. Its readings must agree to within RENDERED_AGREEMENT_CENTS, or,
+// for a correction that is rendered again and kept only where every reading
+// then lands, to within RENDERED_VERIFIED_AGREEMENT_CENTS.
+double heard_offset(Renderer& renderer, const PresetTuning& t, int key)
+{
+    const Readings readings = rendered_readings(renderer, key, t.loop_reached_seconds[key]);
+    const double offset = readings.whole;
+    // NaN fails every comparison.
+    if (!(std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS))
+        return std::nan("");
+    if (std::fabs(offset) <= kTrustedOffsetCents)
+        return readings.spread() <= RENDERED_AGREEMENT_CENTS ? offset : std::nan("");
+    return readings.spread() <= RENDERED_VERIFIED_AGREEMENT_CENTS && verified(renderer, t, key, offset)
+               ? offset
+               : std::nan("");
 }
 
 // Renders and measures every renderable key of the presets of tunings whose
@@ -188,8 +211,8 @@ bool hear_presets(const char* path, std::vector<PresetTuning>* tunings, size_t w
                 return false;
             if (!renderable(t, key))
                 continue;
-            const double offset = rendered_offset(renderer, key, t.loop_reached_seconds[key]);
-            if (std::isnan(offset) || (std::fabs(offset) > kTrustedOffsetCents && !verified(renderer, t, key, offset)))
+            const double offset = heard_offset(renderer, t, key);
+            if (std::isnan(offset))
                 continue;
             t.offset_cents[key] = offset;
             t.corrected[key] = true;

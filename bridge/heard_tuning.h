@@ -11,10 +11,13 @@
 // cycle of its wave (strictly periodic), is rendered offline, on a
 // FluidSynth of its own, held at velocity 127 until its loop has played for
 // two seconds, and its pitch measured from the audio (harmonic_pitch.h)
-// where a held note is heard, from the time its loop is reached. A key whose
-// measurement is clear and steady takes it as its offset: its strongest
-// partial one line, with no rival line near it. A vibrato or a pitch envelope
-// counts only where the held note still reads so.
+// where a held note is heard, from the time its loop is reached: the mean of
+// the lines its partials are split into, which a correction moves exactly as
+// it moves the key, where the strongest line alone may change places with
+// another. A key whose measurement is clear and steady takes it as its
+// offset; a correction of more than a cent also where the reading wanders a
+// little, but only once it has been rendered applied and landed. A vibrato
+// or a pitch envelope counts where the held note still reads so.
 #pragma once
 
 #include "bridge/soundfont_pitch.h"
@@ -30,6 +33,10 @@ constexpr double RENDERED_WINDOW_SECONDS = 2.0;
 // The window's readings must agree to within this: the whole of it and its
 // last three quarters.
 constexpr double RENDERED_AGREEMENT_CENTS = 0.1;
+// The same for a correction of more than a cent, which is rendered again,
+// applied, and kept only where it lands: a key whose held pitch wanders
+// within half a cent is still far better off corrected.
+constexpr double RENDERED_VERIFIED_AGREEMENT_CENTS = 0.5;
 
 // Renders and measures every looped key of the bank 0 presets of tunings
 // whose pitch follows the key, from the SoundFont at path, one synthesizer

@@ -16,7 +16,7 @@ extern "C" {
 // Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
 // SoundFont with its melodic presets tuned (from the user's cache; the
 // first time, the tunings are measured in the background, at low priority,
-// over two to three minutes, and take effect when ready), chorus
+// over about three minutes, and take effect when ready), chorus
 // off, a bend of 0 or 16383 sounding two semitones down or up, real-time
 // audio through the first output that opens. Returns non-zero
 // when it is ready to sound, 0 (quietly) when no SoundFont or no audio output
@@ -41,12 +41,12 @@ SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
 // built-in synthesizer from its own render)
 // Starts the synthesizer as Sonvex_Initialise_SME does, but with the given
 // SoundFont file (nullptr: the one Sonvex_Initialise_SME would load) and
-// sample rate (Hz) and no audio output, so that the caller can render the
-// sound itself; in_tune 0 leaves the presets as the SoundFont states them (to
-// measure what the tuning corrects), 1 tunes them before it returns, 2 as the
-// real start does (from the cache at once, else in the background), 3 from
-// the cache alone (else as stated). Anything started before is cleaned up
-// first. Returns non-zero when ready.
+// sample rate (Hz), no audio output and no reverberation, so that the caller
+// can render the notes' own sound itself; in_tune 0 leaves the presets as the
+// SoundFont states them (to measure what the tuning corrects), 1 tunes them
+// before it returns, 2 as the real start does (from the cache at once, else
+// in the background), 3 from the cache alone (else as stated). Anything
+// started before is cleaned up first. Returns non-zero when ready.
 SONVEX_EXPORT int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rate, int in_tune);
 
 // Where the offline starts after this keep the tunings they work out

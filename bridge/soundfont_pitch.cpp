@@ -793,7 +793,7 @@ static_assert(std::is_trivially_copyable<PresetTuning>::value, "tunings are cach
 // The key tunings are worked out again from the cached facts for the raise
 // asked for.
 struct CacheHeader {
-    char magic[8];           // "VRTUNE7"
+    char magic[8];           // "VRTUNE8"
     uint64_t record_bytes;   // sizeof(PresetTuning)
     uint64_t file_bytes;     // the SoundFont's size
     int64_t modified_s;      // and modification time
@@ -820,7 +820,7 @@ bool wanted_header(const char* path, CacheHeader* header)
     if (path == nullptr || stat(path, &info) != 0)
         return false;
     *header = CacheHeader{};
-    std::memcpy(header->magic, "VRTUNE7", 8);
+    std::memcpy(header->magic, "VRTUNE8", 8);
     header->record_bytes = sizeof(PresetTuning);
     header->file_bytes = static_cast<uint64_t>(info.st_size);
     header->modified_s = info.st_mtim.tv_sec;

@@ -77,6 +77,34 @@ TEST(HarmonicPitch, WeakHarmonicsAreLeftOutAndStrongOnesWeighByTheirEnergy)
     EXPECT_NEAR(p.amplitude, std::sqrt(0.3 * 0.3 + 0.1 * 0.1), 0.01);
 }
 
+TEST(HarmonicPitch, APartialSplitIntoLinesIsTheirPowerWeightedMeanAndMovesWithTheTuning)
+{
+    // Each of three harmonics of 440 Hz split into two lines 20 cents
+    // apart, the upper at 0.8 of the lower's amplitude, as a loop of many
+    // cycles sounds: either line alone is 8 cents or more off their mean.
+    // Retuned by 3 cents, the reading moves by exactly that.
+    auto split = [](double hz) {
+        std::vector<float> tone(2 * 44100);
+        const double upper = std::exp2(20.0 / 1200);
+        for (size_t n = 0; n < tone.size(); ++n) {
+            double x = 0.0;
+            for (int h = 1; h <= 3; ++h)
+                x += (0.3 * std::sin(2.0 * kPi * h * hz * n / kRate + h) +
+                      0.24 * std::sin(2.0 * kPi * h * hz * upper * n / kRate)) / h;
+            tone[n] = static_cast<float>(x);
+        }
+        return tone;
+    };
+    const double mean_hz = 440.0 * (1.0 + 0.64 * std::exp2(20.0 / 1200)) / 1.64;
+    std::vector<float> tone = split(440.0);
+    HarmonicPitch p = harmonic_pitch(tone.data(), tone.size(), kRate, 440.0, 60.0, 8, 0.5);
+    EXPECT_NEAR(cents(p.frequency_hz, mean_hz), 0.0, 0.002);
+    EXPECT_EQ(p.harmonics, 3);
+    tone = split(440.0 * std::exp2(3.0 / 1200));
+    HarmonicPitch tuned = harmonic_pitch(tone.data(), tone.size(), kRate, 440.0, 60.0, 8, 0.5);
+    EXPECT_NEAR(cents(tuned.frequency_hz, p.frequency_hz), 3.0, 0.002);
+}
+
 TEST(HarmonicPitch, NoPitchWithoutAClearPeakInRange)
 {
     std::vector<float> tone = harmonic_tone(440.0, 1, 1, 22050);

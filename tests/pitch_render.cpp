@@ -317,7 +317,8 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
                                ? measure_frequency(window, last - from_frame, settings.sample_rate, nominal,
                                                    settings.search_cents, amplitude)
                                : measure_fundamental(window, last - from_frame, settings.sample_rate, nominal,
-                                                     settings.search_cents, settings.harmonics, amplitude);
+                                                     settings.search_cents, settings.harmonics, amplitude,
+                                                     settings.clear_ratio);
                 };
                 m.frequency_hz = measure(first, &m.amplitude);
                 const size_t later = frame_at(from + settings.remeasure_after_ms, settings.sample_rate);
@@ -333,63 +334,13 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
 }
 
 double measure_fundamental(const float* samples, size_t count, double sample_rate, double guess_hz,
-                           double search_cents, int harmonics, double* amplitude)
+                           double search_cents, int harmonics, double* amplitude, double clear_ratio)
 {
+    const HarmonicPitch pitch =
+        harmonic_pitch(samples, count, sample_rate, guess_hz, search_cents, harmonics, clear_ratio);
     if (amplitude != nullptr)
-        *amplitude = 0.0;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0) || harmonics < 1 || harmonics > 16)
-        return nan;
-    double window_sum = 0.0;
-    std::vector<double> signal = windowed(samples, count, &window_sum);
-    size_t size = 1;  // the peak bin lies within half a bin of the peak: no padding needed
-    while (size < count)
-        size <<= 1;
-    const std::vector<double> bins = dft_magnitudes(signal, size);
-    const double bin_hz = sample_rate / static_cast<double>(size);
-    const double top_hz = 0.45 * sample_rate;
-    const double spread = std::pow(2.0, search_cents / 1200.0);
-
-    // The strongest harmonic near its multiple of the guess gives the pitch.
-    long loudest = -1;
-    int loudest_number = 0;
-    for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
-        long k = strongest_dft_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
-        if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
-            loudest = k;
-            loudest_number = h;
-        }
-    }
-    if (loudest < 0)
-        return nan;
-    const double tolerance_hz = 1e-7 * guess_hz;  // 0.0002 cents
-    double f0 = peak_between(signal, sample_rate, (loudest - 1) * bin_hz, (loudest + 1) * bin_hz, tolerance_hz) /
-                loudest_number;
-    const double loudest_magnitude = spectrum_magnitude(signal, sample_rate, f0 * loudest_number);
-    const double resolution_hz = sample_rate / static_cast<double>(count);
-    for (double side : {-5.0 * resolution_hz, 5.0 * resolution_hz}) {
-        if (!(spectrum_magnitude(signal, sample_rate, f0 * loudest_number + side) < kLobeFloor * loudest_magnitude))
-            return nan;  // leakage of a tone outside the range, or silence
-    }
-
-    // Every harmonic that stands out, each searched two resolutions around
-    // its multiple of that pitch. One below a thirtieth of the loudest would
-    // weigh less than a thousandth: it is left out.
-    double weighted = 0.0, energy = 0.0;
-    for (int h = 1; h <= harmonics && h * f0 + 2.0 * resolution_hz < top_hz; ++h) {
-        long k = strongest_dft_bin(bins, bin_hz, h * f0 - 2.0 * resolution_hz, h * f0 + 2.0 * resolution_hz);
-        if (k < 0 || !(bins[k] > bins[loudest] / 30.0))
-            continue;
-        double f = peak_between(signal, sample_rate, (k - 1) * bin_hz, (k + 1) * bin_hz, tolerance_hz);
-        double a = spectrum_magnitude(signal, sample_rate, f);
-        weighted += a * a * f / h;
-        energy += a * a;
-    }
-    if (!(energy > 0.0))
-        return nan;
-    if (amplitude != nullptr)
-        *amplitude = 2.0 * std::sqrt(energy) / window_sum;
-    return weighted / energy;
+        *amplitude = pitch.amplitude;
+    return pitch.frequency_hz;
 }
 
 double fluidsynth_pitch_hz(int key, int bend, double range_cents, double raise_cents)

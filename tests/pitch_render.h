@@ -121,6 +121,7 @@ struct RenderSettings {
     double max_window_ms = 1000.0;  // longest stretch measured per note
     double search_cents = 60.0;  // the pitch is looked for this far around the note's nominal pitch
     int harmonics = 1;           // 1: a pure tone; more: the fundamental from that many harmonics
+    double clear_ratio = 0.05;   // with harmonics > 1: how clear the loudest one stands (measure_fundamental)
     bool in_tune = true;         // the bridge's key tunings installed (false: as the SoundFont states)
     std::string tuning_cache;    // where the bridge keeps its tunings; "": worked out for each render
     double remeasure_after_ms = 0.0;  // > 0: each note measured a second time (MeasuredNote::remeasured_hz)
@@ -146,16 +147,17 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
                          double search_cents, double* amplitude = nullptr);
 
 // The fundamental of a harmonic tone near guess_hz in samples[0 .. count)
-// (sample_rate Hz): the strongest of its first harmonics (up to harmonics,
-// 1..16, and below 0.45 * sample_rate) within search_cents of a multiple of
-// guess_hz sets the pitch, then every harmonic standing out near its multiple
-// (above a thirtieth of the strongest) is found as measure_frequency finds a
-// tone, and the fundamental is their frequencies over their numbers, averaged
-// with their energies as weights. NaN when no harmonic stands out (as for
-// measure_frequency). amplitude, when given, receives the amplitude of the
-// harmonics together (0 with NaN).
+// (sample_rate Hz), as the bridge measures it (bridge/harmonic_pitch.h): the
+// strongest of its first harmonics (up to harmonics, 1..16) within
+// search_cents of a multiple of guess_hz, clear by clear_ratio, sets the
+// pitch; each harmonic's band gives its power-weighted mean frequency, and
+// the fundamental is their frequencies over their numbers, averaged with
+// their energies as weights. NaN when no harmonic stands out clear.
+// amplitude, when given, receives the amplitude of the harmonics together
+// (0 with NaN).
 double measure_fundamental(const float* samples, size_t count, double sample_rate, double guess_hz,
-                           double search_cents, int harmonics, double* amplitude = nullptr);
+                           double search_cents, int harmonics, double* amplitude = nullptr,
+                           double clear_ratio = 0.05);
 
 // The frequency FluidSynth 2.3 gives a note of the sine SoundFont for a key
 // and a 14-bit bend, with the bend range range_cents for a full swing and the

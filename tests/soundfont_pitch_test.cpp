@@ -109,14 +109,16 @@ TEST(SamplePitch, HeldLoopsAreMeasuredAndWholeCyclesGiveTheExactFigure)
     EXPECT_NEAR(settled, MEASURE_ONSET_SECONDS, 1e-9);
     // A steady vibrato of 5 Hz, 10 cents deep, around 442.5 Hz (177 cycles)
     // in a loop of 0.4 seconds: heard at its centre, 9.8 cents sharp of A4
-    // (where 176 cycles would lie nearest the stated pitch).
+    // (where 176 cycles would lie nearest the stated pitch). A window of a
+    // few of its cycles weighs their phases a little unevenly: a hundredth
+    // of a cent.
     const double centre_hz = 442.5;
     std::vector<float> vibrato = sampled(17640, 44100, [&](double t) {
         const double depth_hz = centre_hz * (std::exp2(10.0 / 1200) - 1.0);
         return five_harmonics(centre_hz, t, depth_hz / (2.0 * kPi * 5.0) * std::sin(2.0 * kPi * 5.0 * t));
     });
     ASSERT_TRUE(looped_sample_offset(vibrato.data(), 0, vibrato.size(), 44100, 6900.0, &offset, &settled));
-    EXPECT_NEAR(offset, cents_of(442.5) - 6900.0, 0.001);
+    EXPECT_NEAR(offset, cents_of(442.5) - 6900.0, 0.015);
 }
 
 TEST(SamplePitch, UnsteadyNoisyOrFarOffLoopsAreNotTakenForAPitch)
