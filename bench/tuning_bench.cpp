@@ -303,6 +303,7 @@ int main(int argc, char** argv)
 
     int failures = 0;
     size_t unmeasured = 0, worse_beyond_own = 0, looped_off = 0;
+    size_t looped_steady = 0, steady_in_tune = 0;  // looped notes whose readings agree within RENDERED_AGREEMENT_CENTS
     std::vector<double> steady, unsteady;  // window-to-window differences of corrected notes, and of the rest
     for (const Case& c : cases) {
         if (std::isnan(c.before) || std::isnan(c.after)) {
@@ -315,6 +316,10 @@ int main(int argc, char** argv)
         const double uncertainty = std::fmax(std::fabs(c.before - c.before_again), std::fabs(c.after - c.after_again));
         if (!std::isnan(uncertainty))
             (c.corrected ? steady : unsteady).push_back(uncertainty);
+        if (c.looped && uncertainty <= RENDERED_AGREEMENT_CENTS) {
+            ++looped_steady;
+            steady_in_tune += std::fabs(c.after) <= kHalfCent ? 1 : 0;
+        }
         const double worse_by = std::fabs(c.after) - std::fabs(c.before);
         if (worse_by > kMeasureCents) {
             std::printf("FAULT program %d key %d bend %d: %+.3f cents before, %+.3f after (readings move by %.3f): "
@@ -342,6 +347,8 @@ int main(int argc, char** argv)
                     "percentile\n",
                     count, kind.first, worst, p99);
     }
+    std::printf("looped notes whose readings move by %.1f cents at most: %zu within half a cent after of %zu\n",
+                RENDERED_AGREEMENT_CENTS, steady_in_tune, looped_steady);
     std::printf("%zu notes not measured (no tone stood out); %zu looped notes more than half a cent off after; %d "
                 "faults (%zu worse by more than their own readings move); rendered and measured in %.0f s\n",
                 unmeasured, looped_off, failures, worse_beyond_own, seconds);

@@ -17,7 +17,6 @@ namespace {
 
 constexpr int kSampleRate = 44100;
 constexpr int kVelocity = 127;  // as the sample data is tuned for
-constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr double kSearchCents = 60.0;
 constexpr size_t kMostWorkers = 4;
 // A correction beyond this is rendered again, applied (verified()), and kept
@@ -119,7 +118,7 @@ private:
 // stated_cents; NaN when none stands clear.
 double offset_in(const std::vector<float>& sound, size_t first, size_t count, double stated_cents)
 {
-    const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
+    const double guess_hz = MIDI_KEY_ZERO_HZ * std::exp2(stated_cents / 1200.0);
     const HarmonicPitch pitch = harmonic_pitch(sound.data() + first, count, kSampleRate, guess_hz, kSearchCents,
                                                MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
     return 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
@@ -163,9 +162,9 @@ bool renderable(const PresetTuning& t, int key)
 // Whether key of t, corrected for offset_cents, is heard where it is asked
 // for: every reading of it, rendered applied, within kVerifiedCents; twice,
 // the second time started at another point of FluidSynth's 64-frame blocks.
-// A correction of more than kTrustedOffsetCents is kept only so: a key whose
-// held pitch wanders, or whose loop sounds otherwise at another playback
-// rate, shows here whether the correction still lands.
+// A correction of more than kTrustedOffsetCents, or one read from a held
+// pitch that wanders, is kept only so: here it shows whether it still lands,
+// also where the loop sounds otherwise at another playback rate.
 bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_cents)
 {
     renderer.retune(key, 100.0 * key - offset_cents + TRUNCATION_RAISE_CENTS);
@@ -177,21 +176,25 @@ bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_
 }
 
 // The offset key of t is corrected for, as rendered; NaN where it is left
-// as stated. Its readings must agree to within RENDERED_AGREEMENT_CENTS, or,
-// for a correction that is rendered again and kept only where every reading
-// then lands, to within RENDERED_VERIFIED_AGREEMENT_CENTS.
+// as stated. Readings that agree to within RENDERED_AGREEMENT_CENTS are
+// taken for a correction of up to kTrustedOffsetCents as they stand; a
+// larger correction, or readings up to RENDERED_VERIFIED_AGREEMENT_CENTS
+// apart that lie more than half a cent off, only where every reading of the
+// key corrected then lands.
 double heard_offset(Renderer& renderer, const PresetTuning& t, int key)
 {
     const Readings readings = rendered_readings(renderer, key, t.loop_reached_seconds[key]);
     const double offset = readings.whole;
     // NaN fails every comparison.
-    if (!(std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS))
+    if (!(std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS) || !(readings.spread() <= RENDERED_VERIFIED_AGREEMENT_CENTS))
         return std::nan("");
-    if (std::fabs(offset) <= kTrustedOffsetCents)
-        return readings.spread() <= RENDERED_AGREEMENT_CENTS ? offset : std::nan("");
-    return readings.spread() <= RENDERED_VERIFIED_AGREEMENT_CENTS && verified(renderer, t, key, offset)
-               ? offset
-               : std::nan("");
+    if (readings.spread() <= RENDERED_AGREEMENT_CENTS) {
+        if (std::fabs(offset) <= kTrustedOffsetCents)
+            return offset;
+    } else if (std::fabs(offset) < TRUNCATION_RAISE_CENTS) {
+        return std::nan("");  // no whole-cent step brings it nearer
+    }
+    return verified(renderer, t, key, offset) ? offset : std::nan("");
 }
 
 // Renders and measures every renderable key of the presets of tunings whose

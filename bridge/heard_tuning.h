@@ -15,9 +15,9 @@
 // the lines its partials are split into, which a correction moves exactly as
 // it moves the key, where the strongest line alone may change places with
 // another. A key whose measurement is clear and steady takes it as its
-// offset; a correction of more than a cent also where the reading wanders a
-// little, but only once it has been rendered applied and landed. A vibrato
-// or a pitch envelope counts where the held note still reads so.
+// offset; one whose reading wanders a little, or a correction of more than a
+// cent, only once it has been rendered applied and landed. A vibrato or a
+// pitch envelope counts where the held note still reads so.
 #pragma once
 
 #include "bridge/soundfont_pitch.h"
@@ -33,9 +33,9 @@ constexpr double RENDERED_WINDOW_SECONDS = 2.0;
 // The window's readings must agree to within this: the whole of it and its
 // last three quarters.
 constexpr double RENDERED_AGREEMENT_CENTS = 0.1;
-// The same for a correction of more than a cent, which is rendered again,
-// applied, and kept only where it lands: a key whose held pitch wanders
-// within half a cent is still far better off corrected.
+// The same for a correction that is rendered again, applied, and kept only
+// where it lands: a key whose held pitch wanders within half a cent is still
+// better off corrected.
 constexpr double RENDERED_VERIFIED_AGREEMENT_CENTS = 0.5;
 
 // Renders and measures every looped key of the bank 0 presets of tunings

@@ -65,7 +65,6 @@ constexpr int kTunedVelocity = 127;
 constexpr uint16_t kRomSample = 0x8000;  // sample type bit: in the synthesizer's ROM, not in the file
 constexpr int kUnpitchedRootKey = 60;    // what a sample stating no pitch (255) plays as
 constexpr uint32_t kCoarseOffsetFrames = 32768;
-constexpr double kKeyZeroHz = 8.175798915643707;  // MIDI key 0
 constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as damage
 // What a key left as stated is moved by: nothing, but for a millionth of a
 // cent that keeps FluidSynth's cut to whole cents where it was untuned
@@ -537,7 +536,7 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
         return false;
     // Pitch of one cycle per loop, then the whole numbers of cycles either
     // side of the stated pitch.
-    const double one_cycle_cents = 1200.0 * std::log2(sample_rate_hz / (kKeyZeroHz * loop_frames));
+    const double one_cycle_cents = 1200.0 * std::log2(sample_rate_hz / (MIDI_KEY_ZERO_HZ * loop_frames));
     const double cycles = std::exp2((stated_cents - one_cycle_cents) / 1200.0);
     double best = HUGE_VAL, best_cycles = 0.0;
     for (double n : {std::floor(cycles), std::ceil(cycles)}) {
@@ -575,7 +574,7 @@ struct Agreement {
     // windows, at sample_rate_hz; false as soon as the agreement fails.
     bool add(const float* samples, const std::vector<std::pair<size_t, size_t>>& windows, double sample_rate_hz)
     {
-        const double guess_hz = kKeyZeroHz * std::exp2(stated_cents / 1200.0);
+        const double guess_hz = MIDI_KEY_ZERO_HZ * std::exp2(stated_cents / 1200.0);
         for (const auto& window : windows) {
             if (!agreed || (stop != nullptr && stop->load())) {
                 agreed = false;

@@ -21,6 +21,7 @@
 #include <vector>
 
 constexpr int SOUNDFONT_KEYS = 128;
+constexpr double MIDI_KEY_ZERO_HZ = 8.175798915643707;  // MIDI key 0, where cents are counted from
 
 // FluidSynth 2.3 cuts a voice's pitch down to a whole cent before it turns it
 // into a frequency, so every note lands between 0 and 1 cent flat. Raising
