@@ -2,8 +2,6 @@
 // heard_tuning.h.
 #include "bridge/heard_tuning.h"
 
-#include "bridge/harmonic_pitch.h"
-
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -17,7 +15,6 @@ namespace {
 
 constexpr int kSampleRate = 44100;
 constexpr int kVelocity = 127;  // as the sample data is tuned for
-constexpr double kSearchCents = 60.0;
 constexpr size_t kMostWorkers = 4;
 // A correction beyond this is rendered again, applied (verified()), and kept
 // only when every reading of the key then lies within kVerifiedCents:
@@ -114,16 +111,6 @@ private:
     std::vector<float> left_, right_;
 };
 
-// The offset of the harmonic pitch of sound[first .. first + count) above
-// stated_cents; NaN when none stands clear.
-double offset_in(const std::vector<float>& sound, size_t first, size_t count, double stated_cents)
-{
-    const double guess_hz = MIDI_KEY_ZERO_HZ * std::exp2(stated_cents / 1200.0);
-    const HarmonicPitch pitch = harmonic_pitch(sound.data() + first, count, kSampleRate, guess_hz, kSearchCents,
-                                               MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
-    return 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
-}
-
 // A held key's two readings: its offset above its equal-tempered pitch over
 // the whole window and over its last three quarters (NaN where none stands
 // clear).
@@ -146,8 +133,8 @@ Readings rendered_readings(Renderer& renderer, int key, double reached_seconds, 
     const size_t window = static_cast<size_t>(RENDERED_WINDOW_SECONDS * kSampleRate);
     const std::vector<float>& sound = renderer.note(key, first + window, delay);
     const double stated = 100.0 * key;
-    return Readings{offset_in(sound, first, window, stated),
-                    offset_in(sound, first + window / 4, window - window / 4, stated)};
+    return Readings{pitch_offset_cents(sound.data() + first, window, kSampleRate, stated),
+                    pitch_offset_cents(sound.data() + first + window / 4, window - window / 4, kSampleRate, stated)};
 }
 
 // Whether key of t is one the rendering settles: it loops, reaches its loop

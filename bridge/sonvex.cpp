@@ -91,8 +91,6 @@ constexpr int kBendSemitones = 2;     // pitch-wheel sensitivity of every channe
 constexpr double kStandardPitchWheelAmount = 12700.0;
 constexpr double kPitchWheelAmount = 12800.0;
 
-constexpr double kTruncationRaiseCents = TRUNCATION_RAISE_CENTS;
-
 // Where Debian's SoundFont packages put General MIDI SoundFonts, and the
 // names to prefer there (fluid-soundfont-gm, then the system default).
 const char* const kSoundFontDirectory = "/usr/share/sounds/sf2";
@@ -249,7 +247,7 @@ void tune_in_background(std::string path, std::string cache_directory)
 {
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kTunerNiceness);
     std::vector<PresetTuning> tunings;
-    if (soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, &tuner.stop,
+    if (soundfont_tunings_cached(path.c_str(), TRUNCATION_RAISE_CENTS, cache_directory, &tunings, &tuner.stop,
                                  heard_tunings) &&
         !tuner.stop.load())
         install_key_tunings(tunings);
@@ -272,12 +270,13 @@ enum TuneMode {
 void tune_presets(const std::string& path, const std::string& cache_directory, TuneMode mode)
 {
     std::vector<PresetTuning> tunings;
-    if (soundfont_tunings_from_cache(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings)) {
+    if (soundfont_tunings_from_cache(path.c_str(), TRUNCATION_RAISE_CENTS, cache_directory, &tunings)) {
         install_key_tunings(tunings);
     } else if (mode == TUNE_FROM_CACHE) {
         // played as stated until a real start has worked the tunings out
     } else if (mode == TUNE_NOW) {
-        soundfont_tunings_cached(path.c_str(), kTruncationRaiseCents, cache_directory, &tunings, nullptr, heard_tunings);
+        soundfont_tunings_cached(path.c_str(), TRUNCATION_RAISE_CENTS, cache_directory, &tunings, nullptr,
+                                 heard_tunings);
         install_key_tunings(tunings);
     } else {
         tuner.stop = false;

@@ -70,8 +70,8 @@ constexpr size_t kMaxPdtaBytes = 64u << 20;         // larger lists are taken as
 // cent that keeps FluidSynth's cut to whole cents where it was untuned
 // despite the rounding of the tuning's arithmetic.
 constexpr double kUnchangedCents = 1e-6;
-constexpr double kSearchCents = 60.0;
-constexpr int64_t kLoopMargin = 8;  // frames the format asks for either side of a loop  // a sample's harmonics are looked for this far around their stated pitch
+constexpr double kSearchCents = 60.0;  // a sample's harmonics are looked for this far around their stated pitch
+constexpr int64_t kLoopMargin = 8;  // frames the format asks for either side of a loop
 const double kLoopWindowSeconds[] = {1.0, 2.0, 4.0};  // a held loop is measured over each
 constexpr double kUnloopedWindowSeconds = 0.5;  // and the windows over the rest,
 constexpr double kUnloopedStepSeconds = 0.25;   // this far apart
@@ -556,6 +556,14 @@ bool loop_pitch_offset(uint32_t loop_frames, uint32_t sample_rate_hz, double sta
     return true;
 }
 
+double pitch_offset_cents(const float* samples, size_t count, double sample_rate_hz, double stated_cents)
+{
+    const double guess_hz = MIDI_KEY_ZERO_HZ * std::exp2(stated_cents / 1200.0);
+    const HarmonicPitch pitch = harmonic_pitch(samples, count, sample_rate_hz, guess_hz, kSearchCents,
+                                               MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
+    return 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
+}
+
 namespace {
 
 // The offsets above stated_cents of the harmonic pitch in windows of
@@ -574,15 +582,13 @@ struct Agreement {
     // windows, at sample_rate_hz; false as soon as the agreement fails.
     bool add(const float* samples, const std::vector<std::pair<size_t, size_t>>& windows, double sample_rate_hz)
     {
-        const double guess_hz = MIDI_KEY_ZERO_HZ * std::exp2(stated_cents / 1200.0);
         for (const auto& window : windows) {
             if (!agreed || (stop != nullptr && stop->load())) {
                 agreed = false;
                 break;
             }
-            const HarmonicPitch pitch = harmonic_pitch(samples + window.first, window.second, sample_rate_hz, guess_hz,
-                                                       kSearchCents, MEASURE_HARMONICS, MEASURE_CLEAR_RATIO);
-            const double offset = 1200.0 * std::log2(pitch.frequency_hz / guess_hz);
+            const double offset = pitch_offset_cents(samples + window.first, window.second, sample_rate_hz,
+                                                     stated_cents);
             lowest = std::min(lowest, offset);
             highest = std::max(highest, offset);
             sum += offset;
@@ -826,7 +832,6 @@ bool wanted_header(const char* path, CacheHeader* header)
     header->modified_ns = info.st_mtim.tv_nsec;
     return true;
 }
-
 
 bool read_cache(const std::string& file, const CacheHeader& wanted, std::vector<PresetTuning>* tunings)
 {

@@ -51,6 +51,12 @@ constexpr int MEASURE_HARMONICS = 8;
 // windows, not a lone peak, is what shows the pitch is pinned down.
 constexpr double MEASURE_CLEAR_RATIO = 0.5;
 
+// How far the harmonic pitch of samples[0 .. count) (sample_rate_hz) lies
+// above stated_cents (cents above MIDI key 0), in cents: MEASURE_HARMONICS
+// harmonics looked for within 60 cents of their stated pitch, the strongest
+// clear by MEASURE_CLEAR_RATIO (harmonic_pitch.h); NaN where none stands clear.
+double pitch_offset_cents(const float* samples, size_t count, double sample_rate_hz, double stated_cents);
+
 // A recording's first fifth of a second, its onset, is never measured.
 constexpr double MEASURE_ONSET_SECONDS = 0.2;
 

@@ -275,7 +275,7 @@ bool write_sine_soundfont(const std::string& path)
     // 100 samples per period at a declared 44000 Hz is exactly 440 Hz.
     SineSoundFont font;
     font.samples.push_back(SineSample{44000, 100, 1, SINE_ROOT_KEY, 0, true});
-    static_assert(44000.0 * 20 / 2000 == SINE_ROOT_HZ, "the sine must sound at its root frequency");
+    static_assert(44000.0 * 1 / 100 == SINE_ROOT_HZ, "the sine must sound at its root frequency");
     for (int program = 0; program < 128; ++program)
         font.presets.push_back(SinePreset{0, program, {SineZone{0, 127, 0}}});
     return write_sine_soundfont(path, font);
