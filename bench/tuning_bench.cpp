@@ -23,6 +23,7 @@
 //
 //   varenta_tuning_bench [SoundFont] [--programs FIRST LAST]
 #include "app/driver.h"
+#include "bridge/first_measuring.h"
 #include "bridge/heard_tuning.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
@@ -211,7 +212,7 @@ int main(int argc, char** argv)
     auto work_start = std::chrono::steady_clock::now();
     const bool cached = soundfont_tunings_from_cache(soundfont.c_str(), 0.0, VARENTA_TUNING_CACHE, &tunings);
     if (!cached && !soundfont_tunings_cached(soundfont.c_str(), 0.0, VARENTA_TUNING_CACHE, &tunings, nullptr,
-                                              heard_tunings)) {
+                                              measure_soundfont)) {
         std::fprintf(stderr, "cannot read the presets of %s\n", soundfont.c_str());
         return 2;
     }

@@ -7,15 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr int kSampleRate = 44100;
 constexpr int kVelocity = 127;  // as the sample data is tuned for
-constexpr size_t kMostWorkers = 4;
 // A correction beyond this is rendered again, applied (verified()), and kept
 // only when every reading of the key then lies within kVerifiedCents:
 // whole-cent rounding and the measurement's own spread.
@@ -24,11 +21,12 @@ constexpr double kVerifiedCents = 0.5 + RENDERED_AGREEMENT_CENTS;
 constexpr size_t kVerifyDelayFrames = 1000;  // 15 blocks and 40 frames
 constexpr double kReachedMarginSeconds = 0.05;  // after the loop is reached, its first cycles blend in
 
+}  // namespace
+
 // A FluidSynth of its own that renders one preset's notes dry, loading only
 // the samples of the preset it plays.
-class Renderer {
-public:
-    explicit Renderer(const char* path)
+struct KeyRenderer {
+    explicit KeyRenderer(const char* path)
     {
         settings_ = new_fluid_settings();
         if (settings_ == nullptr)
@@ -57,15 +55,15 @@ public:
             fluid_synth_activate_tuning(synth_, 0, 0, kReference, 0) == FLUID_OK)
             soundfont_ = fluid_synth_sfload(synth_, path, 0);
     }
-    ~Renderer()
+    ~KeyRenderer()
     {
         if (synth_ != nullptr)
             delete_fluid_synth(synth_);
         if (settings_ != nullptr)
             delete_fluid_settings(settings_);
     }
-    Renderer(const Renderer&) = delete;
-    Renderer& operator=(const Renderer&) = delete;
+    KeyRenderer(const KeyRenderer&) = delete;
+    KeyRenderer& operator=(const KeyRenderer&) = delete;
 
     bool loaded() const { return synth_ != nullptr && soundfont_ != FLUID_FAILED; }
 
@@ -111,6 +109,8 @@ private:
     std::vector<float> left_, right_;
 };
 
+namespace {
+
 // A held key's two readings: its offset above its equal-tempered pitch over
 // the whole window and over its last three quarters (NaN where none stands
 // clear).
@@ -126,7 +126,7 @@ struct Readings {
 
 // The readings of key held (its loop reached after reached_seconds), started
 // delay frames from now.
-Readings rendered_readings(Renderer& renderer, int key, double reached_seconds, size_t delay = 0)
+Readings rendered_readings(KeyRenderer& renderer, int key, double reached_seconds, size_t delay = 0)
 {
     const double settle = std::max(reached_seconds + kReachedMarginSeconds, RENDERED_SETTLE_MIN_SECONDS);
     const size_t first = static_cast<size_t>(settle * kSampleRate);
@@ -152,7 +152,7 @@ bool renderable(const PresetTuning& t, int key)
 // A correction of more than kTrustedOffsetCents, or one read from a held
 // pitch that wanders, is kept only so: here it shows whether it still lands,
 // also where the loop sounds otherwise at another playback rate.
-bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_cents)
+bool verified(KeyRenderer& renderer, const PresetTuning& t, int key, double offset_cents)
 {
     renderer.retune(key, 100.0 * key - offset_cents + TRUNCATION_RAISE_CENTS);
     bool landed = true;
@@ -168,7 +168,7 @@ bool verified(Renderer& renderer, const PresetTuning& t, int key, double offset_
 // larger correction, or readings up to RENDERED_VERIFIED_AGREEMENT_CENTS
 // apart that lie more than half a cent off, only where every reading of the
 // key corrected then lands.
-double heard_offset(Renderer& renderer, const PresetTuning& t, int key)
+double heard_offset(KeyRenderer& renderer, const PresetTuning& t, int key)
 {
     const Readings readings = rendered_readings(renderer, key, t.loop_reached_seconds[key]);
     const double offset = readings.whole;
@@ -184,58 +184,35 @@ double heard_offset(Renderer& renderer, const PresetTuning& t, int key)
     return verified(renderer, t, key, offset) ? offset : std::nan("");
 }
 
-// Renders and measures every renderable key of the presets of tunings whose
-// index is worker modulo workers; false when stop turned true.
-bool hear_presets(const char* path, std::vector<PresetTuning>* tunings, size_t worker, size_t workers,
-                  const std::atomic<bool>* stop)
-{
-    Renderer renderer(path);
-    if (!renderer.loaded())
-        return true;
-    for (size_t i = worker; i < tunings->size(); i += workers) {
-        PresetTuning& t = (*tunings)[i];
-        if (t.bank != 0 || !renderer.select(t.bank, t.program))
-            continue;
-        for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
-            if (stop != nullptr && stop->load())
-                return false;
-            if (!renderable(t, key))
-                continue;
-            const double offset = heard_offset(renderer, t, key);
-            if (std::isnan(offset))
-                continue;
-            t.offset_cents[key] = offset;
-            t.corrected[key] = true;
-            t.heard[key] = true;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
-bool heard_tunings(const char* path, std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop)
+KeyRenderer* key_renderer_new(const char* path)
 {
-    // One synthesizer per core, each with presets of its own.
-    const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMostWorkers);
-    std::vector<std::thread> helpers;
-    std::atomic<bool> stopped{false};
-    auto work = [&](size_t worker) {
-        if (!hear_presets(path, tunings, worker, workers, stop))
-            stopped = true;
-    };
-    for (size_t worker = 1; worker < workers; ++worker) {
-        try {
-            helpers.emplace_back(work, worker);
-        } catch (const std::system_error&) {
-            // fewer threads: this one takes their presets afterwards
-            for (size_t left = worker; left < workers; ++left)
-                work(left);
-            break;
-        }
+    KeyRenderer* renderer = new KeyRenderer(path);
+    if (!renderer->loaded()) {
+        delete renderer;
+        return nullptr;
     }
-    work(0);
-    for (std::thread& helper : helpers)
-        helper.join();
-    return !stopped.load() && (stop == nullptr || !stop->load());
+    return renderer;
+}
+
+void key_renderer_delete(KeyRenderer* renderer) { delete renderer; }
+
+bool hear_preset(KeyRenderer* renderer, PresetTuning* t, const std::atomic<bool>* stop)
+{
+    if (t->bank != 0 || !renderer->select(t->bank, t->program))
+        return stop == nullptr || !stop->load();
+    for (int key = 0; key < SOUNDFONT_KEYS; ++key) {
+        if (stop != nullptr && stop->load())
+            return false;
+        if (!renderable(*t, key))
+            continue;
+        const double offset = heard_offset(*renderer, *t, key);
+        if (std::isnan(offset))
+            continue;
+        t->offset_cents[key] = offset;
+        t->corrected[key] = true;
+        t->heard[key] = true;
+    }
+    return true;
 }

@@ -23,7 +23,6 @@
 #include "bridge/soundfont_pitch.h"
 
 #include <atomic>
-#include <vector>
 
 // When the measured note starts: the loop reached (plus a little) at the
 // rendered key, and no sooner than a second into the note, past its attack.
@@ -38,11 +37,18 @@ constexpr double RENDERED_AGREEMENT_CENTS = 0.1;
 // better off corrected.
 constexpr double RENDERED_VERIFIED_AGREEMENT_CENTS = 0.5;
 
-// Renders and measures every looped key of the bank 0 presets of tunings
-// whose pitch follows the key, from the SoundFont at path, one synthesizer
-// per core (at most four), and sets offset_cents, corrected and heard for
-// each key measured clearly; other keys keep what the sample data gave. key_cents is
-// not touched (set_tuning_raise). Returns false when stop became true (the
-// tunings are then half done), true otherwise, also when FluidSynth cannot
-// load the SoundFont (nothing changed).
-bool heard_tunings(const char* path, std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop);
+// A FluidSynth of its own that renders the notes of one preset at a time
+// (only that preset's samples loaded), for one thread.
+struct KeyRenderer;
+
+// A renderer of the SoundFont at path; nullptr when FluidSynth cannot load it.
+KeyRenderer* key_renderer_new(const char* path);
+void key_renderer_delete(KeyRenderer* renderer);
+
+// Renders and measures every looped key of t (a bank 0 preset of the
+// renderer's SoundFont, its sample data measured) whose pitch follows the
+// key, and sets offset_cents, corrected and heard for each key measured
+// clearly; other keys keep what the sample data gave, and presets of other
+// banks are left as they are. key_cents is not touched (set_tuning_raise).
+// Returns false when stop became true (the preset is then half done).
+bool hear_preset(KeyRenderer* renderer, PresetTuning* t, const std::atomic<bool>* stop);

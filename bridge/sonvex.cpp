@@ -6,13 +6,16 @@
 //
 // The synthesizer is kept in tune: every melodic preset gets a key tuning
 // that makes up for its samples' own mistuning (soundfont_pitch.h), and a
-// channel switches to its preset's tuning with every program change.
-// Measuring the samples of a whole SoundFont takes far longer than a start
-// may, so it is done once, on a thread of its own at low priority while the
-// synthesizer already plays as the SoundFont states itself, and kept in the
-// user's cache; the tunings are installed when ready (FluidSynth's API is
-// safe to call from any thread), and read from the cache on later starts.
-#include "bridge/heard_tuning.h"
+// channel switches to its preset's tuning with every program change. For
+// the SoundFont Debian installs by default the tunings ship with the program
+// (shipped_tunings.h) and are in place before the first note. Any other
+// SoundFont is measured once, on low-priority threads while the synthesizer
+// already plays, the programs the channels play first (first_measuring.h):
+// each preset's tuning is installed as soon as it is ready (FluidSynth's API
+// is safe to call from any thread), and the whole is kept in the user's
+// cache and read from there on later starts.
+#include "bridge/first_measuring.h"
+#include "bridge/shipped_tunings.h"
 #include "bridge/sonvex.h"
 #include "bridge/soundfont_pitch.h"
 #include "platform/posix/quiet_stderr.h"
@@ -20,6 +23,7 @@
 #include <fluidsynth.h>
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -46,6 +50,11 @@ struct SonvexState {
     // [bank][program], banks and programs 0..127: true where a key tuning of
     // that preset is installed in the synthesizer. Guarded by tuner.lock.
     bool preset_tuned[128][128];
+    // [bank][program]: how many keys of the preset the installed tuning
+    // corrects, 0..128. Guarded by tuner.lock.
+    int corrected_keys[128][128];
+    // Where the installed tunings come from (SONVEX_CORRECTIONS_*). Guarded by tuner.lock.
+    int corrections;
 } state;
 
 // The thread that works the tunings out when the cache has none.
@@ -53,6 +62,7 @@ struct TunerState {
     std::thread thread;              // joinable while it runs or until joined
     std::atomic<bool> stop{false};   // true: give up as soon as possible
     std::mutex lock;                 // held while preset_tuned or a channel's tuning changes
+    MeasuringOrder order;            // the programs the channels have played, for the first measuring
 
     // The program ends without cleaning the bridge up (it keeps the library
     // loaded to the end): a thread still joinable here would abort the
@@ -225,32 +235,84 @@ void switch_channel_tuning(int channel)
     switch_channel_tuning_locked(channel);
 }
 
+// The preset channel now plays is measured next, where the first measuring
+// has not come to it yet.
+void want_measured_first(int channel)
+{
+    int soundfont = 0, bank = -1, program = -1;
+    if (channel != kDrumChannel && tuner.thread.joinable() &&
+        fluid_synth_get_program(state.synth, channel, &soundfont, &bank, &program) == FLUID_OK)
+        tuner.order.ask(bank, program);
+}
+
 // Installs a key tuning for every preset of tunings with a corrected key
-// (tuning bank and program = the preset's bank and program) and gives every
-// channel its preset's.
-void install_key_tunings(const std::vector<PresetTuning>& tunings)
+// (tuning bank and program = the preset's bank and program), gives every
+// channel its preset's, and notes where they come from.
+void install_key_tunings(const std::vector<PresetTuning>& tunings, int corrections)
 {
     std::lock_guard<std::mutex> hold(tuner.lock);
     for (const PresetTuning& t : tunings) {
+        const int corrected = static_cast<int>(std::count(std::begin(t.corrected), std::end(t.corrected), true));
         // A preset none of whose keys is corrected plays untuned, exactly as before.
-        if (std::find(std::begin(t.corrected), std::end(t.corrected), true) != std::end(t.corrected) &&
-            fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK)
+        if (corrected > 0 &&
+            fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK) {
             state.preset_tuned[t.bank][t.program] = true;
+            state.corrected_keys[t.bank][t.program] = corrected;
+        }
     }
+    state.corrections = corrections;
     for (int channel = 0; channel < kChannels; ++channel)
         switch_channel_tuning_locked(channel);
 }
 
-// The tuning thread: measures the SoundFont at path, keeps the result in
-// cache_directory, and installs it, unless told to stop first.
+// The first measuring hands each preset over as soon as it is done.
+void install_measured_preset(const PresetTuning& measured, void*)
+{
+    std::vector<PresetTuning> one{measured};
+    set_tuning_raise(TRUNCATION_RAISE_CENTS, &one);
+    install_key_tunings(one, SONVEX_CORRECTIONS_MEASURING);
+}
+
+// The tuning thread: measures the SoundFont at path, the programs the
+// channels play first, installs each preset's tuning as it comes, and keeps
+// the whole in cache_directory, unless told to stop first.
 void tune_in_background(std::string path, std::string cache_directory)
 {
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kTunerNiceness);
     std::vector<PresetTuning> tunings;
-    if (soundfont_tunings_cached(path.c_str(), TRUNCATION_RAISE_CENTS, cache_directory, &tunings, &tuner.stop,
-                                 heard_tunings) &&
-        !tuner.stop.load())
-        install_key_tunings(tunings);
+    if (measure_soundfont_in_order(path.c_str(), &tunings, &tuner.stop, &tuner.order, install_measured_preset,
+                                   nullptr)) {
+        soundfont_tunings_keep(path.c_str(), cache_directory, tunings);
+        std::lock_guard<std::mutex> hold(tuner.lock);
+        state.corrections = SONVEX_CORRECTIONS_CACHED;
+    }
+}
+
+// Where the tunings that ship with the program lie: share/varenta/tunings
+// under the install prefix, found from the bridge's own folder
+// (VARENTA_BRIDGE_TO_DATADIR, the way from the one to the other when
+// installed), or, in the build tree, beside it; empty when the bridge
+// cannot tell where it is.
+std::vector<std::string> shipped_tuning_directories()
+{
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&Sonvex_Initialise_SME), &info) == 0 || info.dli_fname == nullptr)
+        return {};
+    std::string folder = info.dli_fname;
+    const size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
+    return {folder + "/" VARENTA_BRIDGE_TO_DATADIR "/tunings", folder + "/../share/varenta/tunings"};
+}
+
+// The tunings that ship with the program for the SoundFont at path; false
+// when none are its.
+bool shipped_tunings(const std::string& path, std::vector<PresetTuning>* tunings)
+{
+    for (const std::string& directory : shipped_tuning_directories()) {
+        if (soundfont_tunings_shipped(path.c_str(), TRUNCATION_RAISE_CENTS, directory, tunings))
+            return true;
+    }
+    return false;
 }
 
 // How a start tunes the presets (the offline start's in_tune).
@@ -261,24 +323,29 @@ enum TuneMode {
     TUNE_FROM_CACHE = 3      // from the cache, else as the SoundFont states them
 };
 
-// Tunes the presets of the SoundFont at path: from cache_directory at once
-// when it holds them, else as mode says. Measuring at once suits an offline
-// start whose renders must be in tune from the first note; the cache alone,
-// one that must render what the real start plays without the minute of
-// measuring. A SoundFont whose presets cannot be read is played as it
-// states itself.
+// Tunes the presets of the SoundFont at path: from cache_directory or the
+// tunings shipped with the program at once when either holds them, else as
+// mode says. Measuring at once suits an offline start whose renders must be
+// in tune from the first note; the cache alone, one that must render what
+// the real start plays without the minutes of measuring. A SoundFont whose
+// presets cannot be read is played as it states itself.
 void tune_presets(const std::string& path, const std::string& cache_directory, TuneMode mode)
 {
     std::vector<PresetTuning> tunings;
     if (soundfont_tunings_from_cache(path.c_str(), TRUNCATION_RAISE_CENTS, cache_directory, &tunings)) {
-        install_key_tunings(tunings);
+        install_key_tunings(tunings, SONVEX_CORRECTIONS_CACHED);
+    } else if (shipped_tunings(path, &tunings)) {
+        install_key_tunings(tunings, SONVEX_CORRECTIONS_SHIPPED);
     } else if (mode == TUNE_FROM_CACHE) {
         // played as stated until a real start has worked the tunings out
     } else if (mode == TUNE_NOW) {
         soundfont_tunings_cached(path.c_str(), TRUNCATION_RAISE_CENTS, cache_directory, &tunings, nullptr,
-                                 heard_tunings);
-        install_key_tunings(tunings);
+                                 measure_soundfont);
+        install_key_tunings(tunings, SONVEX_CORRECTIONS_CACHED);
     } else {
+        // The channels play program 0 until told otherwise.
+        tuner.order.forget();
+        tuner.order.ask(0, 0);
         tuner.stop = false;
         try {
             tuner.thread = std::thread(tune_in_background, path, cache_directory);
@@ -408,8 +475,10 @@ int Sonvex_SendMidiEvent(int status, int channel, int data1, int data2)
         break;
     case 0xC0:
         result = fluid_synth_program_change(state.synth, channel, data1);
-        if (result == FLUID_OK)
+        if (result == FLUID_OK) {
             switch_channel_tuning(channel);
+            want_measured_first(channel);
+        }
         break;
     case 0xE0:
         result = fluid_synth_pitch_bend(state.synth, channel, (data1 & 0x7F) | ((data2 & 0x7F) << 7));
@@ -452,6 +521,16 @@ int Sonvex_TestOnly_InitialiseOffline(const char* soundfont_path, int sample_rat
 void Sonvex_TestOnly_SetTuningCache(const char* directory)
 {
     offline_cache_directory = directory == nullptr ? "" : directory;
+}
+
+int Sonvex_TestOnly_Corrections(int bank, int program, int* corrected_keys)
+{
+    std::lock_guard<std::mutex> hold(tuner.lock);
+    if (corrected_keys != nullptr)
+        *corrected_keys = bank >= 0 && bank < 128 && program >= 0 && program < 128 && state.synth != nullptr
+                              ? state.corrected_keys[bank][program]
+                              : 0;
+    return state.synth == nullptr ? SONVEX_CORRECTIONS_NONE : state.corrections;
 }
 
 int Sonvex_TestOnly_TunedPresets(void)

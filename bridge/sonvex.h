@@ -35,6 +35,12 @@ SONVEX_EXPORT void Sonvex_CleanUp_SME(void);
 // Kept for callers that look it up; does nothing and returns 0.
 SONVEX_EXPORT int Sonvex_Delay(int unused1, int unused2);
 
+// Where the key tunings in place come from (Sonvex_TestOnly_Corrections).
+#define SONVEX_CORRECTIONS_NONE 0       // none yet: the SoundFont plays as it states itself
+#define SONVEX_CORRECTIONS_CACHED 1     // from the user's cache, worked out by an earlier start
+#define SONVEX_CORRECTIONS_SHIPPED 2    // shipped with the program for this very SoundFont
+#define SONVEX_CORRECTIONS_MEASURING 3  // the first measuring is under way: the presets done so far
+
 #ifdef SONVEX_OFFLINE_RENDER
 // ---- Offline rendering, in the offline build of the bridge only ----
 // (the tests' build, and the second library the program loads to measure the
@@ -57,6 +63,11 @@ SONVEX_EXPORT void Sonvex_TestOnly_SetTuningCache(const char* directory);
 
 // How many presets have a key tuning installed so far.
 SONVEX_EXPORT int Sonvex_TestOnly_TunedPresets(void);
+
+// Where the key tunings in place come from (SONVEX_CORRECTIONS_*), and, when
+// corrected_keys is given, how many keys of the preset of bank and program
+// (0..127 each) they correct (0 for none or out of range).
+SONVEX_EXPORT int Sonvex_TestOnly_Corrections(int bank, int program, int* corrected_keys);
 
 // Renders the next frames (> 0) of stereo audio into left and right, each
 // holding at least frames floats. Returns 1, or 0 when nothing is started.

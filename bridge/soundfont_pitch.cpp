@@ -20,6 +20,8 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -97,13 +99,20 @@ typedef std::tuple<int64_t, int64_t, int64_t, int64_t, uint32_t, double> Measure
 // at that pitch.
 typedef std::map<Measured, std::pair<double, double>> Measurements;
 
+// What is known of the stretches measured so far: many zones and presets
+// share a sample, and several threads may work on one SoundFont's presets.
+struct SharedMeasurements {
+    std::mutex lock;  // held while measured is looked at or changed, never while measuring
+    Measurements measured;
+};
+
 struct Pdta {
     Table phdr, pbag, pgen, inst, ibag, igen, shdr;
     const uint8_t* samples = nullptr;  // the "smpl" chunk: 16-bit frames; nullptr when not given
     size_t sample_frames = 0;
     const std::atomic<bool>* stop = nullptr;  // the caller gives up when it turns true; may be nullptr
     bool stopped = false;                     // a measurement was skipped because of stop
-    mutable Measurements measured;            // many zones and presets share a sample
+    SharedMeasurements* shared = nullptr;     // the measurements, shared with other readers of the same bytes
 };
 
 bool find_tables(const uint8_t* bytes, size_t size, Pdta* pdta)
@@ -240,10 +249,13 @@ double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int6
     if (!looped)
         loop_start = loop_end = 0;
     const Measured key{start, end, loop_start, loop_end, sample_rate_hz, stated_cents};
-    auto known = pdta.measured.find(key);
-    if (known != pdta.measured.end()) {
-        *settled_seconds = known->second.second;
-        return known->second.first;
+    {
+        std::lock_guard<std::mutex> hold(pdta.shared->lock);
+        auto known = pdta.shared->measured.find(key);
+        if (known != pdta.shared->measured.end()) {
+            *settled_seconds = known->second.second;
+            return known->second.first;
+        }
     }
     if (pdta.stop != nullptr && pdta.stop->load()) {
         pdta.stopped = true;
@@ -265,7 +277,8 @@ double measured_offset(Pdta& pdta, int64_t start, int64_t end, bool looped, int6
         pdta.stopped = true;  // the measurement may have been cut short: not kept
         return std::numeric_limits<double>::quiet_NaN();
     }
-    pdta.measured[key] = {offset, *settled_seconds};
+    std::lock_guard<std::mutex> hold(pdta.shared->lock);
+    pdta.shared->measured[key] = {offset, *settled_seconds};
     return offset;
 }
 
@@ -689,23 +702,36 @@ bool unlooped_sample_offset(const float* frames, size_t count, double sample_rat
 
 namespace {
 
-bool tunings_of(Pdta& pdta, double raise_cents, std::vector<PresetTuning>* tunings)
+// Whether preset header number preset (of the records before the terminal
+// one) is a melodic preset: bank 0..127, program 0..127.
+bool melodic(const Pdta& pdta, size_t preset)
+{
+    const uint8_t* header = pdta.phdr.at(preset);
+    return u16(header + 22) < kPercussionBank && u16(header + 20) < SOUNDFONT_KEYS;
+}
+
+// The tuning of the melodic preset with header number preset.
+PresetTuning preset_tuning(Pdta& pdta, size_t preset, double raise_cents)
 {
     std::vector<ZonePitch> zones;
+    preset_zones(pdta, preset, &zones);
+    PresetTuning tuning;
+    tuning.bank = u16(pdta.phdr.at(preset) + 22);
+    tuning.program = u16(pdta.phdr.at(preset) + 20);
+    fill_key_sounds(zones, &tuning);
+    set_key_cents(raise_cents, &tuning);
+    return tuning;
+}
+
+bool tunings_of(Pdta& pdta, double raise_cents, std::vector<PresetTuning>* tunings)
+{
+    SharedMeasurements shared;
+    pdta.shared = &shared;
     for (size_t preset = 0; preset + 1 < pdta.phdr.count; ++preset) {
-        const uint8_t* header = pdta.phdr.at(preset);
-        int program = u16(header + 20);
-        int bank = u16(header + 22);
-        if (bank >= kPercussionBank || program >= SOUNDFONT_KEYS)
-            continue;
-        preset_zones(pdta, preset, &zones);
-        PresetTuning tuning;
-        tuning.bank = bank;
-        tuning.program = program;
-        fill_key_sounds(zones, &tuning);
-        set_key_cents(raise_cents, &tuning);
-        tunings->push_back(tuning);
+        if (melodic(pdta, preset))
+            tunings->push_back(preset_tuning(pdta, preset, raise_cents));
     }
+    pdta.shared = nullptr;
     if (pdta.stopped)
         tunings->clear();
     return !pdta.stopped;
@@ -747,47 +773,125 @@ bool soundfont_tunings_from_pdta(const uint8_t* bytes, size_t size, double raise
     return tunings_of(pdta, raise_cents, tunings);
 }
 
+namespace {
+
+// The tables and the sample data of a whole SoundFont file in bytes[0 ..
+// size); false when it is not a SoundFont.
+bool read_soundfont(const uint8_t* bytes, size_t size, Pdta* pdta)
+{
+    const uint8_t *riff, *sdta, *smpl, *list;
+    size_t riff_size, sdta_size, smpl_size, list_size;
+    if (bytes == nullptr || !find_chunk(bytes, size, "RIFF", &riff, &riff_size, "sfbk") ||
+        !find_chunk(riff, riff_size, "LIST", &list, &list_size, "pdta") || list_size > kMaxPdtaBytes ||
+        !find_tables(list, list_size, pdta))
+        return false;
+    if (find_chunk(riff, riff_size, "LIST", &sdta, &sdta_size, "sdta") &&
+        find_chunk(sdta, sdta_size, "smpl", &smpl, &smpl_size)) {
+        pdta->samples = smpl;
+        pdta->sample_frames = smpl_size / 2;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool soundfont_tunings_from_bytes(const uint8_t* bytes, size_t size, double raise_cents,
                                   std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop)
 {
     tunings->clear();
-    const uint8_t *riff, *sdta, *smpl, *list;
-    size_t riff_size, sdta_size, smpl_size, list_size;
-    if (bytes == nullptr || !find_chunk(bytes, size, "RIFF", &riff, &riff_size, "sfbk") ||
-        !find_chunk(riff, riff_size, "LIST", &list, &list_size, "pdta") || list_size > kMaxPdtaBytes)
-        return false;
     Pdta pdta;
-    if (!find_tables(list, list_size, &pdta))
+    if (!read_soundfont(bytes, size, &pdta))
         return false;
     pdta.stop = stop;
-    if (find_chunk(riff, riff_size, "LIST", &sdta, &sdta_size, "sdta") &&
-        find_chunk(sdta, sdta_size, "smpl", &smpl, &smpl_size)) {
-        pdta.samples = smpl;
-        pdta.sample_frames = smpl_size / 2;
-    }
     return tunings_of(pdta, raise_cents, tunings);
+}
+
+// The file mapped, its tables read, the melodic presets listed.
+struct SoundFontPresets::Mapped {
+    void* bytes = MAP_FAILED;
+    size_t size = 0;
+    Pdta pdta;
+    std::vector<size_t> presets;  // header numbers of the melodic presets
+    SharedMeasurements shared;
+
+    ~Mapped()
+    {
+        if (bytes != MAP_FAILED)
+            munmap(bytes, size);
+    }
+};
+
+SoundFontPresets::SoundFontPresets() = default;
+SoundFontPresets::~SoundFontPresets() = default;
+
+bool SoundFontPresets::open(const char* path)
+{
+    mapped_.reset();
+    int fd = path == nullptr ? -1 : ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Mapped rather than read: FluidSynth has just read the file into the
+    // page cache.
+    auto mapped = std::make_unique<Mapped>();
+    struct stat info;
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+        mapped->size = static_cast<size_t>(info.st_size);
+        mapped->bytes = mmap(nullptr, mapped->size, PROT_READ, MAP_PRIVATE, fd, 0);
+    }
+    close(fd);
+    if (mapped->bytes == MAP_FAILED || !read_soundfont(static_cast<const uint8_t*>(mapped->bytes), mapped->size,
+                                                       &mapped->pdta))
+        return false;
+    mapped->pdta.shared = &mapped->shared;
+    for (size_t preset = 0; preset + 1 < mapped->pdta.phdr.count; ++preset) {
+        if (melodic(mapped->pdta, preset))
+            mapped->presets.push_back(preset);
+    }
+    mapped_ = std::move(mapped);
+    return true;
+}
+
+size_t SoundFontPresets::count() const { return mapped_ == nullptr ? 0 : mapped_->presets.size(); }
+
+int SoundFontPresets::bank(size_t i) const { return u16(mapped_->pdta.phdr.at(mapped_->presets[i]) + 22); }
+
+int SoundFontPresets::program(size_t i) const { return u16(mapped_->pdta.phdr.at(mapped_->presets[i]) + 20); }
+
+bool SoundFontPresets::tuning(size_t i, PresetTuning* tuning, const std::atomic<bool>* stop) const
+{
+    Pdta pdta = mapped_->pdta;  // a reader of its own: stop and stopped are this call's
+    pdta.stop = stop;
+    const PresetTuning worked_out = preset_tuning(pdta, mapped_->presets[i], 0.0);
+    if (pdta.stopped)
+        return false;
+    *tuning = worked_out;
+    return true;
+}
+
+PresetTuning SoundFontPresets::stated(size_t i) const
+{
+    Pdta pdta = mapped_->pdta;
+    pdta.samples = nullptr;  // nothing measured
+    pdta.sample_frames = 0;
+    return preset_tuning(pdta, mapped_->presets[i], 0.0);
 }
 
 bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vector<PresetTuning>* tunings,
                                  const std::atomic<bool>* stop)
 {
     tunings->clear();
-    int fd = path == nullptr ? -1 : open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    SoundFontPresets presets;
+    if (!presets.open(path))
         return false;
-    // Mapped rather than read: FluidSynth has just read the file into the
-    // page cache.
-    struct stat info;
-    void* mapped = MAP_FAILED;
-    if (fstat(fd, &info) == 0 && info.st_size > 0)
-        mapped = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    close(fd);
-    if (mapped == MAP_FAILED)
-        return false;
-    bool parsed = soundfont_tunings_from_bytes(static_cast<const uint8_t*>(mapped), static_cast<size_t>(info.st_size),
-                                               raise_cents, tunings, stop);
-    munmap(mapped, static_cast<size_t>(info.st_size));
-    return parsed;
+    tunings->resize(presets.count());
+    for (size_t i = 0; i < presets.count(); ++i) {
+        if (!presets.tuning(i, &(*tunings)[i], stop)) {
+            tunings->clear();
+            return false;
+        }
+    }
+    set_tuning_raise(raise_cents, tunings);
+    return true;
 }
 
 namespace {
@@ -890,9 +994,23 @@ bool soundfont_tunings_from_cache(const char* path, double raise_cents, const st
     return true;
 }
 
+void soundfont_tunings_keep(const char* path, const std::string& cache_directory,
+                            const std::vector<PresetTuning>& tunings)
+{
+    CacheHeader header;
+    if (cache_directory.empty() || !wanted_header(path, &header))
+        return;
+    // The directory and its parent (the user's cache folder may not exist yet).
+    size_t slash = cache_directory.find_last_of('/');
+    if (slash != std::string::npos && slash > 0)
+        mkdir(cache_directory.substr(0, slash).c_str(), 0700);
+    mkdir(cache_directory.c_str(), 0700);
+    write_cache(cache_directory + "/" + cache_name(path), header, tunings);
+}
+
 bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
                               std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop,
-                              TuningRefinement refine)
+                              TuningMeasure measure)
 {
     tunings->clear();
     CacheHeader header;
@@ -900,21 +1018,13 @@ bool soundfont_tunings_cached(const char* path, double raise_cents, const std::s
         return false;
     if (soundfont_tunings_from_cache(path, raise_cents, cache_directory, tunings))
         return true;
-    if (!soundfont_tunings_from_file(path, 0.0, tunings, stop) ||
-        (refine != nullptr && !refine(path, tunings, stop))) {
+    const bool measured = measure == nullptr ? soundfont_tunings_from_file(path, 0.0, tunings, stop)
+                                             : measure(path, tunings, stop);
+    if (!measured) {
         tunings->clear();
         return false;
     }
-    if (cache_directory.empty()) {
-        set_tuning_raise(raise_cents, tunings);
-        return true;
-    }
-    // The directory and its parent (the user's cache folder may not exist yet).
-    size_t slash = cache_directory.find_last_of('/');
-    if (slash != std::string::npos && slash > 0)
-        mkdir(cache_directory.substr(0, slash).c_str(), 0700);
-    mkdir(cache_directory.c_str(), 0700);
-    write_cache(cache_directory + "/" + cache_name(path), header, *tunings);
+    soundfont_tunings_keep(path, cache_directory, *tunings);
     set_tuning_raise(raise_cents, tunings);
     return true;
 }

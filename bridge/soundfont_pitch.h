@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -130,11 +131,12 @@ struct PresetTuning {
     bool heard[SOUNDFONT_KEYS];
 };
 
-// Works out more of the corrections of tunings (offset_cents, corrected,
-// heard) for the SoundFont at path: a pass after the sample data has been
-// measured. Returns false when it gave up because stop became true.
-typedef bool (*TuningRefinement)(const char* path, std::vector<PresetTuning>* tunings,
-                                 const std::atomic<bool>* stop);
+// Works out the tunings of every melodic preset of the SoundFont at path,
+// key_cents not raised (set_tuning_raise): the sample data alone
+// (soundfont_tunings_from_file) or more. Returns false (tunings cleared or
+// half done) when it cannot read the SoundFont or gave up because stop
+// became true.
+typedef bool (*TuningMeasure)(const char* path, std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop);
 
 // The key tunings (key_cents) of tunings for their corrections, every
 // corrected key raised by raise_cents.
@@ -219,14 +221,49 @@ bool soundfont_tunings_from_file(const char* path, double raise_cents, std::vect
 bool soundfont_tunings_from_cache(const char* path, double raise_cents, const std::string& cache_directory,
                                   std::vector<PresetTuning>* tunings);
 
-// soundfont_tunings_from_file, done once per SoundFont file: the result is
-// kept in cache_directory (created when missing), in a file named for the
-// SoundFont's path, size and modification time, and read back from there
-// while the SoundFont stays as it was. Measuring the samples of a large
-// SoundFont takes far longer than a start may (FluidR3 GM: about 20 seconds of one core).
-// An empty cache_directory, or one that cannot be written, only costs the
-// work each time. refine, when given, runs on the measured tunings before
-// they are kept. stop as for soundfont_tunings_from_bytes.
+// Keeps tunings (as measured, unraised) in cache_directory (created when
+// missing) for the SoundFont at path as it is now, where
+// soundfont_tunings_from_cache finds them; written whole or not at all. An
+// empty cache_directory, or one that cannot be written, keeps nothing.
+void soundfont_tunings_keep(const char* path, const std::string& cache_directory,
+                            const std::vector<PresetTuning>& tunings);
+
+// The tunings of the SoundFont at path measured once per SoundFont file: from
+// cache_directory while the SoundFont stays as it was, else worked out by
+// measure (nullptr: the sample data alone) and kept there
+// (soundfont_tunings_keep). Measuring a large SoundFont takes far longer than
+// a start may. stop as for soundfont_tunings_from_bytes. False (tunings
+// cleared) when the SoundFont cannot be read or the work was stopped.
 bool soundfont_tunings_cached(const char* path, double raise_cents, const std::string& cache_directory,
                               std::vector<PresetTuning>* tunings, const std::atomic<bool>* stop = nullptr,
-                              TuningRefinement refine = nullptr);
+                              TuningMeasure measure = nullptr);
+
+// A SoundFont file mapped into memory whose melodic presets are worked out
+// one at a time, by any number of threads at once: the first measuring takes
+// the presets a listener plays first first, and the samples several presets
+// share are measured once.
+class SoundFontPresets {
+public:
+    SoundFontPresets();
+    ~SoundFontPresets();
+    SoundFontPresets(const SoundFontPresets&) = delete;
+    SoundFontPresets& operator=(const SoundFontPresets&) = delete;
+
+    // Maps the SoundFont at path; false (nothing open) when it cannot be
+    // read or is not a SoundFont.
+    bool open(const char* path);
+    // The melodic presets (bank 0..127) in the file's order, 0 when none is open.
+    size_t count() const;
+    int bank(size_t i) const;     // i < count()
+    int program(size_t i) const;  // i < count()
+    // The tuning of preset i (< count()), its samples measured, key_cents
+    // unraised; false (tuning untouched) when stop, when given, became true.
+    bool tuning(size_t i, PresetTuning* tuning, const std::atomic<bool>* stop) const;
+    // The same as the preset data states it, no key corrected, nothing
+    // measured: the facts a correction found elsewhere is applied to.
+    PresetTuning stated(size_t i) const;
+
+private:
+    struct Mapped;
+    std::unique_ptr<Mapped> mapped_;
+};

@@ -231,6 +231,14 @@ std::string report_text(const MeasureResults& r)
     std::string t;
     t += text_format("\nVarenta measured %s from %s, voice %d %s, at %.0f Hz, in %.0f s.\n", r.device.c_str(),
                 r.source.c_str(), r.program, r.voice.c_str(), r.sample_rate, r.seconds);
+    if (r.corrections == "shipped" || r.corrections == "cached")
+        t += text_format("Its key corrections were in use (%s): %d keys of %s corrected.\n",
+                         r.corrections == "shipped" ? "shipped with Varenta for this SoundFont"
+                                                    : "worked out by an earlier start, from the cache",
+                         r.corrected_keys, r.voice.c_str());
+    else if (r.corrections == "none")
+        t += "It had no key corrections yet (its first start works them out): every key played as the SoundFont "
+             "states it.\n";
 
     t += "\n1. The route\n";
     t += text_format("  Sound arrives %.1f ms after the note-on, at %.1f dB re full scale.\n", r.latency_ms, r.level_db);
@@ -296,6 +304,9 @@ std::string report_json(const MeasureResults& r)
     std::string j = "{\n";
     j += text_format("  \"device\": %s,\n  \"source\": %s,\n", json_string(r.device).c_str(), json_string(r.source).c_str());
     j += text_format("  \"voice\": %s,\n  \"program\": %d,\n", json_string(r.voice).c_str(), r.program);
+    if (!r.corrections.empty())
+        j += text_format("  \"corrections\": %s,\n  \"corrected_keys\": %d,\n", json_string(r.corrections).c_str(),
+                         r.corrected_keys);
     j += text_format("  \"sample_rate\": %s,\n  \"seconds\": %s,\n", json_number(r.sample_rate, 0).c_str(),
                 json_number(r.seconds, 1).c_str());
     j += text_format("  \"latency_ms\": %s,\n  \"level_db\": %s,\n", json_number(r.latency_ms, 2).c_str(),

@@ -58,6 +58,10 @@ struct MeasureResults {
     std::vector<ChannelBend> channels;
     std::vector<TuningNote> tunings;
     double seconds;            // how long the measurement took
+    // The built-in synthesizer's key corrections in use: "shipped",
+    // "cached" or "none"; empty for any other synthesizer.
+    std::string corrections;
+    int corrected_keys;        // keys of the program played that they correct, 0..128
 };
 
 // One run of keys that share an offset (a sample's key range, as far as

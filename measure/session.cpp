@@ -513,6 +513,10 @@ int open_everything(const MeasureRequest& request, int device)
     if (request.audio_in == nullptr) {
         capture_open_offline();
         state.source = "its own offline render";
+        const BridgeCorrections corrections = bridge_corrections(state.results.program, &state.results.corrected_keys);
+        state.results.corrections = corrections == BRIDGE_CORRECTIONS_SHIPPED  ? "shipped"
+                                    : corrections == BRIDGE_CORRECTIONS_CACHED ? "cached"
+                                                                               : "none";
     } else {
         int result = capture_open_live(request.audio_in);
         for (uint32_t waited = 0; result == PLATFORM_AUDIO_NO_SOURCE && waited < kSourceWaitMs; waited += kPollMs) {

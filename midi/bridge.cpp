@@ -11,11 +11,13 @@ typedef int (*DelayFunction)(int, int);
 typedef int (*SendFunction)(int status, int channel, int data1, int data2);
 typedef int (*InitialiseOfflineFunction)(const char* soundfont_path, int sample_rate, int in_tune);
 typedef int (*RenderFunction)(int frames, float* left, float* right);
+typedef int (*CorrectionsFunction)(int bank, int program, int* corrected_keys);
 
-// The offline build's two extra exports.
+// The offline build's extra exports.
 const char* const kExportInitialiseOffline = "Sonvex_TestOnly_InitialiseOffline";
 const int kInTuneFromCache = 3;  // its in_tune: the tunings a real start has kept, if any
 const char* const kExportRender = "Sonvex_TestOnly_Render";
+const char* const kExportCorrections = "Sonvex_TestOnly_Corrections";
 
 struct BridgeState {
     void* runtime_library;          // the synthesizer runtime; nullptr = not loaded
@@ -26,6 +28,7 @@ struct BridgeState {
     SendFunction send;              // nullptr where the export is missing
     bool active;                    // output goes to the bridge, 32 channels
     RenderFunction render;          // the offline bridge's renderer; nullptr otherwise
+    CorrectionsFunction corrections;  // the offline bridge's account of its key corrections; nullptr otherwise
 } state;
 
 template <class Function>
@@ -114,8 +117,25 @@ int start_offline_bridge(int sample_rate)
     if (initialise_offline(nullptr, sample_rate, kInTuneFromCache) == 0)
         return 0;
     state.render = render;
+    state.corrections = find_export<CorrectionsFunction>(kExportCorrections);
     state.active = true;
     return 1;
+}
+
+BridgeCorrections bridge_corrections(int program, int* corrected_keys)
+{
+    *corrected_keys = 0;
+    if (!state.active || state.render == nullptr || state.corrections == nullptr)
+        return BRIDGE_CORRECTIONS_UNKNOWN;
+    switch (state.corrections(0, program, corrected_keys)) {
+    case BRIDGE_CORRECTIONS_CACHED:
+        return BRIDGE_CORRECTIONS_CACHED;
+    case BRIDGE_CORRECTIONS_SHIPPED:
+        return BRIDGE_CORRECTIONS_SHIPPED;
+    default:
+        *corrected_keys = 0;
+        return BRIDGE_CORRECTIONS_NONE;
+    }
 }
 
 bool bridge_render(int frames, float* left, float* right)

@@ -49,6 +49,20 @@ bool bridge_send(int status, int channel, int data1, int data2);
 // 0 when it cannot be loaded or started.
 int start_offline_bridge(int sample_rate);
 
+// Where the offline bridge's key corrections (its SoundFont's samples
+// retuned key by key) come from; the values are the bridge's own.
+enum BridgeCorrections {
+    BRIDGE_CORRECTIONS_NONE = 0,     // none yet: played as the SoundFont states itself
+    BRIDGE_CORRECTIONS_CACHED = 1,   // worked out by an earlier start, from the user's cache
+    BRIDGE_CORRECTIONS_SHIPPED = 2,  // shipped with the program for this very SoundFont
+    BRIDGE_CORRECTIONS_UNKNOWN = -1  // no offline bridge started, or one that cannot tell
+};
+
+// The offline bridge's key corrections, and how many keys of General MIDI
+// program (0..127, bank 0) they correct in corrected_keys (0 unless
+// CACHED or SHIPPED).
+BridgeCorrections bridge_corrections(int program, int* corrected_keys);
+
 // Renders the next frames of the offline bridge's sound into left and right
 // (each holding frames floats). False when no offline bridge is started.
 bool bridge_render(int frames, float* left, float* right);

@@ -260,8 +260,9 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     fake_map_library(BRIDGE_RUNTIME_LIBRARY, "libfluidsynth.so.3");
     fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
     fake_map_library(BRIDGE_OFFLINE_LIBRARY, SONVEX_OFFLINE_LIBRARY_PATH);
-    // No kept key tunings: the render plays the SoundFont as it states itself,
-    // whatever this machine's user cache holds.
+    // No kept key tunings, whatever this machine's user cache holds: the
+    // render plays with the corrections shipped for FluidR3 GM, as on a
+    // fresh machine before any dialogue has run.
     const char* cache = std::getenv("XDG_CACHE_HOME");
     const std::string saved_cache = cache != nullptr ? cache : "";
     test_set_environment("XDG_CACHE_HOME", temp_path("-no-cache").c_str());
@@ -277,9 +278,15 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     ASSERT_EQ(r.tunings.size(), 16u);
     for (const ChannelBend& c : r.channels)
         EXPECT_TRUE(c.obeys_range_message) << c.channel;
+    EXPECT_EQ(r.corrections, "shipped");
+    EXPECT_GT(r.corrected_keys, 40);
     for (const TuningNote& n : r.tunings)
-        EXPECT_LT(std::fabs(n.cents), 10.0) << n.asked_hz;
-    EXPECT_NE(fake_file("/r.json").find("\"verdict\": \"plays Varenta's tunings within "), std::string::npos);
+        EXPECT_LT(std::fabs(n.cents), 0.55) << n.asked_hz;
+    EXPECT_NE(fake_file("/r.json").find("\"verdict\": \"plays Varenta's tunings within 0.5 cents"), std::string::npos);
+    EXPECT_NE(fake_file("/r.json").find("\"corrections\": \"shipped\",\n  \"corrected_keys\": "), std::string::npos);
+    EXPECT_NE(fake_console_output().find("Its key corrections were in use (shipped with Varenta for this SoundFont): " +
+                                         std::to_string(r.corrected_keys) + " keys of Reed Organ corrected.\n"),
+              std::string::npos);
     EXPECT_EQ(fake_file("/r.svg").substr(0, 5), "<?xml");
     EXPECT_NE(fake_console_output().find("\nVerdict: plays Varenta's tunings within "), std::string::npos);
 
@@ -301,7 +308,7 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     settings.library_path = SONVEX_OFFLINE_LIBRARY_PATH;
     settings.soundfont_path = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     settings.settle_ms = 1000.0;
-    settings.in_tune = false;
+    settings.in_tune = true;
     std::vector<MeasuredNote> notes = render_and_measure(events, settings);
     ASSERT_EQ(notes.size(), r.keys.size() + 2);
     for (size_t i = 0; i < r.keys.size(); ++i) {
@@ -312,4 +319,24 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     EXPECT_NEAR(r.channels[0].bend_down_semitones, -cents_above(notes[r.keys.size()].frequency_hz, unbent) / 100.0, 0.01);
     EXPECT_NEAR(r.channels[0].shift_semitones[BEND_POINTS - 1],
                 cents_above(notes[r.keys.size() + 1].frequency_hz, unbent) / 100.0, 0.01);
+}
+
+TEST(MeasureReport, SaysWhichKeyCorrectionsTheBuiltInSynthesizerPlayedWith)
+{
+    MeasureResults r = fixed_results(2.0);
+    EXPECT_EQ(report_text(r).find("key corrections"), std::string::npos);  // another synthesizer: nothing said
+    EXPECT_EQ(report_json(r).find("\"corrections\""), std::string::npos);
+    r.voice = "Reed Organ";
+    r.corrections = "cached";
+    r.corrected_keys = 61;
+    EXPECT_NE(report_text(r).find("\nIts key corrections were in use (worked out by an earlier start, from the "
+                                  "cache): 61 keys of Reed Organ corrected.\n"),
+              std::string::npos);
+    EXPECT_NE(report_json(r).find("  \"corrections\": \"cached\",\n  \"corrected_keys\": 61,\n"), std::string::npos);
+    r.corrections = "none";
+    r.corrected_keys = 0;
+    EXPECT_NE(report_text(r).find("\nIt had no key corrections yet (its first start works them out): every key "
+                                  "played as the SoundFont states it.\n"),
+              std::string::npos);
+    EXPECT_NE(report_json(r).find("  \"corrections\": \"none\",\n  \"corrected_keys\": 0,\n"), std::string::npos);
 }

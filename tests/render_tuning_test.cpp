@@ -1,7 +1,7 @@
 // The bridge's key tunings, heard: a generated SoundFont whose looped sine
 // samples are deliberately off their stated pitch is rendered through the
 // bridge offline, and every note is measured against the pitch asked for.
-#include "bridge/heard_tuning.h"
+#include "bridge/first_measuring.h"
 #include "pitch_render.h"
 #include "sine_soundfont.h"
 
@@ -231,7 +231,7 @@ TEST(HeardTuning, ALateLoopIsTunedForHowItSoundsHeld)
                                                                   SinePreset{0, 1, {vibrato}}}}));
     std::vector<PresetTuning> data_only, heard;
     ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, "", &data_only));
-    ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, "", &heard, nullptr, heard_tunings));
+    ASSERT_TRUE(soundfont_tunings_cached(path.c_str(), 0.5, "", &heard, nullptr, measure_soundfont));
     ASSERT_EQ(heard.size(), 2u);
     const double loop_cents = cents_of(24000.0 / 92) - 6000.0;
     for (int key : {40, 60, 80}) {
@@ -245,7 +245,7 @@ TEST(HeardTuning, ALateLoopIsTunedForHowItSoundsHeld)
         EXPECT_NEAR(heard[1].offset_cents[key], loop_cents, 0.1) << key;
     }
     std::atomic<bool> stop{true};
-    EXPECT_FALSE(heard_tunings(path.c_str(), &data_only, &stop));
+    EXPECT_FALSE(measure_soundfont(path.c_str(), &data_only, &stop));
 
     // Held past its loop through the bridge, which works the same out.
     std::vector<BridgeEvent> events;
