@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/listening_tests.h"
 #include "app/numbers.h"
+#include "midi/channel.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "retune/degrees.h"

@@ -4,7 +4,6 @@
 #include "app/console.h"
 #include "live/midi_source.h"
 #include "midi/channel.h"
-#include "midi/device.h"
 #include "platform/platform.h"
 #include "retune/degrees.h"
 #include "retune/notes.h"

@@ -3,7 +3,6 @@
 
 #include "app/console.h"
 #include "midi/channel.h"
-#include "midi/device.h"
 #include "retune/channel_choice.h"
 #include "retune/notes.h"
 #include "tuning/scale.h"

@@ -6,7 +6,6 @@
 #include "retune/notes.h"
 
 #include "midi/channel.h"
-#include "midi/device.h"
 
 namespace {
 
