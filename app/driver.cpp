@@ -3,7 +3,7 @@
 
 #include "app/bend_test.h"
 #include "app/commands.h"
-#include "app/console.h"
+#include "console/console.h"
 #include "app/listening_tests.h"
 #include "live/live_play.h"
 #include "live/midi_source.h"

@@ -3,7 +3,7 @@
 // shortening and the notes softening by 0.95 each step. Steps are scheduled
 // against the clock, so time spent sending does not accumulate.
 #include "app/commands.h"
-#include "app/console.h"
+#include "console/console.h"
 #include "app/listening_tests.h"
 #include "app/numbers.h"
 #include "midi/channel.h"

@@ -3,7 +3,7 @@
 // 9; the space bar switches sustain. While a key loop waits for a key, a MIDI
 // keyboard plays too (live/live_play.h).
 #include "app/commands.h"
-#include "app/console.h"
+#include "console/console.h"
 #include "app/key_maps.h"
 #include "app/listening_tests.h"
 #include "app/scale_files.h"

@@ -8,9 +8,6 @@
 // case in parse_options.
 #pragma once
 
-// The program's name, as its messages give it.
-extern const char* const PROGRAM_NAME;
-
 // One row of an option table.
 struct OptionSpec {
     const char* name;        // "--help"; matched exactly, case included

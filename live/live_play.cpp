@@ -1,7 +1,7 @@
 // Playing from a MIDI keyboard in the key loops; see live_play.h.
 #include "live/live_play.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "live/midi_source.h"
 #include "midi/channel.h"
 #include "platform/platform.h"

@@ -1,7 +1,7 @@
 // Playing scale degrees and percussion, and the report; see degrees.h.
 #include "retune/degrees.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "midi/channel.h"
 #include "retune/channel_choice.h"
 #include "retune/notes.h"

@@ -3,7 +3,7 @@
 // a path is typed or dragged in.
 #include "test_support.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "app/driver.h"
 #include "expected_texts.h"
 #include "model_synth.h"
