@@ -3,19 +3,14 @@
 
 #include "app/bend_test.h"
 #include "app/commands.h"
-#include "console/console.h"
 #include "app/listening_tests.h"
-#include "live/live_play.h"
+#include "console/console.h"
 #include "live/midi_source.h"
-#include "measure/measure.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "retune/notes.h"
-#include "tuning/scala_file.h"
-#include "tuning/scale.h"
-#include "tuning/scale_parser.h"
 
 namespace {
 
@@ -136,12 +131,6 @@ Ending run_dialogue()
 
 }  // namespace
 
-void end_every_note()
-{
-    release_all_notes(127);
-    release_held_notes(127);
-}
-
 int run_program()
 {
     platform_watch_end_requests();
@@ -195,19 +184,4 @@ void driver_reset()
     state.line[0] = '\0';
     state.chosen.index = 0;
     state.chosen.name[0] = '\0';
-}
-
-void program_reset()
-{
-    bridge_reset();
-    device_reset();
-    channel_reset();
-    driver_reset();
-    scale_parser_reset();
-    scala_file_reset();
-    tuning_reset();
-    notes_reset();
-    measure_reset();
-    live_play_reset();
-    midi_source_reset();
 }

@@ -16,11 +16,6 @@ enum PromptAnswer {
 // device, then ends the process as the request asked.
 int run_program();
 
-// Ends every note the program started and has not ended: the notes in play,
-// then any note-on still without its note-off (percussion not recorded, the
-// pitch-bend range test's notes).
-void end_every_note();
-
 // Steps 2 to 7 of the prompt step: reads a line into the line buffer, offers
 // it to the commands, then to "test", "start", "exit" and "next".
 PromptAnswer read_prompt_answer();
@@ -37,7 +32,3 @@ int& recommendation_flag();
 
 // Back to the state at program start (tests).
 void driver_reset();
-
-// Every subsystem back to its state at program start, the loaded bridge
-// released (tests and benchmarks; the platform is theirs to reset).
-void program_reset();

@@ -23,6 +23,7 @@
 //
 //   varenta_tuning_bench [SoundFont] [--programs FIRST LAST]
 #include "app/driver.h"
+#include "app/reset.h"
 #include "bridge/heard_tuning.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"

@@ -6,7 +6,6 @@
 #include "measure/measure.h"
 
 #include "console/console.h"
-#include "app/driver.h"
 #include "measure/capture.h"
 #include "measure/pitch.h"
 #include "measure/plot.h"

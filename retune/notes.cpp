@@ -110,3 +110,9 @@ void release_channel_notes(int velocity, int channel)
     }
     t.count = kept;
 }
+
+void end_every_note()
+{
+    release_all_notes(127);
+    release_held_notes(127);
+}

@@ -8,6 +8,7 @@
 //   keys HEX...    console input, as hex bytes
 //   midi HEX...    one MIDI event, arriving before the keys that follow it
 #include "app/driver.h"
+#include "app/reset.h"
 #include "live/midi_source.h"
 #include "platform/fake/fake_platform.h"
 

@@ -4,7 +4,7 @@
 #include "test_support.h"
 
 #include "console/console.h"
-#include "app/driver.h"
+#include "app/reset.h"
 #include "expected_texts.h"
 #include "model_synth.h"
 #include "tuning/scala_file.h"

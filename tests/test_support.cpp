@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include "app/driver.h"
+#include "app/reset.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"

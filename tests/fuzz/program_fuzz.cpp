@@ -7,6 +7,7 @@
 #include "tests/fuzz/fuzz_targets.h"
 
 #include "app/driver.h"
+#include "app/reset.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
 

@@ -3,7 +3,7 @@
 // lookup, and the console's escape sequences, key echo and line assembly.
 #include "tests/fuzz/fuzz_targets.h"
 
-#include "app/driver.h"
+#include "app/reset.h"
 #include "app/numbers.h"
 #include "midi/device.h"
 #include "platform/fake/fake_platform.h"
