@@ -1,7 +1,7 @@
 // varenta-test: the console program that leads a musician through listening
 // tests of microtonal playback on the MIDI port or synthesizer they choose.
-#include "app/driver.h"
 #include "app/options.h"
+#include "dialogue/driver.h"
 #include "live/midi_source.h"
 
 int main(int argc, char** argv)

@@ -1,7 +1,7 @@
 // Every room back to its start; see reset.h.
 #include "app/reset.h"
 
-#include "app/driver.h"
+#include "dialogue/driver.h"
 #include "live/live_play.h"
 #include "live/midi_source.h"
 #include "measure/measure.h"

@@ -22,9 +22,9 @@
 // in the build's tuning-cache folder, which the renders then read.
 //
 //   varenta_tuning_bench [SoundFont] [--programs FIRST LAST]
-#include "app/driver.h"
 #include "app/reset.h"
 #include "bridge/heard_tuning.h"
+#include "dialogue/driver.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/pitch_render.h"

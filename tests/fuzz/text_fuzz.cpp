@@ -4,7 +4,7 @@
 #include "tests/fuzz/fuzz_targets.h"
 
 #include "app/reset.h"
-#include "app/numbers.h"
+#include "dialogue/numbers.h"
 #include "midi/device.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/key_sequences.h"

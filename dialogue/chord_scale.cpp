@@ -2,9 +2,9 @@
 // held, reported and released; a typed scale played note by note up or down
 // from the 1/1.
 #include "console/console.h"
-#include "app/listening_tests.h"
-#include "app/numbers.h"
-#include "app/scale_files.h"
+#include "dialogue/listening_tests.h"
+#include "dialogue/numbers.h"
+#include "dialogue/scale_files.h"
 #include "midi/device.h"
 #include "retune/degrees.h"
 #include "tuning/scale.h"

@@ -1,5 +1,5 @@
 // Scala files at the scale prompts; see scale_files.h.
-#include "app/scale_files.h"
+#include "dialogue/scale_files.h"
 
 #include "console/console.h"
 #include "platform/platform.h"

@@ -1,10 +1,10 @@
 // Start-up, the device menu, the test sequence and the prompt step.
-#include "app/driver.h"
+#include "dialogue/driver.h"
 
-#include "app/bend_test.h"
-#include "app/commands.h"
-#include "app/listening_tests.h"
 #include "console/console.h"
+#include "dialogue/bend_test.h"
+#include "dialogue/commands.h"
+#include "dialogue/listening_tests.h"
 #include "live/midi_source.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"

@@ -1,5 +1,5 @@
 // The pitch-bend range test; see bend_test.h.
-#include "app/bend_test.h"
+#include "dialogue/bend_test.h"
 
 #include "console/console.h"
 #include "midi/channel.h"

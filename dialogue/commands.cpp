@@ -1,5 +1,5 @@
 // The commands accepted at every test prompt; see commands.h.
-#include "app/commands.h"
+#include "dialogue/commands.h"
 
 #include "console/console.h"
 #include "midi/channel.h"
