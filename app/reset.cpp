@@ -2,6 +2,7 @@
 #include "app/reset.h"
 
 #include "dialogue/driver.h"
+#include "dialogue/prompt.h"
 #include "live/live_play.h"
 #include "live/midi_source.h"
 #include "measure/measure.h"
@@ -19,6 +20,7 @@ void program_reset()
     device_reset();
     channel_reset();
     driver_reset();
+    prompt_reset();
     scale_parser_reset();
     scala_file_reset();
     tuning_reset();

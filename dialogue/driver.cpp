@@ -1,10 +1,9 @@
-// Start-up, the device menu, the test sequence and the prompt step.
+// Start-up, the device menu and the test sequence; see driver.h.
 #include "dialogue/driver.h"
 
 #include "console/console.h"
-#include "dialogue/bend_test.h"
-#include "dialogue/commands.h"
 #include "dialogue/listening_tests.h"
+#include "dialogue/prompt.h"
 #include "live/midi_source.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
@@ -16,13 +15,8 @@ namespace {
 
 struct DriverState {
     int device_count;                   // catalogue entries, taken once at start
-    int recommendation_flag;            // 1 = test prompts end with the recommendation tail
-    char line[LINE_BUFFER_SIZE];        // the line typed at the last prompt
     OutputDevice chosen;                // the entry chosen at the device menu
-} state = {0, 1, {}, {}};
-
-const char* const kRecommendationTail =
-    "\n\nRecommended first time you try a device:\nType \"test\" to test the pitch bend range of your sound card / synth.";
+} state = {0, {}};
 
 const char* const kInstallMessage =
     "How to install Quicktime for Midi apps:\n\nVisit "
@@ -56,12 +50,13 @@ bool choose_device()
     if (!bridge_available)
         console_printf("%c - How to install QuickTime for Midi apps to use\n", 65 + state.device_count);
 
-    input_line(state.line, LINE_BUFFER_SIZE);
-    trim_line(state.line);
+    char* line = line_buffer();
+    input_line(line, LINE_BUFFER_SIZE);
+    trim_line(line);
     // Only the first character counts; a byte above 127 is taken as a signed
     // value, so it names no entry.
-    signed char letter = state.line[0] == '\0' ? 'A' : static_cast<signed char>(upper_ascii(
-                                                           static_cast<unsigned char>(state.line[0])));
+    signed char letter = line[0] == '\0' ? 'A' : static_cast<signed char>(upper_ascii(
+                                                     static_cast<unsigned char>(line[0])));
     OutputDevice& chosen = state.chosen;
     chosen.index = letter - 65;
 
@@ -119,7 +114,7 @@ enum Ending {
 Ending run_dialogue()
 {
     state.device_count = init_device_catalogue();
-    state.recommendation_flag = 1;
+    recommendation_flag() = 1;
     console_printf("Test of the Varenta routines.\n\n");
     for (;;) {
         if (!choose_device())
@@ -155,33 +150,9 @@ int run_program()
     return 0;
 }
 
-PromptAnswer read_prompt_answer()
-{
-    input_line(state.line, LINE_BUFFER_SIZE);
-    if (handle_command(state.line))
-        return ANSWER_REPEAT;
-    if (equals_nocase(state.line, "test"))
-        return pitch_bend_test(state.recommendation_flag) ? ANSWER_REPEAT : ANSWER_EXIT;
-    if (equals_nocase(state.line, "start"))
-        return ANSWER_START;
-    if (equals_nocase(state.line, "exit"))
-        return ANSWER_EXIT;
-    if (equals_nocase(state.line, "next"))
-        return ANSWER_NEXT;
-    return ANSWER_OWN;
-}
-
-char* line_buffer() { return state.line; }
-
-const char* recommendation_tail() { return state.recommendation_flag == 1 ? kRecommendationTail : ""; }
-
-int& recommendation_flag() { return state.recommendation_flag; }
-
 void driver_reset()
 {
     state.device_count = 0;
-    state.recommendation_flag = 1;
-    state.line[0] = '\0';
     state.chosen.index = 0;
     state.chosen.name[0] = '\0';
 }
