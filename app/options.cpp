@@ -1,10 +1,12 @@
-// The command line; see options.h.
+// The command line, and the one place that starts the mode it asks for; see
+// options.h.
 //
 // VARENTA_VERSION (the project's version) comes from the build; what the help
 // says about devices and documentation, from the platform.
 #include "app/options.h"
 
 #include "console/console.h"
+#include "dialogue/driver.h"
 #include "live/midi_source.h"
 #include "measure/measure.h"
 #include "platform/platform.h"
@@ -261,6 +263,16 @@ int run_option_action(const ProgramOptions& options)
                                   options.plot_path};
         return run_measure(request);
     }
+    case ACTION_RUN:
+        // Opened before anything is printed, so that a PORT that cannot be
+        // had ends the program with one line on the error stream and nothing
+        // else.
+        if (options.midi_in != nullptr) {
+            int status = open_midi_input(options.midi_in);
+            if (status != 0)
+                return status;
+        }
+        return run_program();
     default:
         return 0;
     }
