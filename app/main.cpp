@@ -1,20 +1,7 @@
 // varenta-test: the console program that leads a musician through listening
-// tests of microtonal playback on the MIDI port or synthesizer they choose.
-#include "app/driver.h"
+// tests of microtonal playback on the MIDI port or synthesizer they choose,
+// or measures a synthesizer's tuning. The one entry: the options are parsed
+// before anything else runs, then one mode starts.
 #include "app/options.h"
-#include "live/midi_source.h"
 
-int main(int argc, char** argv)
-{
-    ProgramOptions options = parse_options(argc, argv);
-    if (options.action != ACTION_RUN)
-        return run_option_action(options);
-    // Opened before anything is printed, so that a PORT that cannot be had
-    // ends the program with one line on the error stream and nothing else.
-    if (options.midi_in != nullptr) {
-        int status = open_midi_input(options.midi_in);
-        if (status != 0)
-            return status;
-    }
-    return run_program();
-}
+int main(int argc, char** argv) { return run_option_action(parse_options(argc, argv)); }

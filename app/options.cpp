@@ -1,9 +1,12 @@
-// The command line; see options.h.
+// The command line, and the one place that starts the mode it asks for; see
+// options.h.
 //
 // VARENTA_VERSION (the project's version) comes from the build; what the help
 // says about devices and documentation, from the platform.
 #include "app/options.h"
 
+#include "console/console.h"
+#include "dialogue/driver.h"
 #include "live/midi_source.h"
 #include "measure/measure.h"
 #include "platform/platform.h"
@@ -12,11 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-const char* const PROGRAM_NAME = "varenta-test";
-
 namespace {
-
-const char* const kProgramName = PROGRAM_NAME;
 
 // Rows of kOptions, in table order.
 enum OptionRow {
@@ -89,7 +88,7 @@ void append(Text* text, const char* format, ...)
 // "[--help] [--version]": each option, with its value name where it takes one.
 void append_synopsis(Text* text)
 {
-    append(text, "%s", kProgramName);
+    append(text, "%s", PROGRAM_NAME);
     for (const OptionSpec& option : kOptions) {
         if (option.value_name != nullptr)
             append(text, " [%s %s]", option.name, option.value_name);
@@ -115,7 +114,7 @@ void append_help(Text* text)
 void append_usage_error(Text* text, const ProgramOptions& options)
 {
     const char* argument = options.bad_argument != nullptr ? options.bad_argument : "";
-    append(text, "%s: ", kProgramName);
+    append(text, "%s: ", PROGRAM_NAME);
     switch (options.error) {
     case OPTION_NOT_AN_OPTION:
         append(text, "unexpected argument '%s'", argument);
@@ -247,7 +246,7 @@ int run_option_action(const ProgramOptions& options)
         platform_console_write(text.bytes, text.length);
         return 0;
     case ACTION_VERSION:
-        append(&text, "%s %s\n", kProgramName, VARENTA_VERSION);
+        append(&text, "%s %s\n", PROGRAM_NAME, VARENTA_VERSION);
         platform_console_write(text.bytes, text.length);
         return 0;
     case ACTION_LIST_MIDI_IN:
@@ -264,6 +263,16 @@ int run_option_action(const ProgramOptions& options)
                                   options.plot_path};
         return run_measure(request);
     }
+    case ACTION_RUN:
+        // Opened before anything is printed, so that a PORT that cannot be
+        // had ends the program with one line on the error stream and nothing
+        // else.
+        if (options.midi_in != nullptr) {
+            int status = open_midi_input(options.midi_in);
+            if (status != 0)
+                return status;
+        }
+        return run_program();
     default:
         return 0;
     }

@@ -1,5 +1,6 @@
-// The command line: which options the program takes, what they ask for, and
-// the texts printed for --help, --version and arguments it does not take.
+// The command line: which options the program takes, what they ask for, the
+// texts printed for --help, --version and arguments it does not take, and
+// the start of the one mode they ask for.
 //
 // Parsing is a pure function of argv, done before anything else runs; with no
 // argument the program runs its dialogue exactly as it always has. Options
@@ -7,9 +8,6 @@
 // "--name=VALUE") is a row with a value name, a field in ProgramOptions and a
 // case in parse_options.
 #pragma once
-
-// The program's name, as its messages give it.
-extern const char* const PROGRAM_NAME;
 
 // One row of an option table.
 struct OptionSpec {
@@ -73,7 +71,9 @@ struct ProgramOptions {
 // ACTION_RUN.
 ProgramOptions parse_options(int argc, const char* const* argv);
 
-// Carries out an action other than ACTION_RUN and returns the exit status:
-// 0 for help, version and the MIDI and audio sources, 2 for a usage error, the
-// measurement's own for ACTION_MEASURE.
+// Starts the one mode the options ask for, or prints what they ask for, and
+// returns the exit status: 0 for help, version and the MIDI and audio
+// sources, 2 for a usage error, the measurement's own for ACTION_MEASURE and
+// the dialogue's for ACTION_RUN (2 when its --midi-in PORT cannot be had).
+// The modes never call each other: each starts from here alone.
 int run_option_action(const ProgramOptions& options);

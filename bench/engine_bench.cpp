@@ -3,7 +3,7 @@
 //
 // The fake platform records every message; its log is cleared outside the
 // timed region now and then so that it does not grow without bound.
-#include "app/driver.h"
+#include "app/reset.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"

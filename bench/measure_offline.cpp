@@ -5,7 +5,7 @@
 // With the project's offline bridge it is what --measure QuickTime does;
 // with the stock FluidSynth library of this folder it measures an offline
 // render, by unmodified FluidSynth, of the very notes the measurement sends.
-#include "app/driver.h"
+#include "app/reset.h"
 #include "measure/measure.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"

@@ -22,9 +22,10 @@
 // in the build's tuning-cache folder, which the renders then read.
 //
 //   varenta_tuning_bench [SoundFont] [--programs FIRST LAST]
-#include "app/driver.h"
+#include "app/reset.h"
 #include "bridge/first_measuring.h"
 #include "bridge/heard_tuning.h"
+#include "dialogue/driver.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/pitch_render.h"

@@ -1,10 +1,9 @@
 // Playing from a MIDI keyboard in the key loops; see live_play.h.
 #include "live/live_play.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "live/midi_source.h"
 #include "midi/channel.h"
-#include "midi/device.h"
 #include "platform/platform.h"
 #include "retune/degrees.h"
 #include "retune/notes.h"

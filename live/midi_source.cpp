@@ -1,8 +1,7 @@
 // The MIDI source of the run; see midi_source.h.
 #include "live/midi_source.h"
 
-#include "app/console.h"
-#include "app/options.h"
+#include "console/console.h"
 #include "platform/platform.h"
 
 #include <cstdio>

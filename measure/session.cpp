@@ -5,8 +5,7 @@
 // from the sound; then the report. See measure.h.
 #include "measure/measure.h"
 
-#include "app/console.h"
-#include "app/driver.h"
+#include "console/console.h"
 #include "measure/capture.h"
 #include "measure/pitch.h"
 #include "measure/plot.h"

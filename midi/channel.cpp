@@ -2,13 +2,13 @@
 #include "midi/channel.h"
 
 #include "midi/bridge.h"
-#include "midi/device.h"
 
 #include <cmath>
 
 namespace {
 
 struct ChannelsState {
+    PortHandle port;                      // the open port; nullptr while closed or on the bridge
     ChannelState channels[MAX_CHANNELS];  // one per channel slot, used or not
     int current_program;                  // last program sent to all channels, 0..127 from callers
     uint16_t held[MAX_CHANNELS][128];     // note-ons minus note-offs sent, per channel and note;
@@ -18,6 +18,12 @@ struct ChannelsState {
 int clamp_int(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
 
 }  // namespace
+
+int channel_count() { return bridge_active() ? 32 : 16; }
+
+PortHandle port_handle() { return state.port; }
+
+void set_port_handle(PortHandle handle) { state.port = handle; }
 
 ChannelState& channel_state(int channel) { return state.channels[channel]; }
 

@@ -32,6 +32,14 @@ struct ChannelState {
                            // UNKNOWN_BEND when not known; 0.0 before the first open
 };
 
+// Channels in use: 32 while the bridge is active, else 16.
+int channel_count();
+
+// The port the messages go to: the open port; nullptr when none is open or
+// on the bridge. The device sets it as it opens and closes a port.
+PortHandle port_handle();
+void set_port_handle(PortHandle handle);
+
 // The state of channel 0..MAX_CHANNELS - 1.
 ChannelState& channel_state(int channel);
 

@@ -19,10 +19,9 @@ struct DeviceState {
     bool mapper_present;    // entry 0 is the default synthesizer
     int device_count;       // entries in the catalogue, >= 0
     int quicktime_index;    // index of the "QuickTime" entry; -1 = none
-    PortHandle port_handle; // open port; nullptr while closed or on the bridge
     bool port_open;         // a device is open (the bridge too)
     uint32_t open_time;     // clock reading at the last successful open, ms
-} state = {false, false, 0, -1, nullptr, false, 0};
+} state = {false, false, 0, -1, false, 0};
 
 // The largest sleep one call can ask for, in milliseconds.
 constexpr double kMaxSleepMs = 4294967295.0;
@@ -99,7 +98,7 @@ int open_port(int device_id)
         PortHandle handle = nullptr;
         if (platform_midi_open(device_id, &handle) != PLATFORM_OK)
             return 0;
-        state.port_handle = handle;
+        set_port_handle(handle);
     }
     state.port_open = true;
     if (!bridge_active())
@@ -116,15 +115,13 @@ int close_device()
 {
     if (!state.port_open)
         return 0;
-    if (state.port_handle != nullptr)
-        platform_midi_close(state.port_handle);
-    state.port_handle = nullptr;
+    if (port_handle() != nullptr)
+        platform_midi_close(port_handle());
+    set_port_handle(nullptr);
     state.port_open = false;
     reset_bends();
     return 1;
 }
-
-int channel_count() { return bridge_active() ? 32 : 16; }
 
 double seconds_since_open()
 {
@@ -142,10 +139,9 @@ void pause_seconds(double seconds)
     stop_if_asked();
 }
 
-PortHandle port_handle() { return state.port_handle; }
 bool port_open() { return state.port_open; }
 int device_count() { return state.device_count; }
 int quicktime_index() { return state.quicktime_index; }
 bool mapper_present() { return state.mapper_present; }
 
-void device_reset() { state = DeviceState{false, false, 0, -1, nullptr, false, 0}; }
+void device_reset() { state = DeviceState{false, false, 0, -1, false, 0}; }

@@ -43,9 +43,6 @@ int open_port(int device_id);
 // 0 nothing was open. The bridge stays active.
 int close_device();
 
-// Channels in use: 32 while the bridge is active, else 16.
-int channel_count();
-
 // Seconds since the last successful open, across one wrap of the clock.
 double seconds_since_open();
 
@@ -54,7 +51,6 @@ double seconds_since_open();
 // pending or arrives during the pause.
 void pause_seconds(double seconds);
 
-PortHandle port_handle();  // the open port; nullptr when none or on the bridge
 bool port_open();          // a device is open (the bridge too)
 int device_count();        // entries in the catalogue
 int quicktime_index();     // index of the "QuickTime" entry, -1 = none

@@ -49,9 +49,12 @@ inline int console_take_pending_scan(ConsoleBuffer& in)
     return scan;
 }
 
-// Echoes a keystroke as key_echo has it.
-inline void console_echo_key(int byte)
+// Echoes a keystroke as key_echo has it through write(text, length), the
+// backend's own console output, so that the buffer never calls back into
+// the backend that includes it.
+template <class Write>
+void console_echo_key(int byte, Write write)
 {
     char echo[2];
-    platform_console_write(echo, static_cast<size_t>(key_echo(byte, echo)));
+    write(echo, static_cast<size_t>(key_echo(byte, echo)));
 }

@@ -6,7 +6,6 @@
 #include "retune/channel_choice.h"
 
 #include "midi/channel.h"
-#include "midi/device.h"
 #include "retune/notes.h"
 
 #include <cmath>

@@ -1,9 +1,8 @@
 // Playing scale degrees and percussion, and the report; see degrees.h.
 #include "retune/degrees.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "midi/channel.h"
-#include "midi/device.h"
 #include "retune/channel_choice.h"
 #include "retune/notes.h"
 #include "tuning/scale.h"

@@ -6,7 +6,6 @@
 #include "retune/notes.h"
 
 #include "midi/channel.h"
-#include "midi/device.h"
 
 namespace {
 
@@ -110,4 +109,10 @@ void release_channel_notes(int velocity, int channel)
             t.entries[kept++] = e;
     }
     t.count = kept;
+}
+
+void end_every_note()
+{
+    release_all_notes(127);
+    release_held_notes(127);
 }

@@ -52,5 +52,11 @@ void release_all_notes(int velocity);
 // channel is negative), in table order.
 void release_channel_notes(int velocity, int channel);
 
+// Ends every note the program started and has not ended: the notes in play,
+// then any note-on still without its note-off (percussion not recorded, the
+// pitch-bend range test's notes). Every mode's last word before it closes
+// the device.
+void end_every_note();
+
 // Back to the state at program start (tests).
 void notes_reset();

@@ -7,7 +7,8 @@
 //   midi-in PORT   opens MIDI input as --midi-in PORT would
 //   keys HEX...    console input, as hex bytes
 //   midi HEX...    one MIDI event, arriving before the keys that follow it
-#include "app/driver.h"
+#include "app/reset.h"
+#include "dialogue/driver.h"
 #include "live/midi_source.h"
 #include "platform/fake/fake_platform.h"
 

@@ -2,7 +2,7 @@
 // sustain, the echo, Return, and the percussion test's exit confirmation.
 #include "test_support.h"
 
-#include "app/key_maps.h"
+#include "dialogue/key_maps.h"
 #include "expected_texts.h"
 #include "model_synth.h"
 #include "tuning/scale.h"

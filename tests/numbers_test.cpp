@@ -1,5 +1,5 @@
 // Whole numbers typed by the user are held to the int range.
-#include "app/numbers.h"
+#include "dialogue/numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // a path is typed or dragged in.
 #include "test_support.h"
 
-#include "app/console.h"
-#include "app/driver.h"
+#include "app/reset.h"
+#include "console/console.h"
 #include "expected_texts.h"
 #include "model_synth.h"
 #include "tuning/scala_file.h"

@@ -1,7 +1,8 @@
 // Shared test set-up; see test_support.h.
 #include "test_support.h"
 
-#include "app/driver.h"
+#include "app/reset.h"
+#include "dialogue/driver.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"

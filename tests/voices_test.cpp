@@ -2,7 +2,7 @@
 // and the printed list with its two pauses.
 #include "test_support.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "voices/voices.h"
 
 #include <cstring>

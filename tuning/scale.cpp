@@ -6,7 +6,6 @@
 #include "tuning/scale.h"
 
 #include "midi/channel.h"
-#include "midi/device.h"
 #include "retune/degrees.h"
 
 #include <cmath>

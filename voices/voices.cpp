@@ -1,7 +1,7 @@
 // The General MIDI voice catalogue; see voices.h.
 #include "voices/voices.h"
 
-#include "app/console.h"
+#include "console/console.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -150,7 +150,7 @@ static bool take_key_sequence(ConsoleKey* key)
         return false;
     in.start += length - 1;
     for (int i = 0; i < length; ++i)
-        console_echo_key(sequence[i]);
+        console_echo_key(sequence[i], platform_console_write);
     return true;
 }
 
@@ -167,7 +167,7 @@ int platform_console_read_key()
         console.in.pending_scan = key.scan;
         return key.lead;
     }
-    console_echo_key(c);
+    console_echo_key(c, platform_console_write);
     return c;
 }
 

@@ -299,7 +299,7 @@ int platform_console_read_key()
     }
     if (c < 0)
         return -1;
-    console_echo_key(c);
+    console_echo_key(c, platform_console_write);
     return c;
 }
 

@@ -6,7 +6,8 @@
 // request path, so typed counts of any size keep runs short.
 #include "tests/fuzz/fuzz_targets.h"
 
-#include "app/driver.h"
+#include "app/reset.h"
+#include "dialogue/driver.h"
 #include "midi/bridge.h"
 #include "platform/fake/fake_platform.h"
 

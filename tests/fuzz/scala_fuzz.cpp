@@ -4,7 +4,7 @@
 // that cannot steer the terminal.
 #include "tests/fuzz/fuzz_targets.h"
 
-#include "app/driver.h"
+#include "app/reset.h"
 #include "platform/fake/fake_platform.h"
 #include "tuning/scala_file.h"
 #include "tuning/scale.h"

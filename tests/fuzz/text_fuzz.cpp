@@ -3,8 +3,8 @@
 // lookup, and the console's escape sequences, key echo and line assembly.
 #include "tests/fuzz/fuzz_targets.h"
 
-#include "app/driver.h"
-#include "app/numbers.h"
+#include "app/reset.h"
+#include "dialogue/numbers.h"
 #include "midi/device.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/key_sequences.h"

@@ -1,10 +1,10 @@
 // The chord test and the scale test: a typed chord played as a broken chord,
 // held, reported and released; a typed scale played note by note up or down
 // from the 1/1.
-#include "app/console.h"
-#include "app/listening_tests.h"
-#include "app/numbers.h"
-#include "app/scale_files.h"
+#include "console/console.h"
+#include "dialogue/listening_tests.h"
+#include "dialogue/numbers.h"
+#include "dialogue/scale_files.h"
 #include "midi/device.h"
 #include "retune/degrees.h"
 #include "tuning/scale.h"

@@ -1,5 +1,5 @@
 // The key maps of the keyboard and percussion tests; see key_maps.h.
-#include "app/key_maps.h"
+#include "dialogue/key_maps.h"
 
 namespace {
 

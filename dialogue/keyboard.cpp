@@ -2,11 +2,11 @@
 // keystrokes play scale degrees, or General MIDI percussion sounds on channel
 // 9; the space bar switches sustain. While a key loop waits for a key, a MIDI
 // keyboard plays too (live/live_play.h).
-#include "app/commands.h"
-#include "app/console.h"
-#include "app/key_maps.h"
-#include "app/listening_tests.h"
-#include "app/scale_files.h"
+#include "console/console.h"
+#include "dialogue/commands.h"
+#include "dialogue/key_maps.h"
+#include "dialogue/listening_tests.h"
+#include "dialogue/scale_files.h"
 #include "live/live_play.h"
 #include "midi/device.h"
 #include "retune/degrees.h"

@@ -1,4 +1,6 @@
-// Console input and output for the dialogue.
+// Console input and output: what the program prints and reads, whichever
+// mode it runs in, and what the engine itself prints (the notes in play, the
+// voice list) and waits for.
 //
 // Three ways to read (a whole line, one keystroke, one buffered character),
 // the trim every typed line goes through, and printf-style output. When
@@ -6,6 +8,9 @@
 // turns into the program's orderly end; a request to end (Ctrl-C) makes it
 // throw EndRequested instead.
 #pragma once
+
+// The program's name, as its messages give it.
+extern const char* const PROGRAM_NAME;
 
 constexpr int LINE_BUFFER_SIZE = 10240;  // the typed line, its terminator included
 

@@ -1,33 +1,22 @@
-// Start-up, the device menu, the test sequence and the prompt step.
-#include "app/driver.h"
+// Start-up, the device menu and the test sequence; see driver.h.
+#include "dialogue/driver.h"
 
-#include "app/bend_test.h"
-#include "app/commands.h"
-#include "app/console.h"
-#include "app/listening_tests.h"
-#include "live/live_play.h"
+#include "console/console.h"
+#include "dialogue/listening_tests.h"
+#include "dialogue/prompt.h"
 #include "live/midi_source.h"
-#include "measure/measure.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "retune/notes.h"
-#include "tuning/scala_file.h"
-#include "tuning/scale.h"
-#include "tuning/scale_parser.h"
 
 namespace {
 
 struct DriverState {
     int device_count;                   // catalogue entries, taken once at start
-    int recommendation_flag;            // 1 = test prompts end with the recommendation tail
-    char line[LINE_BUFFER_SIZE];        // the line typed at the last prompt
     OutputDevice chosen;                // the entry chosen at the device menu
-} state = {0, 1, {}, {}};
-
-const char* const kRecommendationTail =
-    "\n\nRecommended first time you try a device:\nType \"test\" to test the pitch bend range of your sound card / synth.";
+} state = {0, {}};
 
 const char* const kInstallMessage =
     "How to install Quicktime for Midi apps:\n\nVisit "
@@ -61,12 +50,13 @@ bool choose_device()
     if (!bridge_available)
         console_printf("%c - How to install QuickTime for Midi apps to use\n", 65 + state.device_count);
 
-    input_line(state.line, LINE_BUFFER_SIZE);
-    trim_line(state.line);
+    char* line = line_buffer();
+    input_line(line, LINE_BUFFER_SIZE);
+    trim_line(line);
     // Only the first character counts; a byte above 127 is taken as a signed
     // value, so it names no entry.
-    signed char letter = state.line[0] == '\0' ? 'A' : static_cast<signed char>(upper_ascii(
-                                                           static_cast<unsigned char>(state.line[0])));
+    signed char letter = line[0] == '\0' ? 'A' : static_cast<signed char>(upper_ascii(
+                                                     static_cast<unsigned char>(line[0])));
     OutputDevice& chosen = state.chosen;
     chosen.index = letter - 65;
 
@@ -124,7 +114,7 @@ enum Ending {
 Ending run_dialogue()
 {
     state.device_count = init_device_catalogue();
-    state.recommendation_flag = 1;
+    recommendation_flag() = 1;
     console_printf("Test of the Varenta routines.\n\n");
     for (;;) {
         if (!choose_device())
@@ -135,12 +125,6 @@ Ending run_dialogue()
 }
 
 }  // namespace
-
-void end_every_note()
-{
-    release_all_notes(127);
-    release_held_notes(127);
-}
 
 int run_program()
 {
@@ -166,48 +150,9 @@ int run_program()
     return 0;
 }
 
-PromptAnswer read_prompt_answer()
-{
-    input_line(state.line, LINE_BUFFER_SIZE);
-    if (handle_command(state.line))
-        return ANSWER_REPEAT;
-    if (equals_nocase(state.line, "test"))
-        return pitch_bend_test(state.recommendation_flag) ? ANSWER_REPEAT : ANSWER_EXIT;
-    if (equals_nocase(state.line, "start"))
-        return ANSWER_START;
-    if (equals_nocase(state.line, "exit"))
-        return ANSWER_EXIT;
-    if (equals_nocase(state.line, "next"))
-        return ANSWER_NEXT;
-    return ANSWER_OWN;
-}
-
-char* line_buffer() { return state.line; }
-
-const char* recommendation_tail() { return state.recommendation_flag == 1 ? kRecommendationTail : ""; }
-
-int& recommendation_flag() { return state.recommendation_flag; }
-
 void driver_reset()
 {
     state.device_count = 0;
-    state.recommendation_flag = 1;
-    state.line[0] = '\0';
     state.chosen.index = 0;
     state.chosen.name[0] = '\0';
-}
-
-void program_reset()
-{
-    bridge_reset();
-    device_reset();
-    channel_reset();
-    driver_reset();
-    scale_parser_reset();
-    scala_file_reset();
-    tuning_reset();
-    notes_reset();
-    measure_reset();
-    live_play_reset();
-    midi_source_reset();
 }

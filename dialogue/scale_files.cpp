@@ -1,7 +1,7 @@
 // Scala files at the scale prompts; see scale_files.h.
-#include "app/scale_files.h"
+#include "dialogue/scale_files.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "tuning/scala_file.h"
 

@@ -1,5 +1,5 @@
 // Whole numbers typed by the user; see numbers.h.
-#include "app/numbers.h"
+#include "dialogue/numbers.h"
 
 #include <climits>
 #include <cstdlib>

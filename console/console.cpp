@@ -1,5 +1,5 @@
 // Console input and output; see console.h.
-#include "app/console.h"
+#include "console/console.h"
 
 #include "platform/end_request.h"
 #include "platform/platform.h"
@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+const char* const PROGRAM_NAME = "varenta-test";
 
 // A read found no input: a request to end interrupted it, or input ended.
 [[noreturn]] static void input_stopped()

@@ -1,7 +1,7 @@
 // The pitch-bend range test; see bend_test.h.
-#include "app/bend_test.h"
+#include "dialogue/bend_test.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "midi/channel.h"
 #include "midi/device.h"
 

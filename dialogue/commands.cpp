@@ -1,7 +1,7 @@
 // The commands accepted at every test prompt; see commands.h.
-#include "app/commands.h"
+#include "dialogue/commands.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "midi/channel.h"
 #include "tuning/scale.h"
 #include "voices/voices.h"

@@ -2,10 +2,11 @@
 // drifts up the series one harmonic per step and back down, the steps
 // shortening and the notes softening by 0.95 each step. Steps are scheduled
 // against the clock, so time spent sending does not accumulate.
-#include "app/commands.h"
-#include "app/console.h"
-#include "app/listening_tests.h"
-#include "app/numbers.h"
+#include "console/console.h"
+#include "dialogue/commands.h"
+#include "dialogue/listening_tests.h"
+#include "dialogue/numbers.h"
+#include "midi/channel.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "retune/degrees.h"

@@ -3,7 +3,7 @@
 // ANSWER_NEXT, ANSWER_START or ANSWER_EXIT.
 #pragma once
 
-#include "app/driver.h"
+#include "dialogue/prompt.h"
 
 // The just diatonic scale the scale and keyboard tests offer as their preset.
 extern const char* const DIATONIC_PRESET;

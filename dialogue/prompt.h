@@ -1,5 +1,7 @@
-// The console test driver: start-up, the device menu, the sequence of
-// listening tests and the prompt step they share.
+// The prompt step every listening test shares: a typed line is offered to
+// the commands, then taken as "test", "start", "exit" or "next", and only
+// otherwise left to the test; and the recommendation that ends the prompts
+// until the pitch-bend range test has passed.
 #pragma once
 
 // What the prompt step made of a line.
@@ -10,16 +12,6 @@ enum PromptAnswer {
     ANSWER_START,   // "start": back to the device menu
     ANSWER_EXIT,    // "exit", or the program is to end
 };
-
-// The program: returns its exit status (0 on every orderly end). A request to
-// end (Ctrl-C, a hang-up, a termination signal) ends every note and closes the
-// device, then ends the process as the request asked.
-int run_program();
-
-// Ends every note the program started and has not ended: the notes in play,
-// then any note-on still without its note-off (percussion not recorded, the
-// pitch-bend range test's notes).
-void end_every_note();
 
 // Steps 2 to 7 of the prompt step: reads a line into the line buffer, offers
 // it to the commands, then to "test", "start", "exit" and "next".
@@ -36,8 +28,4 @@ const char* recommendation_tail();
 int& recommendation_flag();
 
 // Back to the state at program start (tests).
-void driver_reset();
-
-// Every subsystem back to its state at program start, the loaded bridge
-// released (tests and benchmarks; the platform is theirs to reset).
-void program_reset();
+void prompt_reset();

@@ -1,0 +1,31 @@
+// Every room back to its start; see reset.h.
+#include "app/reset.h"
+
+#include "dialogue/driver.h"
+#include "dialogue/prompt.h"
+#include "live/live_play.h"
+#include "live/midi_source.h"
+#include "measure/measure.h"
+#include "midi/bridge.h"
+#include "midi/channel.h"
+#include "midi/device.h"
+#include "retune/notes.h"
+#include "tuning/scala_file.h"
+#include "tuning/scale.h"
+#include "tuning/scale_parser.h"
+
+void program_reset()
+{
+    bridge_reset();
+    device_reset();
+    channel_reset();
+    driver_reset();
+    prompt_reset();
+    scale_parser_reset();
+    scala_file_reset();
+    tuning_reset();
+    notes_reset();
+    measure_reset();
+    live_play_reset();
+    midi_source_reset();
+}
