@@ -862,6 +862,11 @@ bool SoundFontPresets::tuning(size_t i, PresetTuning* tuning, const std::atomic<
     Pdta pdta = mapped_->pdta;  // a reader of its own: stop and stopped are this call's
     pdta.stop = stop;
     const PresetTuning worked_out = preset_tuning(pdta, mapped_->presets[i], 0.0);
+    // The sample data read stays in the page cache, but not in this
+    // process's memory while the rest is worked out: unchanged pages of a
+    // file are dropped and read back on the next touch, also by a thread
+    // reading them now.
+    madvise(mapped_->bytes, mapped_->size, MADV_DONTNEED);
     if (pdta.stopped)
         return false;
     *tuning = worked_out;

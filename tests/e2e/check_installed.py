@@ -34,6 +34,13 @@ class InstalledPackage(unittest.TestCase):
             page = run(["man", "-w", "varenta-test"], cwd=directory)
             self.assertEqual(page.stdout.decode(), "/usr/share/man/man1/varenta-test.1.gz\n")
 
+            # The built-in synthesizer in tune from its first start: the key
+            # tunings installed for FluidR3 GM are found and played with.
+            env = no_audio_env(directory, "varenta-package-none")
+            measured = run([program, "--measure", "QuickTime"], cwd=directory, env=env)
+            self.assertEqual((measured.returncode, measured.stderr), (0, b""))
+            self.assertIn("(shipped with Varenta for this SoundFont)", measured.stdout.decode())
+
             with JackServer("package") as jack:
                 env = no_audio_env(directory, jack.name)
                 listed = run([program], cwd=directory, env=env)

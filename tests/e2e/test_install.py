@@ -68,6 +68,7 @@ class InstalledTree(unittest.TestCase):
                 "share/doc/varenta/changelog.gz",
                 "share/doc/varenta/copyright",
                 "share/man/man1/varenta-test.1.gz",
+                "share/varenta/tunings/FluidR3_GM.tunings",
             ] + ["share/doc/varenta/examples/scales/" + name for name in os.listdir(SCALES)]))
 
             # Moved as a whole and started from another folder, the program
@@ -87,10 +88,13 @@ class InstalledTree(unittest.TestCase):
             self.assertRegex(menu, r"\n[A-Z] - QuickTime\n$")
 
             # It measures the built-in synthesizer from its own render, with
-            # the offline bridge installed beside the bridge.
+            # the offline bridge installed beside the bridge, in tune on a
+            # first start by the key tunings installed with it.
             measured = run(program, ["--measure", "QuickTime"], cwd=elsewhere, env=env)
             self.assertEqual((measured.returncode, measured.stderr), (0, b""))
-            self.assertIn("\nVerdict: plays Varenta's tunings within ", measured.stdout.decode())
+            report = measured.stdout.decode()
+            self.assertIn("\nIts key corrections were in use (shipped with Varenta for this SoundFont): ", report)
+            self.assertIn("\nVerdict: plays Varenta's tunings within 0.5 cents.\n", report)
 
             # The bridge it found was the installed one.
             os.remove(os.path.join(moved, BRIDGE_DIR, "libsonvex.so"))
