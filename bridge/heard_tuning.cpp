@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -18,7 +19,7 @@ constexpr int kVelocity = 127;  // as the sample data is tuned for
 // whole-cent rounding and the measurement's own spread.
 constexpr double kTrustedOffsetCents = 1.0;
 constexpr double kVerifiedCents = 0.5 + RENDERED_AGREEMENT_CENTS;
-constexpr size_t kVerifyDelayFrames = 1000;  // 15 blocks and 40 frames
+constexpr size_t kVerifyDelayFrames = 1000;  // 15 blocks and 40 frames: another point of a block
 constexpr double kReachedMarginSeconds = 0.05;  // after the loop is reached, its first cycles blend in
 
 }  // namespace
@@ -85,17 +86,22 @@ struct KeyRenderer {
     }
 
     // The first frames of key held on its own, left and right summed, started
-    // delay frames from now.
+    // delay frames after the start of one of FluidSynth's blocks: where a
+    // note starts within a block moves its pitch reading a little, and a
+    // renderer works out presets in whatever order the first measuring hands
+    // them over, so every note starts at the same point whatever came before.
     const std::vector<float>& note(int key, size_t frames, size_t delay)
     {
-        left_.assign(std::max(frames, delay), 0.0f);
+        const size_t lead = (kBlockFrames - rendered_frames_ % kBlockFrames) % kBlockFrames + delay;
+        left_.assign(std::max(frames, lead), 0.0f);
         right_.assign(left_.size(), 0.0f);
-        fluid_synth_write_float(synth_, static_cast<int>(delay), left_.data(), 0, 1, right_.data(), 0, 1);
+        fluid_synth_write_float(synth_, static_cast<int>(lead), left_.data(), 0, 1, right_.data(), 0, 1);
         left_.assign(frames, 0.0f);
         right_.assign(frames, 0.0f);
         fluid_synth_noteon(synth_, 0, key, kVelocity);
         fluid_synth_write_float(synth_, static_cast<int>(frames), left_.data(), 0, 1, right_.data(), 0, 1);
         fluid_synth_all_sounds_off(synth_, 0);
+        rendered_frames_ += lead + frames;
         for (size_t n = 0; n < frames; ++n)
             left_[n] += right_[n];
         return left_;
@@ -103,6 +109,8 @@ struct KeyRenderer {
 
 private:
     static constexpr int kReference = 0, kTrial = 1;  // tuning programs of tuning bank 0
+    static constexpr size_t kBlockFrames = 64;         // FluidSynth renders in blocks of this many frames
+    uint64_t rendered_frames_ = 0;                     // since the synthesizer was made
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     int soundfont_ = FLUID_FAILED;
