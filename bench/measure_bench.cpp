@@ -3,6 +3,7 @@
 // tones, 16-harmonic tones with random amplitudes, and those with
 // reverberation and noise at -60 dB (the counter worst_cents; the run is
 // marked as an error when it exceeds 0.05 cents).
+#include "bridge/harmonic_pitch.h"
 #include "measure/pitch.h"
 #include "synthetic_notes.h"
 
@@ -74,6 +75,18 @@ void EstimateSpeed(benchmark::State& state)
         benchmark::DoNotOptimize(estimate_pitch(samples.data(), samples.size(), 44100.0, 261.63, 90.0));
 }
 BENCHMARK(EstimateSpeed)->Unit(benchmark::kMillisecond);
+
+// One measurement as the bridge makes it: a 16-harmonic note over a 2 s
+// window, eight harmonics.
+void BridgeWindowSpeed(benchmark::State& state)
+{
+    SyntheticNote note = note_of(HARMONIC, 261.63, 5);
+    note.seconds = 2.0;
+    std::vector<float> samples = synthetic_note(note);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(harmonic_pitch(samples.data(), samples.size(), 44100.0, 261.63, 60.0, 8, 0.5));
+}
+BENCHMARK(BridgeWindowSpeed)->Unit(benchmark::kMillisecond);
 
 // The shift search of a far bend.
 void ShiftSpeed(benchmark::State& state)
