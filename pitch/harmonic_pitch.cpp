@@ -3,10 +3,11 @@
 //
 // The spectrum is computed once, by FFTW (spectrum.h). The loudest
 // harmonic's peak is located by evaluating the windowed signal's transform
-// at any frequency and fitting a parabola to the logarithm of its magnitude, twice, ever closer
-// around the peak: a few evaluations instead of a search, each exact. Each
-// harmonic's frequency is then the power-weighted mean of the bins around
-// it, which for a lone line is exact too.
+// at any frequency and fitting a parabola to the logarithm of its
+// magnitude, twice, ever closer around the peak: a few evaluations instead
+// of a search, each exact. Each harmonic's frequency is then the
+// power-weighted mean of the bins around it, which for a lone line is exact
+// too.
 #include "pitch/harmonic_pitch.h"
 
 #include "pitch/spectrum.h"
@@ -218,7 +219,8 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     // needs none down to a few tens of hertz).
     const double range_hz = guess_hz * (spread - 1.0 / spread);
     size_t size = 1;
-    while (size < count || (size < kMostPaddedSize && sample_rate_hz / static_cast<double>(size) * kLeastRangeBins > range_hz))
+    auto too_coarse = [&](size_t n) { return sample_rate_hz / static_cast<double>(n) * kLeastRangeBins > range_hz; };
+    while (size < count || (size < kMostPaddedSize && too_coarse(size)))
         size <<= 1;
     magnitude_spectrum(signal.data(), count, size, buffers.bins);
     const std::vector<double>& bins = buffers.bins;

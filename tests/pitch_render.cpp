@@ -19,7 +19,7 @@ namespace {
 constexpr int kCentreBend = 8192;
 constexpr int kRenderBlock = 4096;  // frames per render call
 constexpr double kLobeFloor = 0.05;  // a peak stands this far above its surroundings
-constexpr double kNarrowCents = 1.0;
+constexpr double kNarrowCents = 1.0;  // the band then is the window's main lobe and no wider
 
 size_t frame_at(double time_ms, int sample_rate)
 {
@@ -130,7 +130,8 @@ double measure_frequency(const float* samples, size_t count, double sample_rate,
     // Found in the range, then read again from a band just wide enough for
     // the window's main lobe (the estimator's narrowest), where other notes
     // still sounding leave the least.
-    const double found_hz = measure_fundamental(samples, count, sample_rate, guess_hz, search_cents, 1, amplitude, kLobeFloor);
+    const double found_hz =
+        measure_fundamental(samples, count, sample_rate, guess_hz, search_cents, 1, amplitude, kLobeFloor);
     if (std::isnan(found_hz))
         return found_hz;
     return measure_fundamental(samples, count, sample_rate, found_hz, kNarrowCents, 1, amplitude, kLobeFloor);
