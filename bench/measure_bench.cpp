@@ -1,9 +1,11 @@
-// The pitch estimator on synthetic notes of known pitch, as a benchmark: its
-// speed for a 250 ms window, and its worst error over keys 36 to 96 for pure
-// tones, 16-harmonic tones with random amplitudes, and those with
-// reverberation and noise at -60 dB (the counter worst_cents; the run is
-// marked as an error when it exceeds 0.05 cents).
+// The pitch estimator (pitch/harmonic_pitch.h) on synthetic notes of known
+// pitch, as a benchmark: its speed for --measure's 250 ms window and for the
+// bridge's 2 s one, and its worst error over keys 36 to 96, as --measure
+// asks it, for pure tones, 16-harmonic tones with random amplitudes, and
+// those with reverberation and noise at -60 dB (the counter worst_cents; the
+// run is marked as an error when it exceeds 0.05 cents).
 #include "measure/pitch.h"
+#include "pitch/harmonic_pitch.h"
 #include "synthetic_notes.h"
 
 #include <benchmark/benchmark.h>
@@ -54,8 +56,8 @@ void Accuracy(benchmark::State& state)
     double worst = 0.0;
     for (auto _ : state) {
         for (size_t i = 0; i < notes.size(); ++i) {
-            PitchEstimate e = estimate_pitch(notes[i].data(), notes[i].size(), 44100.0, guess[i], 90.0);
-            double error = std::fabs(cents_between_hz(truth[i], e.frequency_hz));
+            double hz = measured_pitch_hz(notes[i].data(), notes[i].size(), 44100.0, guess[i], 90.0);
+            double error = std::fabs(cents_between_hz(truth[i], hz));
             worst = std::isnan(error) ? INFINITY : std::max(worst, error);
         }
     }
@@ -66,14 +68,26 @@ void Accuracy(benchmark::State& state)
 }
 BENCHMARK(Accuracy)->Arg(PURE)->Arg(HARMONIC)->Arg(REVERB_AND_NOISE)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// One estimate of a 16-harmonic note from a 250 ms window.
+// One estimate of a 16-harmonic note from a 250 ms window, as --measure makes it.
 void EstimateSpeed(benchmark::State& state)
 {
     std::vector<float> samples = synthetic_note(note_of(HARMONIC, 261.63, 5));
     for (auto _ : state)
-        benchmark::DoNotOptimize(estimate_pitch(samples.data(), samples.size(), 44100.0, 261.63, 90.0));
+        benchmark::DoNotOptimize(measured_pitch_hz(samples.data(), samples.size(), 44100.0, 261.63, 90.0));
 }
 BENCHMARK(EstimateSpeed)->Unit(benchmark::kMillisecond);
+
+// One measurement as the bridge makes it: a 16-harmonic note over a 2 s
+// window, eight harmonics.
+void BridgeWindowSpeed(benchmark::State& state)
+{
+    SyntheticNote note = note_of(HARMONIC, 261.63, 5);
+    note.seconds = 2.0;
+    std::vector<float> samples = synthetic_note(note);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(harmonic_pitch(samples.data(), samples.size(), 44100.0, 261.63, 60.0, 8, 0.5));
+}
+BENCHMARK(BridgeWindowSpeed)->Unit(benchmark::kMillisecond);
 
 // The shift search of a far bend.
 void ShiftSpeed(benchmark::State& state)

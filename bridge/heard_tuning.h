@@ -10,7 +10,7 @@
 // the program can play (bank 0) whose sound loops, unless over a single
 // cycle of its wave (strictly periodic), is rendered offline, on a
 // FluidSynth of its own, held at velocity 127 until its loop has played for
-// two seconds, and its pitch measured from the audio (harmonic_pitch.h)
+// two seconds, and its pitch measured from the audio (pitch/harmonic_pitch.h)
 // where a held note is heard, from the time its loop is reached: the mean of
 // the lines its partials are split into, which a correction moves exactly as
 // it moves the key, where the strongest line alone may change places with

@@ -7,7 +7,7 @@
 // read outside the bytes given.
 #include "bridge/soundfont_pitch.h"
 
-#include "bridge/harmonic_pitch.h"
+#include "pitch/harmonic_pitch.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

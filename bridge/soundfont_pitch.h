@@ -4,7 +4,7 @@
 // FluidSynth plays a sample faster or slower so that its stated root pitch
 // lands on the key, but a recorded sample is rarely exactly at the pitch it
 // states. Its real pitch is measured from its own data, as the fundamental
-// its harmonics agree on (harmonic_pitch.h): a looped sample as it sounds
+// its harmonics agree on (pitch/harmonic_pitch.h): a looped sample as it sounds
 // held, its loop played over and over; an unlooped one over its steady part
 // after the attack. A measurement counts only when it is clear and the same
 // in every window it is taken over; a loop's length, which holds a whole
@@ -55,7 +55,7 @@ constexpr double MEASURE_CLEAR_RATIO = 0.5;
 // How far the harmonic pitch of samples[0 .. count) (sample_rate_hz) lies
 // above stated_cents (cents above MIDI key 0), in cents: MEASURE_HARMONICS
 // harmonics looked for within 60 cents of their stated pitch, the strongest
-// clear by MEASURE_CLEAR_RATIO (harmonic_pitch.h); NaN where none stands clear.
+// clear by MEASURE_CLEAR_RATIO (pitch/harmonic_pitch.h); NaN where none stands clear.
 double pitch_offset_cents(const float* samples, size_t count, double sample_rate_hz, double stated_cents);
 
 // A recording's first fifth of a second, its onset, is never measured.

@@ -171,12 +171,12 @@ Steady steady_pitch(uint64_t changed, double settle_ms, double window_ms, double
         }
         if (std::isnan(guess))
             continue;
-        double whole = estimate_pitch(window, count, state.rate, guess, search).frequency_hz;
+        double whole = measured_pitch_hz(window, count, state.rate, guess, search);
         if (std::isnan(whole))
             continue;
         const size_t half = count / 2;
-        double first = estimate_pitch(window, half, state.rate, whole, kRefineCents).frequency_hz;
-        double second = estimate_pitch(window + half, count - half, state.rate, whole, kRefineCents).frequency_hz;
+        double first = measured_pitch_hz(window, half, state.rate, whole, kRefineCents);
+        double second = measured_pitch_hz(window + half, count - half, state.rate, whole, kRefineCents);
         if (std::fabs(cents_between_hz(first, second)) <= kSteadyCents)
             return Steady{whole, window, count};
     }

@@ -4,87 +4,27 @@
 
 #include "sine_soundfont.h"
 
-#include "bridge/harmonic_pitch.h"
-#include "measure/pitch.h"
+#include "pitch/harmonic_pitch.h"
 
 #include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <limits>
 #include <map>
 #include <stdexcept>
 
 namespace {
 
-const double kPi = std::acos(-1.0);
 constexpr int kCentreBend = 8192;
 constexpr int kRenderBlock = 4096;  // frames per render call
 constexpr double kLobeFloor = 0.05;  // a peak stands this far above its surroundings
+constexpr double kNarrowCents = 1.0;  // the band then is the window's main lobe and no wider
 
 size_t frame_at(double time_ms, int sample_rate)
 {
     double frame = std::floor(time_ms * sample_rate / 1000.0 + 0.5);
     return frame <= 0.0 ? 0 : static_cast<size_t>(frame);
-}
-
-// |sum of signal[n] * exp(-i 2 pi f n / rate)|, the phasor kept exact by
-// starting it afresh every few thousand steps.
-double spectrum_magnitude(const std::vector<double>& signal, double rate, double frequency)
-{
-    const double step = -2.0 * kPi * frequency / rate;
-    const std::complex<double> rotation = std::polar(1.0, step);
-    std::complex<double> sum = 0.0;
-    std::complex<double> phasor = 1.0;
-    for (size_t n = 0; n < signal.size(); ++n) {
-        if (n % 2048 == 0)
-            phasor = std::polar(1.0, step * static_cast<double>(n));
-        sum += signal[n] * phasor;
-        phasor *= rotation;
-    }
-    return std::abs(sum);
-}
-
-// The frequency of the spectrum's maximum between a and b (Hz), to within
-// tolerance_hz, by golden-section search: the maximum is the only one there.
-double peak_between(const std::vector<double>& signal, double rate, double a, double b, double tolerance_hz)
-{
-    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
-    double c = b - ratio * (b - a);
-    double d = a + ratio * (b - a);
-    double fc = spectrum_magnitude(signal, rate, c);
-    double fd = spectrum_magnitude(signal, rate, d);
-    while (b - a > tolerance_hz) {
-        if (fc > fd) {
-            b = d;
-            d = c;
-            fd = fc;
-            c = b - ratio * (b - a);
-            fc = spectrum_magnitude(signal, rate, c);
-        } else {
-            a = c;
-            c = d;
-            fc = fd;
-            d = a + ratio * (b - a);
-            fd = spectrum_magnitude(signal, rate, d);
-        }
-    }
-    return 0.5 * (a + b);
-}
-
-// The signal windowed with the Blackman-Harris window; sum receives the
-// window's sum.
-std::vector<double> windowed(const float* samples, size_t count, double* sum)
-{
-    std::vector<double> window = blackman_harris_window(count);
-    std::vector<double> signal(count);
-    *sum = 0.0;
-    for (size_t n = 0; n < count; ++n) {
-        signal[n] = window[n] * samples[n];
-        *sum += window[n];
-    }
-    return signal;
 }
 
 }  // namespace
@@ -187,45 +127,14 @@ std::vector<BridgeEvent> bridge_events(const std::vector<FakeMessage>& log)
 double measure_frequency(const float* samples, size_t count, double sample_rate, double guess_hz,
                          double search_cents, double* amplitude)
 {
-    if (amplitude != nullptr)
-        *amplitude = 0.0;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (count < 64 || !(guess_hz > 0.0) || !(search_cents > 0.0))
-        return nan;
-    double window_sum = 0.0;
-    std::vector<double> signal = windowed(samples, count, &window_sum);
-
-    // Coarse: the spectrum on a grid of a quarter bin over the search range.
-    const double low = guess_hz * std::pow(2.0, -search_cents / 1200.0);
-    const double high = guess_hz * std::pow(2.0, search_cents / 1200.0);
-    const double grid = 0.25 * sample_rate / static_cast<double>(count);
-    const int points = static_cast<int>(std::ceil((high - low) / grid)) + 1;
-    int best = 0;
-    double best_magnitude = -1.0;
-    for (int i = 0; i < points; ++i) {
-        double magnitude = spectrum_magnitude(signal, sample_rate, low + grid * i);
-        if (magnitude > best_magnitude) {
-            best_magnitude = magnitude;
-            best = i;
-        }
-    }
-    if (best == 0 || best == points - 1)
-        return nan;  // still rising at the edge: the tone is not in range
-
-    double frequency = peak_between(signal, sample_rate, low + grid * (best - 1), low + grid * (best + 1),
-                                    1e-9 * guess_hz);
-    double peak = spectrum_magnitude(signal, sample_rate, frequency);
-    // A tone's main lobe ends four bins either side; five bins away a tone
-    // has fallen by more than 90 dB, a ripple of some tone outside the range
-    // has not.
-    const double bin = sample_rate / static_cast<double>(count);
-    for (double side : {-5.0 * bin, 5.0 * bin}) {
-        if (!(spectrum_magnitude(signal, sample_rate, frequency + side) < kLobeFloor * peak))
-            return nan;
-    }
-    if (amplitude != nullptr)
-        *amplitude = 2.0 * peak / window_sum;
-    return frequency;
+    // Found in the range, then read again from a band just wide enough for
+    // the window's main lobe (the estimator's narrowest), where other notes
+    // still sounding leave the least.
+    const double found_hz =
+        measure_fundamental(samples, count, sample_rate, guess_hz, search_cents, 1, amplitude, kLobeFloor);
+    if (std::isnan(found_hz))
+        return found_hz;
+    return measure_fundamental(samples, count, sample_rate, found_hz, kNarrowCents, 1, amplitude, kLobeFloor);
 }
 
 std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& events,

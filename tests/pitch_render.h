@@ -137,17 +137,18 @@ std::vector<MeasuredNote> render_and_measure(const std::vector<BridgeEvent>& eve
                                              const RenderSettings& settings);
 
 // The frequency of the strongest tone within search_cents of guess_hz in
-// samples[0 .. count) (sample_rate Hz), found as the peak of the
-// Blackman-Harris-windowed spectrum, refined far below one bin. NaN when no
-// tone stands out there: the strongest point lies at the edge of the range,
-// or the spectrum five bins either side of it is not far below it (leakage
-// of a tone outside the range, or silence). amplitude, when given, receives
-// the tone's amplitude (0 with NaN).
+// samples[0 .. count) (sample_rate Hz): the estimator (pitch/harmonic_pitch.h)
+// on its first harmonic alone, which for a lone line is the line's
+// frequency. NaN when no tone stands out there: the strongest point lies at
+// the edge of the range, or the spectrum five resolutions either side of it
+// is not below a twentieth of it (leakage of a tone outside the range, or
+// silence). amplitude, when given, receives the tone's amplitude (0 with
+// NaN).
 double measure_frequency(const float* samples, size_t count, double sample_rate, double guess_hz,
                          double search_cents, double* amplitude = nullptr);
 
 // The fundamental of a harmonic tone near guess_hz in samples[0 .. count)
-// (sample_rate Hz), as the bridge measures it (bridge/harmonic_pitch.h): the
+// (sample_rate Hz), as the bridge measures it (pitch/harmonic_pitch.h): the
 // strongest of its first harmonics (up to harmonics, 1..16) within
 // search_cents of a multiple of guess_hz, clear by clear_ratio, sets the
 // pitch; each harmonic's band gives its power-weighted mean frequency, and

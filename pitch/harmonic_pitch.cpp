@@ -1,13 +1,16 @@
 // The fundamental of a harmonic sound from its harmonics; see
 // harmonic_pitch.h.
 //
-// The spectrum is computed once by FFT. The loudest harmonic's peak is
-// located by evaluating the windowed signal's transform at any frequency and
-// fitting a parabola to the logarithm of its magnitude, twice, ever closer
-// around the peak: a few evaluations instead of a search, each exact. Each
-// harmonic's frequency is then the power-weighted mean of the bins around
-// it, which for a lone line is exact too.
-#include "bridge/harmonic_pitch.h"
+// The spectrum is computed once, by FFTW (spectrum.h). The loudest
+// harmonic's peak is located by evaluating the windowed signal's transform
+// at any frequency and fitting a parabola to the logarithm of its
+// magnitude, twice, ever closer around the peak: a few evaluations instead
+// of a search, each exact. Each harmonic's frequency is then the
+// power-weighted mean of the bins around it, which for a lone line is exact
+// too.
+#include "pitch/harmonic_pitch.h"
+
+#include "pitch/spectrum.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,84 +25,23 @@ constexpr double kLobeResolutions = 5.0;  // the window's main lobe ends four re
 constexpr double kBinFloor = 1e-5;  // of a band's strongest power: 50 dB down
 constexpr double kTopFraction = 0.45;   // of the sample rate: harmonics above are left out
 constexpr size_t kLeastSamples = 64;
-
-// The samples under a four-term Blackman-Harris window, into signal; power
-// receives the sum of the window's squares.
-void windowed(const float* samples, size_t count, std::vector<double>& signal, double* power)
-{
-    signal.resize(count);
-    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
-    *power = 0.0;
-    for (size_t n = 0; n < count; ++n) {
-        const double c = std::cos(2.0 * kPi * static_cast<double>(n) / static_cast<double>(count - 1));
-        // cos 2x and cos 3x from cos x.
-        const double w = a0 - a1 * c + a2 * (2.0 * c * c - 1.0) - a3 * c * (4.0 * c * c - 3.0);
-        signal[n] = w * samples[n];
-        *power += w * w;
-    }
-}
+constexpr double kLeastRangeBins = 4.0;  // bins the first harmonic's search range holds at least
+constexpr size_t kMostPaddedSize = size_t{1} << 21;  // 16 MB of spectrum: no padding beyond
 
 // Buffers one thread's measurements reuse: a measurement of a two-second
 // window needs megabytes, which, freed and taken again for every window,
-// cost more in page faults and clearing than the transform itself.
+// cost more in page faults and clearing than the transform itself. The
+// window is kept for the count it was made for: the bridge measures windows
+// of one length, thousands of times.
 struct Scratch {
-    std::vector<double> signal, bins, re, im, cos_of, sin_of;
-    size_t twiddle_size = 0;  // the transform size cos_of and sin_of are for
+    std::vector<double> window, signal, bins;
+    double window_power = 0.0;  // the sum of the window's squares
 };
 
 Scratch& scratch()
 {
     thread_local Scratch buffers;
     return buffers;
-}
-
-// |DFT| of signal[0 .. count) zero-padded to size, bins 0 .. size / 2, into out.
-void dft_magnitudes_into(const double* signal, size_t count, size_t size, Scratch& s, std::vector<double>& out)
-{
-    // Radix 2 in place, real and imaginary parts apart (std::complex's
-    // product checks for infinities on every multiplication).
-    std::vector<double>& re = s.re;
-    std::vector<double>& im = s.im;
-    re.assign(size, 0.0);
-    im.assign(size, 0.0);
-    for (size_t n = 0; n < count && n < size; ++n)
-        re[n] = signal[n];
-    for (size_t i = 1, j = 0; i < size; ++i) {  // bit-reversed order
-        size_t bit = size >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(re[i], re[j]);
-    }
-    if (s.twiddle_size != size) {  // of -2 pi k / size
-        s.cos_of.resize(size / 2);
-        s.sin_of.resize(size / 2);
-        for (size_t k = 0; k < size / 2; ++k) {
-            s.cos_of[k] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
-            s.sin_of[k] = -std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(size));
-        }
-        s.twiddle_size = size;
-    }
-    const std::vector<double>& cos_of = s.cos_of;
-    const std::vector<double>& sin_of = s.sin_of;
-    for (size_t length = 2; length <= size; length <<= 1) {
-        const size_t half = length / 2, stride = size / length;
-        for (size_t i = 0; i < size; i += length) {
-            for (size_t k = 0; k < half; ++k) {
-                const double wr = cos_of[k * stride], wi = sin_of[k * stride];
-                const size_t a = i + k, b = a + half;
-                const double vr = re[b] * wr - im[b] * wi, vi = re[b] * wi + im[b] * wr;
-                re[b] = re[a] - vr;
-                im[b] = im[a] - vi;
-                re[a] += vr;
-                im[a] += vi;
-            }
-        }
-    }
-    out.resize(size / 2 + 1);
-    for (size_t k = 0; k < out.size(); ++k)
-        out[k] = std::hypot(re[k], im[k]);
 }
 
 // |sum of signal[n] * exp(-i 2 pi f n / rate)| for f = frequency - step,
@@ -173,7 +115,9 @@ double locate_peak(const std::vector<double>& signal, const std::vector<double>&
 
 // The strongest of bins (bin_hz apart) within [low_hz, high_hz], leaving out
 // bin 0 and the last; -1 when the range holds none or its strongest bin lies
-// at its edge (a peak outside the range, rising into it).
+// at its edge and the bin beyond is stronger still (a peak outside the
+// range, rising into it). A peak within half a bin of the edge counts: its
+// strongest bin is the edge's.
 long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double low_hz, double high_hz)
 {
     const long first = static_cast<long>(std::ceil(low_hz / bin_hz));
@@ -185,7 +129,9 @@ long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double lo
         if (bins[k] > bins[best])
             best = k;
     }
-    return best == first || best == last ? -1 : best;
+    const bool rising_in = (best == first && !(bins[first - 1] < bins[first])) ||
+                           (best == last && !(bins[last + 1] < bins[last]));
+    return rising_in ? -1 : best;
 }
 
 // What the harmonics of f0_hz hold together.
@@ -258,23 +204,38 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
         !(search_cents > 0.0) || harmonics < 1 || harmonics > HARMONIC_PITCH_MAX_HARMONICS)
         return none;
     Scratch& buffers = scratch();
-    double window_power = 0.0;
-    windowed(samples, count, buffers.signal, &window_power);
+    if (buffers.window.size() != count)
+        buffers.window_power = blackman_harris_window(count, buffers.window);
+    const double window_power = buffers.window_power;
+    buffers.signal.resize(count);
+    for (size_t n = 0; n < count; ++n)
+        buffers.signal[n] = buffers.window[n] * samples[n];
     const std::vector<double>& signal = buffers.signal;
-    size_t size = 1;  // the strongest bin lies within half a bin of its peak: no padding needed
-    while (size < count)
+    const double spread = std::exp2(search_cents / 1200.0);
+    // The strongest bin lies within half a bin of its peak, so padding is
+    // needed only where the bins are too coarse for the range searched: the
+    // first harmonic's must hold kLeastRangeBins of them, or a peak near its
+    // edge reads as one outside (a short window of a low note; a long window
+    // needs none down to a few tens of hertz).
+    const double range_hz = guess_hz * (spread - 1.0 / spread);
+    size_t size = 1;
+    auto too_coarse = [&](size_t n) { return sample_rate_hz / static_cast<double>(n) * kLeastRangeBins > range_hz; };
+    while (size < count || (size < kMostPaddedSize && too_coarse(size)))
         size <<= 1;
-    dft_magnitudes_into(signal.data(), signal.size(), size, buffers, buffers.bins);
+    magnitude_spectrum(signal.data(), count, size, buffers.bins);
     const std::vector<double>& bins = buffers.bins;
     const double bin_hz = sample_rate_hz / static_cast<double>(size);
     const double resolution_hz = sample_rate_hz / static_cast<double>(count);
     const double top_hz = kTopFraction * sample_rate_hz;
-    const double spread = std::exp2(search_cents / 1200.0);
 
-    // The strongest harmonic near its multiple of the guess gives the pitch.
+    // The strongest harmonic near its multiple of the guess gives the pitch,
+    // among those whose ranges stay apart (h * spread < (h + 1) / spread):
+    // further up, a range reaches its neighbours' harmonics, and the
+    // strongest line in it could be taken for the wrong multiple.
     long loudest = -1;
     int loudest_number = 0;
-    for (int h = 1; h <= harmonics && h * guess_hz * spread < top_hz; ++h) {
+    const int apart = std::max(1, static_cast<int>(std::ceil(1.0 / (spread * spread - 1.0))) - 1);
+    for (int h = 1; h <= std::min(harmonics, apart) && h * guess_hz * spread < top_hz; ++h) {
         const long k = strongest_dft_bin(bins, bin_hz, h * guess_hz / spread, h * guess_hz * spread);
         if (k >= 0 && (loudest < 0 || bins[k] > bins[loudest])) {
             loudest = k;

@@ -1,8 +1,9 @@
 // The pitch of a harmonic sound, measured from a buffer of its samples: the
-// fundamental that its harmonics agree on. A pure function over the samples
-// (no state, no library beyond the C++ standard), so that synthetic signals
-// test it and any recording, a SoundFont's sample or captured audio, can be
-// measured with it.
+// fundamental that its harmonics agree on. The one pitch estimator of the
+// project: the bridge measures its SoundFont's samples and heard notes with
+// it, --measure a synthesizer's captured notes, and the tests and benchmarks
+// their renders and synthetic notes. A pure function over the samples (its
+// spectrum by FFTW, spectrum.h), safe on any number of threads at once.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +26,10 @@ struct HarmonicPitch {
 // The fundamental of a harmonic tone near guess_hz in samples[0 .. count)
 // (sample_rate_hz > 0, count >= 64), found in the spectrum of the samples
 // under a Blackman-Harris window (side lobes below -92 dB):
-// - the strongest of the first harmonics (up to harmonics, 1..16, and below
-//   0.45 * sample_rate_hz) within search_cents of its multiple of guess_hz
-//   sets the pitch; its peak must stand clear, the spectrum five resolutions
+// - the strongest of the first harmonics (up to harmonics, 1..16, below
+//   0.45 * sample_rate_hz, and only those whose ranges do not reach their
+//   neighbours': 13 for 60 cents, 9 for 90) within search_cents of its
+//   multiple of guess_hz sets the pitch; its peak must stand clear, the spectrum five resolutions
 //   (sample_rate_hz / count) either side of it below clear_ratio (0..1) of
 //   it (see side_ratio);
 // - each harmonic up to harmonics (below 0.45 * sample_rate_hz) is the
@@ -42,8 +44,10 @@ struct HarmonicPitch {
 //   averaged with their energies as weights, over those above a thirtieth
 //   of the strongest (in magnitude); then once more with the bands centred
 //   on that fundamental's multiples.
+// The spectrum is zero-padded where the first harmonic's range would hold
+// fewer than four of its points (a short window of a low note).
 // NaN (harmonics 0) when no harmonic stands out: the strongest point of the
-// range lies at its edge, or its peak does not stand clear (leakage of a
+// range lies at its edge with the spectrum rising beyond it, or its peak does not stand clear (leakage of a
 // tone outside the range, noise, silence).
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
                              double search_cents, int harmonics, double clear_ratio);
