@@ -10,6 +10,8 @@
 
 #include <sys/resource.h>
 
+#include <fluidsynth.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +55,9 @@ int main(int argc, char** argv)
         else
             soundfont = argv[i];
     }
+    // FluidSynth's complaints about the SoundFont are no news here.
+    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
+        fluid_set_log_function(level, nullptr, nullptr);
     MeasuringOrder order;
     order.ask(0, 0);  // what the channels play at the start,
     order.ask(0, program);  // then the program the device is given

@@ -93,11 +93,12 @@ struct KeyRenderer {
     const std::vector<float>& note(int key, size_t frames, size_t delay)
     {
         const size_t lead = (kBlockFrames - rendered_frames_ % kBlockFrames) % kBlockFrames + delay;
-        left_.assign(std::max(frames, lead), 0.0f);
-        right_.assign(left_.size(), 0.0f);
+        // FluidSynth writes every frame asked for: the buffers need no clearing.
+        left_.resize(std::max(frames, lead));
+        right_.resize(left_.size());
         fluid_synth_write_float(synth_, static_cast<int>(lead), left_.data(), 0, 1, right_.data(), 0, 1);
-        left_.assign(frames, 0.0f);
-        right_.assign(frames, 0.0f);
+        left_.resize(frames);
+        right_.resize(frames);
         fluid_synth_noteon(synth_, 0, key, kVelocity);
         fluid_synth_write_float(synth_, static_cast<int>(frames), left_.data(), 0, 1, right_.data(), 0, 1);
         fluid_synth_all_sounds_off(synth_, 0);

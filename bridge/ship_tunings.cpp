@@ -6,6 +6,8 @@
 #include "bridge/first_measuring.h"
 #include "bridge/shipped_tunings.h"
 
+#include <fluidsynth.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -16,6 +18,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: sonvex_ship_tunings SOUNDFONT TABLE\n");
         return 2;
     }
+    // FluidSynth's complaints about the SoundFont are no news here.
+    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
+        fluid_set_log_function(level, nullptr, nullptr);
     const std::string path = argv[1];
     uint64_t bytes = 0, hash = 0;
     std::vector<PresetTuning> tunings;

@@ -14,9 +14,10 @@ extern "C" {
 #endif
 
 // Starts the synthesizer: 32 MIDI channels (9 the only drum channel), the GM
-// SoundFont with its melodic presets tuned (from the user's cache; the
-// first time, the tunings are measured in the background, at low priority,
-// over about three minutes, and take effect when ready), chorus
+// SoundFont with its melodic presets tuned (from the user's cache or the
+// tunings shipped for the SoundFont; otherwise measured in the background,
+// at low priority, each preset taking effect as soon as it is ready, the
+// programs the channels play first), chorus
 // off, a bend of 0 or 16383 sounding two semitones down or up, real-time
 // audio through the first output that opens. Returns non-zero
 // when it is ready to sound, 0 (quietly) when no SoundFont or no audio output
