@@ -10,6 +10,7 @@
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "retune/notes.h"
+#include "tuning/keyboard_map.h"
 #include "tuning/scala_file.h"
 #include "tuning/scale.h"
 #include "tuning/scale_parser.h"
@@ -23,6 +24,7 @@ void program_reset()
     prompt_reset();
     scale_parser_reset();
     scala_file_reset();
+    keyboard_map_reset();
     tuning_reset();
     notes_reset();
     measure_reset();
