@@ -10,6 +10,7 @@
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "retune/notes.h"
+#include "retuner/retuner.h"
 #include "tuning/keyboard_map.h"
 #include "tuning/scala_file.h"
 #include "tuning/scale.h"
@@ -30,4 +31,5 @@ void program_reset()
     measure_reset();
     live_play_reset();
     midi_source_reset();
+    retuner_session_reset();
 }
