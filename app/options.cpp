@@ -7,8 +7,10 @@
 
 #include "console/console.h"
 #include "dialogue/driver.h"
+#include "live/live_play.h"
 #include "live/midi_source.h"
 #include "measure/measure.h"
+#include "retuner/retuner.h"
 #include "platform/platform.h"
 
 #include <cstdarg>
@@ -29,6 +31,11 @@ enum OptionRow {
     ROW_VOICE,
     ROW_JSON,
     ROW_PLOT,
+    ROW_RETUNE,
+    ROW_SCALE,
+    ROW_KBM,
+    ROW_HZ,
+    ROW_WHEEL_RANGE,
     ROW_COUNT
 };
 
@@ -43,6 +50,11 @@ const OptionSpec kOptions[] = {
     {"--voice", "NAME", "the General MIDI voice to measure with (default: Reed Organ)"},
     {"--json", "FILE", "also write the measurement to FILE as JSON"},
     {"--plot", "FILE.svg", "also draw the measurement as an SVG chart"},
+    {"--retune", "DEVICE", "play --midi-in through the retuning into a device of the menu until stopped"},
+    {"--scale", "SCALE", "the retuner's scale: a .scl file or scale text (default: 12 equal steps)"},
+    {"--kbm", "FILE.kbm", "a Scala keyboard mapping for the retuner and the key loops' MIDI input"},
+    {"--hz", "F", "the retuner's 1/1 in Hz (default: the mapping's reference, else middle C)"},
+    {"--wheel-range", "SEMITONES", "the retuner's pitch-wheel range (default: 2)"},
 };
 static_assert(sizeof kOptions / sizeof kOptions[0] == ROW_COUNT, "one row per OptionRow");
 
@@ -128,6 +140,15 @@ void append_usage_error(Text* text, const ProgramOptions& options)
     case OPTION_NEEDS_MEASURE:
         append(text, "option '%.*s' goes with --measure", static_cast<int>(std::strcspn(argument, "=")), argument);
         break;
+    case OPTION_NEEDS_RETUNE:
+        append(text, "option '%.*s' goes with --retune", static_cast<int>(std::strcspn(argument, "=")), argument);
+        break;
+    case OPTION_NEEDS_MIDI_IN:
+        append(text, "option '%.*s' needs --midi-in PORT", static_cast<int>(std::strcspn(argument, "=")), argument);
+        break;
+    case OPTION_TWO_MODES:
+        append(text, "--retune and --measure cannot run together");
+        break;
     default:
         append(text, "unknown option '%s'", argument);
         break;
@@ -176,8 +197,12 @@ OptionMatch match_option(int argc, const char* const* argv, int index, const Opt
 
 ProgramOptions parse_options(int argc, const char* const* argv)
 {
-    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr};
     const char* needs_measure = nullptr;  // the first option given that goes with --measure
+    const char* needs_retune = nullptr;   // the first option given that goes with --retune
+    const char* measure_only = nullptr;   // the first of them but --voice, which also goes with --retune
+    const char* kbm_option = nullptr;     // --kbm as given, which needs --midi-in
     bool list_audio = false;
     for (int index = 1; index < argc;) {
         OptionMatch match = match_option(argc, argv, index, kOptions, ROW_COUNT);
@@ -218,19 +243,69 @@ ProgramOptions parse_options(int argc, const char* const* argv)
         case ROW_PLOT:
             options.plot_path = match.value;
             break;
+        case ROW_RETUNE:
+            options.retune_device = match.value;
+            break;
+        case ROW_SCALE:
+            options.scale = match.value;
+            break;
+        case ROW_KBM:
+            options.kbm_path = match.value;
+            kbm_option = argv[index];
+            break;
+        case ROW_HZ:
+            options.hz = match.value;
+            break;
+        case ROW_WHEEL_RANGE:
+            options.wheel_range = match.value;
+            break;
         }
-        if (match.row >= ROW_AUDIO_IN && match.row != ROW_LIST_AUDIO_IN && needs_measure == nullptr)
-            needs_measure = argv[index];
+        if (match.row >= ROW_AUDIO_IN && match.row <= ROW_PLOT && match.row != ROW_LIST_AUDIO_IN) {
+            if (needs_measure == nullptr)
+                needs_measure = argv[index];
+            if (match.row != ROW_VOICE && measure_only == nullptr)
+                measure_only = argv[index];
+        }
+        if ((match.row == ROW_SCALE || match.row == ROW_HZ || match.row == ROW_WHEEL_RANGE) && needs_retune == nullptr)
+            needs_retune = argv[index];
         index = match.next;
     }
+    const char* usage_fault = nullptr;  // the argument refused by the checks below
+    OptionError fault = OPTION_OK;
     if (list_audio) {
         options.action = ACTION_LIST_AUDIO;
+    } else if (options.measure_device != nullptr && options.retune_device != nullptr) {
+        fault = OPTION_TWO_MODES;
+        usage_fault = "--retune";
     } else if (options.measure_device != nullptr) {
         options.action = ACTION_MEASURE;
+        if (needs_retune != nullptr || kbm_option != nullptr) {
+            fault = OPTION_NEEDS_RETUNE;
+            usage_fault = needs_retune != nullptr ? needs_retune : kbm_option;
+        }
+    } else if (options.retune_device != nullptr) {
+        options.action = ACTION_RETUNE;
+        if (measure_only != nullptr) {
+            fault = OPTION_NEEDS_MEASURE;
+            usage_fault = measure_only;
+        } else if (options.midi_in == nullptr) {
+            fault = OPTION_NEEDS_MIDI_IN;
+            usage_fault = "--retune";
+        }
     } else if (needs_measure != nullptr) {
+        fault = OPTION_NEEDS_MEASURE;
+        usage_fault = needs_measure;
+    } else if (needs_retune != nullptr) {
+        fault = OPTION_NEEDS_RETUNE;
+        usage_fault = needs_retune;
+    } else if (kbm_option != nullptr && options.midi_in == nullptr) {
+        fault = OPTION_NEEDS_MIDI_IN;
+        usage_fault = kbm_option;
+    }
+    if (fault != OPTION_OK) {
         options.action = ACTION_USAGE_ERROR;
-        options.error = OPTION_NEEDS_MEASURE;
-        options.bad_argument = needs_measure;
+        options.error = fault;
+        options.bad_argument = usage_fault;
     }
     return options;
 }
@@ -263,10 +338,20 @@ int run_option_action(const ProgramOptions& options)
                                   options.plot_path};
         return run_measure(request);
     }
+    case ACTION_RETUNE: {
+        RetuneRequest request = {options.retune_device, options.midi_in, options.scale, options.kbm_path,
+                                 options.voice, options.hz, options.wheel_range};
+        return run_retune(request);
+    }
     case ACTION_RUN:
         // Opened before anything is printed, so that a PORT that cannot be
         // had ends the program with one line on the error stream and nothing
         // else.
+        if (options.kbm_path != nullptr) {
+            int status = live_use_keyboard_map(options.kbm_path);
+            if (status != 0)
+                return status;
+        }
         if (options.midi_in != nullptr) {
             int status = open_midi_input(options.midi_in);
             if (status != 0)

@@ -23,7 +23,10 @@ enum OptionError {
     OPTION_NOT_AN_OPTION, // an argument that is not an option at all ("foo", "-", "")
     OPTION_NEEDS_VALUE,   // the last argument, and its row takes a value
     OPTION_TAKES_NO_VALUE, // "--name=VALUE" for a row without a value
-    OPTION_NEEDS_MEASURE   // an option that only goes with --measure, without it
+    OPTION_NEEDS_MEASURE,  // an option that only goes with --measure, without it
+    OPTION_NEEDS_RETUNE,   // an option that only goes with --retune, without it
+    OPTION_NEEDS_MIDI_IN,  // --retune or --kbm without --midi-in
+    OPTION_TWO_MODES       // --retune and --measure together
 };
 
 // One argument matched against a table.
@@ -47,7 +50,8 @@ enum ProgramAction {
     ACTION_LIST_MIDI_IN,  // the MIDI sources on standard output, status 0
     ACTION_USAGE_ERROR,   // a one-line hint on standard error, status 2
     ACTION_MEASURE,       // measure a synthesizer's tuning from its sound (measure/measure.h)
-    ACTION_LIST_AUDIO     // list the audio sources --audio-in takes, status 0
+    ACTION_LIST_AUDIO,    // list the audio sources --audio-in takes, status 0
+    ACTION_RETUNE         // the live retuner (retuner/retuner.h)
 };
 
 struct ProgramOptions {
@@ -55,20 +59,26 @@ struct ProgramOptions {
     OptionError error;         // why the arguments were refused (ACTION_USAGE_ERROR)
     const char* bad_argument;  // the refused argument, pointing into argv; nullptr otherwise
     // The values of the options that take one, pointing into argv; nullptr
-    // when not given. All but --midi-in's and --measure's ask for --measure.
+    // when not given. --audio-in, --json and --plot ask for --measure; --voice
+    // for --measure or --retune; --scale, --hz and --wheel-range for --retune;
+    // --retune and --kbm for --midi-in.
     const char* midi_in;         // --midi-in PORT
     const char* measure_device;  // --measure DEVICE
     const char* audio_in;        // --audio-in SOURCE
     const char* voice;           // --voice NAME
     const char* json_path;       // --json FILE
     const char* plot_path;       // --plot FILE.svg
+    const char* retune_device;   // --retune DEVICE
+    const char* scale;           // --scale SCALE (with --retune)
+    const char* kbm_path;        // --kbm FILE.kbm (with --retune, or --midi-in in the dialogue)
+    const char* hz;              // --hz F (with --retune)
+    const char* wheel_range;     // --wheel-range SEMITONES (with --retune)
 };
 
 // Reads argv[1 .. argc - 1] left to right. --help, --version and
 // --list-midi-in act at once, so what follows them is not looked at; the
 // first argument not understood refuses the whole command line, and so does
-// an option that goes with --measure given without it. No argument:
-// ACTION_RUN.
+// an option given without the one it goes with. No argument: ACTION_RUN.
 ProgramOptions parse_options(int argc, const char* const* argv);
 
 // Starts the one mode the options ask for, or prints what they ask for, and

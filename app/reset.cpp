@@ -10,6 +10,8 @@
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "retune/notes.h"
+#include "retuner/retuner.h"
+#include "tuning/keyboard_map.h"
 #include "tuning/scala_file.h"
 #include "tuning/scale.h"
 #include "tuning/scale_parser.h"
@@ -23,9 +25,11 @@ void program_reset()
     prompt_reset();
     scale_parser_reset();
     scala_file_reset();
+    keyboard_map_reset();
     tuning_reset();
     notes_reset();
     measure_reset();
     live_play_reset();
     midi_source_reset();
+    retuner_session_reset();
 }

@@ -7,6 +7,10 @@
 #include "platform/platform.h"
 #include "retune/degrees.h"
 #include "retune/notes.h"
+#include "tuning/keyboard_map.h"
+#include "tuning/scale.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -17,13 +21,37 @@ constexpr int kPedalDownFrom = 64;
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
 
-struct LiveState {
+// What a key loop knows; each loop begins with it cleared.
+struct LoopState {
     LiveLoop loop;                // the key loop listening now; LIVE_NONE outside them
     bool pedal_down;              // control 64 at 64 or more since the loop began
     uint32_t note_of_key[kKeys];  // serial of the note the key's last note-on started; 0 = none
     bool held_back[kKeys];        // the key's note-off came while the pedal was down
     int off_velocity[kKeys];      // that note-off's velocity, 0..127
-} state;
+};
+
+struct LiveState {
+    LoopState loop_state;  // the loop listening now
+    bool mapped;           // --kbm was given: map says what each key plays in the keyboard test
+    KeyboardMap map;       // the mapping, kept for the whole run
+} live;
+
+LoopState& state = live.loop_state;
+
+// The keyboard test's note for a key: its degree (key 60 the 1/1), or the
+// ratio the keyboard mapping gives it; 0 when the mapping leaves it silent.
+uint32_t play_key_in_tuning(int key, int velocity)
+{
+    if (!live.mapped)
+        return play_degree_note(key - LIVE_MIDDLE_KEY, velocity);
+    if (!scale_is_set())
+        set_scale("");
+    const ScaleTable& table = scale_table();
+    const double ratio = keyboard_map_ratio(live.map, key, table.entries, table.count);
+    if (!(ratio > 0.0))
+        return 0;
+    return play_frequency_note(key - LIVE_MIDDLE_KEY, ratio, reference_pitch() * ratio, 0, velocity);
+}
 
 // Ends the note a key started, if it still sounds: exactly that note in the
 // keyboard test, the key's sound in the percussion test.
@@ -44,7 +72,7 @@ void key_down(int key, int velocity)
 {
     // The key's note, still sounding, or held by the pedal after its note-off.
     end_key(key, state.held_back[key] ? state.off_velocity[key] : kDefaultOffVelocity);
-    state.note_of_key[key] = state.loop == LIVE_DEGREES ? play_degree_note(key - LIVE_MIDDLE_KEY, velocity)
+    state.note_of_key[key] = state.loop == LIVE_DEGREES ? play_key_in_tuning(key, velocity)
                                                         : play_percussion_note(key, velocity);
 }
 
@@ -94,7 +122,7 @@ void control(int number, int value)
 
 void live_loop_begin(LiveLoop loop)
 {
-    live_play_reset();
+    state = LoopState();
     if (!midi_input_open())
         return;
     state.loop = loop;
@@ -139,4 +167,21 @@ void live_play_message(uint32_t message)
         control(data1, data2);
 }
 
-void live_play_reset() { state = LiveState(); }
+int live_use_keyboard_map(const char* path)
+{
+    if (read_keyboard_map(path, &live.map) == KBM_OK) {
+        live.mapped = true;
+        return 0;
+    }
+    live.mapped = false;
+    char line[1400];
+    keyboard_map_refusal(live.map, path, line, sizeof line);
+    char text[1500];
+    const int n = std::snprintf(text, sizeof text, "%s: %s\n", PROGRAM_NAME, line);
+    if (n > 0)
+        platform_console_write_error(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n)
+                                                                                 : sizeof text - 1);
+    return 2;
+}
+
+void live_play_reset() { live = LiveState(); }

@@ -35,5 +35,13 @@ int live_input_key();
 // the key loops.
 void live_play_message(uint32_t message);
 
+// Reads a Scala keyboard mapping (--kbm) for the whole run: from then on a
+// key in the keyboard test plays the degree the mapping gives it (in the
+// current scale, from the current 1/1; the mapping's reference frequency
+// is not used, since the dialogue's hz command sets the 1/1), and a key
+// the mapping leaves out plays nothing. Returns 0, or 2 after one line on
+// the error stream naming the file, the line and the reason.
+int live_use_keyboard_map(const char* path);
+
 // Back to the state at program start (tests).
 void live_play_reset();

@@ -13,6 +13,7 @@ struct ChannelsState {
     int current_program;                  // last program sent to all channels, 0..127 from callers
     uint16_t held[MAX_CHANNELS][128];     // note-ons minus note-offs sent, per channel and note;
                                           // held within 0..65535 (extra note-offs are not counted)
+    uint32_t messages_sent;               // channel messages handed to the port or bridge; wraps
 } state;
 
 int clamp_int(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
@@ -49,6 +50,7 @@ int bend_for_sending(double bend)
 
 int send_channel_message(PortHandle handle, int status, int channel, int data1, int data2, int data_bytes)
 {
+    ++state.messages_sent;
     if (bridge_send(status, channel, data1, data2))
         return 0;
     if (handle == nullptr)
@@ -149,3 +151,5 @@ void reset_bends()
             set_pitch_bend(port_handle(), channel, BEND_CENTRE);
     }
 }
+
+uint32_t messages_sent() { return state.messages_sent; }

@@ -59,6 +59,10 @@ int bend_for_sending(double bend);
 // code (0 = sent); 0 on the bridge route and when there is no port.
 int send_channel_message(PortHandle handle, int status, int channel, int data1, int data2, int data_bytes);
 
+// Channel messages send_channel_message has handed on since the program
+// started (or the last reset), whatever sent them; wraps after 2^32.
+uint32_t messages_sent();
+
 // Note messages. Velocity, channel (0..channel_count() - 1) and note are
 // clamped into range; the clamped channel's sounding count goes up or down
 // whether or not the message could be sent.

@@ -90,6 +90,16 @@ void platform_midi_in_listen(bool on);
 // 16-23). Returns false when none is queued.
 bool platform_midi_in_take(uint32_t* message);
 
+// Waits until MIDI input is queued, a request to end is pending or
+// timeout_ms milliseconds have passed. Returns true when input is queued.
+bool platform_midi_in_wait(uint32_t timeout_ms);
+
+// Whether the input opened has gone away: the source connected at the open
+// no longer exists (unplugged, its program ended, the JACK server carrying it
+// stopped), or, for the program's own port alone, every system carrying it
+// has. Windows cannot tell (a device unplugged simply falls silent): false.
+bool platform_midi_in_gone();
+
 // ---- Libraries loaded by file name ----------------------------------------
 
 // Loads a shared library by file name (the system's search rules apply).

@@ -44,6 +44,12 @@ void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
 
 void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note, double* bend)
 {
+    choose_channel_excluding(flags, frequency_hz, 0, channel, midi_note, bend);
+}
+
+void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded, int* channel, int* midi_note,
+                              double* bend)
+{
     int note;
     double wanted;
     frequency_to_note(frequency_hz, &note, &wanted);
@@ -57,7 +63,7 @@ void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note
 
     // 1. A channel that already carries the bend, whatever it sounds.
     for (int c = 0; c < channels && chosen < 0; ++c) {
-        if (c != PERCUSSION_CHANNEL && std::floor(channel_state(c).bend + 0.5) == wanted)
+        if (c != PERCUSSION_CHANNEL && (excluded & (1u << c)) == 0 && std::floor(channel_state(c).bend + 0.5) == wanted)
             chosen = c;
     }
 
@@ -68,7 +74,7 @@ void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note
         bool scanned = false;
         uint32_t busy = 0;  // channels with an entry of this MIDI note
         for (int c = 0; c < channels && chosen < 0; ++c) {
-            if (c == PERCUSSION_CHANNEL || channel_state(c).bend != UNKNOWN_BEND)
+            if (c == PERCUSSION_CHANNEL || (excluded & (1u << c)) != 0 || channel_state(c).bend != UNKNOWN_BEND)
                 continue;
             if (!scanned) {
                 busy = channels_sounding_note(note);
@@ -92,7 +98,7 @@ void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note
         }
         for (int c = 0; c < channels; ++c) {
             const ChannelState& s = channel_state(c);
-            if (c == PERCUSSION_CHANNEL || s.sounding_notes != 0)
+            if (c == PERCUSSION_CHANNEL || (excluded & (1u << c)) != 0 || s.sounding_notes != 0)
                 continue;
             if ((flags & CHOOSE_AVOID_NEWEST) && !(s.last_use_ms < newest))
                 continue;
@@ -103,10 +109,12 @@ void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note
 
     // 4. The least recently used channel of all, emptied first.
     if (chosen < 0 && (flags & CHOOSE_STEAL)) {
-        for (int c = 0; c < channels; ++c) {
-            if (c != PERCUSSION_CHANNEL &&
-                (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
-                chosen = c;
+        for (int pass = 0; pass < 2 && chosen < 0; ++pass) {
+            for (int c = 0; c < channels; ++c) {
+                if (c != PERCUSSION_CHANNEL && (pass == 1 || (excluded & (1u << c)) == 0) &&
+                    (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
+                    chosen = c;
+            }
         }
         if (chosen >= 0)
             release_channel_notes(STEAL_VELOCITY, chosen);

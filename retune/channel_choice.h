@@ -4,6 +4,8 @@
 // recently used channel of all, whose notes are then ended.
 #pragma once
 
+#include <cstdint>
+
 constexpr int CHOOSE_STEAL = 1;         // when nothing else is found, take the least recently used channel
 constexpr int CHOOSE_AVOID_NEWEST = 2;  // free channels qualify only if older than the newest stamp
 
@@ -16,3 +18,10 @@ void frequency_to_note(double frequency_hz, int* midi_note, double* bend);
 // none is found; *midi_note and *bend are always delivered. Only a steal
 // sends anything (the stolen channel's note-offs).
 void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note, double* bend);
+
+// choose_channel, never choosing a channel of excluded (bit c for channel c)
+// while another qualifies: the retuner keeps the notes of one input channel
+// apart from another's, so that one pitch wheel re-bends its own notes only.
+// When every channel but the excluded is taken, a steal falls back to all.
+void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded, int* channel, int* midi_note,
+                              double* bend);

@@ -38,6 +38,14 @@ uint32_t play_degree_note(int degree, int velocity)
     if (!scale_is_set())
         set_scale("");
     const double ratio = current_degree_ratio(degree);
+    return play_frequency_note(degree, ratio, reference_pitch() * ratio, 0, velocity);
+}
+
+uint32_t play_frequency_note(int key, double ratio, double frequency_hz, uint32_t excluded, int velocity,
+                             int* channel_used)
+{
+    if (channel_used != nullptr)
+        *channel_used = -1;
     // Checked before the choice: a full table must not steal a channel for a
     // note that cannot be recorded.
     if (note_table().count >= NOTE_TABLE_CAPACITY)
@@ -45,12 +53,14 @@ uint32_t play_degree_note(int degree, int velocity)
     int channel;
     int midi_note;
     double bend;
-    choose_channel(CHOOSE_STEAL, reference_pitch() * ratio, &channel, &midi_note, &bend);
+    choose_channel_excluding(CHOOSE_STEAL, frequency_hz, excluded, &channel, &midi_note, &bend);
     if (channel < 0)
         return 0;  // cannot happen: at least fifteen channels can be stolen
     set_pitch_bend(port_handle(), channel, bend);  // before the note, so it starts in tune
     note_on(port_handle(), channel, midi_note, velocity);
-    return add_note_serial(degree, ratio, channel, midi_note);
+    if (channel_used != nullptr)
+        *channel_used = channel;
+    return add_note_serial(key, ratio, channel, midi_note);
 }
 
 // Ends entry index of the notes in play: its note-off, its removal and, for a

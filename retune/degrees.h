@@ -20,6 +20,13 @@ void play_degree(int degree, int velocity);
 // notes in play, or 0 when none was started.
 uint32_t play_degree_note(int degree, int velocity);
 
+// Sounds a note of the given frequency as play_degree_note does, recorded
+// under key with ratio, on a channel outside excluded (see
+// choose_channel_excluding). Stores the channel in *channel when given (-1
+// when nothing was started). Returns the note's serial, or 0.
+uint32_t play_frequency_note(int key, double ratio, double frequency_hz, uint32_t excluded, int velocity,
+                             int* channel = nullptr);
+
 // Ends the oldest note of the degree (not on channel 9) and stamps its channel
 // with the clock.
 void release_degree(int degree, int velocity);

@@ -150,7 +150,8 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
 {
     const std::string usage =
         "; usage: varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT] [--measure DEVICE] "
-        "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg]\n";
+        "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg] [--retune DEVICE] "
+        "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES]\n";
     struct Case {
         std::vector<const char*> args;
         std::string line;
@@ -160,6 +161,12 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
         {{"--help=all"}, "varenta-test: option '--help' takes no value" + usage},
         {{"--plot", "c.svg"}, "varenta-test: option '--plot' goes with --measure" + usage},
         {{"--measure"}, "varenta-test: option '--measure' needs a value" + usage},
+        {{"--retune", "2"}, "varenta-test: option '--retune' needs --midi-in PORT" + usage},
+        {{"--kbm", "a.kbm"}, "varenta-test: option '--kbm' needs --midi-in PORT" + usage},
+        {{"--midi-in", "1", "--hz=440"}, "varenta-test: option '--hz' goes with --retune" + usage},
+        {{"--measure", "1", "--scale", "a.scl"}, "varenta-test: option '--scale' goes with --retune" + usage},
+        {{"--retune", "1", "--midi-in", "1", "--json", "j"}, "varenta-test: option '--json' goes with --measure" + usage},
+        {{"--retune", "1", "--measure", "1"}, "varenta-test: --retune and --measure cannot run together" + usage},
     };
     for (const Case& c : cases) {
         reset_all();
@@ -167,4 +174,26 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
         EXPECT_EQ(fake_console_error_output(), c.line);
         EXPECT_EQ(fake_console_output(), "");
     }
+}
+
+TEST(CommandLine, TheRetunerTakesItsOptionsAndTheVoice)
+{
+    ProgramOptions o = parse({"--retune", "QuickTime", "--midi-in", "virtual", "--scale", "a.scl", "--kbm=b.kbm",
+                              "--voice", "organ", "--hz", "440", "--wheel-range", "12"});
+    EXPECT_EQ(o.action, ACTION_RETUNE);
+    EXPECT_STREQ(o.retune_device, "QuickTime");
+    EXPECT_STREQ(o.midi_in, "virtual");
+    EXPECT_STREQ(o.scale, "a.scl");
+    EXPECT_STREQ(o.kbm_path, "b.kbm");
+    EXPECT_STREQ(o.voice, "organ");
+    EXPECT_STREQ(o.hz, "440");
+    EXPECT_STREQ(o.wheel_range, "12");
+    // --kbm also goes with --midi-in alone, in the dialogue.
+    o = parse({"--midi-in", "2", "--kbm", "b.kbm"});
+    EXPECT_EQ(o.action, ACTION_RUN);
+    EXPECT_STREQ(o.kbm_path, "b.kbm");
+    // --voice without either mode is still refused as before.
+    o = parse({"--voice", "organ"});
+    EXPECT_EQ(o.action, ACTION_USAGE_ERROR);
+    EXPECT_EQ(o.error, OPTION_NEEDS_MEASURE);
 }

@@ -68,6 +68,8 @@ struct FakeState {
     int midi_in_index;                        // what is open; kNoDevice = nothing
     std::vector<FakeMidiEvent> midi_events;   // in the order given
     size_t midi_events_delivered;             // events that have arrived (queued or dropped)
+    uint32_t midi_in_gone_ms;                 // the clock at which the source goes away; 0 = never
+    uint64_t midi_in_waits;                   // calls of platform_midi_in_wait
 } fake;
 
 MidiInQueue midi_in_queue;  // what the program has not yet taken
@@ -125,6 +127,8 @@ void fake_reset()
     fake.midi_in_index = kNoDevice;
     fake.midi_events.clear();
     fake.midi_events_delivered = 0;
+    fake.midi_in_gone_ms = 0;
+    fake.midi_in_waits = 0;
     midi_in_listening_reset();
     midi_in_queue_empty(midi_in_queue);
 }
@@ -273,6 +277,35 @@ void platform_midi_in_close() { fake.midi_in_index = kNoDevice; }
 void platform_midi_in_listen(bool on) { midi_in_set_listening(on, midi_in_queue); }
 
 bool platform_midi_in_take(uint32_t* message) { return midi_in_queue_take(midi_in_queue, message); }
+
+void fake_midi_in_gone_at(uint32_t at_ms) { fake.midi_in_gone_ms = at_ms; }
+
+// A wait takes the events given for input, whatever console input they were
+// given before, in batches that fit the queue; a wait with none left passes
+// its time as a sleep does.
+bool platform_midi_in_wait(uint32_t timeout_ms)
+{
+    fake.midi_in_waits++;
+    if (midi_in_queue_pending(midi_in_queue))
+        return true;
+    for (int batch = 0; batch < 1000 && fake.midi_events_delivered < fake.midi_events.size(); ++batch) {
+        const std::vector<unsigned char>& bytes = fake.midi_events[fake.midi_events_delivered++].bytes;
+        if (fake.midi_in_index != kNoDevice)
+            midi_in_queue_push(midi_in_queue, bytes.data(), bytes.size());
+    }
+    if (midi_in_queue_pending(midi_in_queue))
+        return true;
+    platform_sleep_ms(timeout_ms);
+    return midi_in_queue_pending(midi_in_queue);
+}
+
+uint64_t fake_midi_in_waits() { return fake.midi_in_waits; }
+
+bool platform_midi_in_gone()
+{
+    return fake.midi_in_index != kNoDevice && fake.midi_in_gone_ms != 0 &&
+           static_cast<int32_t>(fake.clock_ms - fake.midi_in_gone_ms) >= 0;
+}
 
 // ---- Clock -----------------------------------------------------------------
 

@@ -54,6 +54,10 @@ void fake_midi_in_event(const std::vector<unsigned char>& bytes);
 // The index platform_midi_in_open opened (PLATFORM_MIDI_IN_OWN_PORT for the
 // own port alone), or -100 while MIDI input is not open.
 int fake_midi_in_open_index();
+// The source goes away once the virtual clock reaches at_ms (1 or more).
+void fake_midi_in_gone_at(uint32_t at_ms);
+// Calls of platform_midi_in_wait since reset.
+uint64_t fake_midi_in_waits();
 
 // ---- Clock ----
 void fake_set_clock(uint32_t ms);

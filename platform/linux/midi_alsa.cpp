@@ -187,7 +187,8 @@ void note_failure(RtMidiError::Type type, const std::string&, void* failed)
 }  // namespace
 
 struct AlsaInput {
-    RtMidiIn* in;  // open RtMidi input, owned
+    RtMidiIn* in;      // open RtMidi input, owned
+    snd_seq_t* query;  // for looking the source up while it plays; nullptr until first needed
 };
 
 void alsa_list_sources(std::vector<LinuxPort>* ports)
@@ -228,7 +229,7 @@ AlsaInput* alsa_input_open(const std::string& source_name, MidiInQueue* queue)
         delete in;
         return nullptr;
     }
-    return new AlsaInput{in};
+    return new AlsaInput{in, nullptr};
 }
 
 void alsa_input_close(AlsaInput* input)
@@ -236,5 +237,21 @@ void alsa_input_close(AlsaInput* input)
     QuietStderr quiet;
     input->in->closePort();
     delete input->in;
+    if (input->query != nullptr)
+        snd_seq_close(input->query);
     delete input;
+}
+
+bool alsa_port_gone(AlsaInput* input, const std::string& name)
+{
+    int client = 0, port = 0;
+    if (input == nullptr || !alsa_address(name, &client, &port))
+        return false;
+    if (input->query == nullptr)
+        input->query = open_query();
+    if (input->query == nullptr)
+        return false;
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_port_info_alloca(&info);
+    return snd_seq_get_any_port_info(input->query, client, port, info) < 0;
 }

@@ -21,6 +21,7 @@ struct MidiInputState {
     bool jack;                      // the JACK "in" port is open
     MidiInQueue alsa_queue;         // from RtMidi's reader thread
     MidiInQueue jack_queue;         // from the JACK process cycle
+    int source;                     // the index opened, PLATFORM_MIDI_IN_OWN_PORT for none
 } input;
 
 void list_sources()
@@ -80,6 +81,7 @@ int platform_midi_in_open(int index)
         platform_midi_in_close();
         return PLATFORM_UNAVAILABLE;
     }
+    input.source = index;
     return PLATFORM_OK;
 }
 
@@ -104,4 +106,26 @@ bool platform_midi_in_take(uint32_t* message)
 bool posix_midi_in_pending()
 {
     return midi_in_queue_pending(input.alsa_queue) || midi_in_queue_pending(input.jack_queue);
+}
+
+bool platform_midi_in_wait(uint32_t timeout_ms)
+{
+    // Empty the pipe first: what is queued after this look wakes the wait.
+    posix_midi_wake_drain();
+    if (posix_midi_in_pending())
+        return true;
+    const int timeout = timeout_ms > 1000000u ? 1000000 : static_cast<int>(timeout_ms);
+    posix_wait_either(posix_midi_wake_fd(), -1, timeout);
+    return posix_midi_in_pending();
+}
+
+bool platform_midi_in_gone()
+{
+    if (input.alsa == nullptr && !input.jack)
+        return false;
+    if (input.source == PLATFORM_MIDI_IN_OWN_PORT || input.source < 0 ||
+        input.source >= static_cast<int>(input.sources.size()))
+        return input.alsa == nullptr && jack_input_gone(std::string());
+    const LinuxPort& source = input.sources[input.source];
+    return source.is_alsa ? alsa_port_gone(input.alsa, source.name) : jack_input_gone(source.name);
 }

@@ -403,3 +403,12 @@ void jack_input_close()
     jack.input_open = false;
     release_client();
 }
+
+bool jack_input_gone(const std::string& source_name)
+{
+    if (!jack.input_open)
+        return false;
+    if (jack.dead.load())
+        return true;
+    return !source_name.empty() && jack_port_by_name(jack.client, source_name.c_str()) == nullptr;
+}

@@ -37,6 +37,8 @@ struct AlsaInput;
 // wakes the console's wait. nullptr on failure.
 AlsaInput* alsa_input_open(const std::string& source_name, MidiInQueue* queue);
 void alsa_input_close(AlsaInput* input);
+// Whether the ALSA port of that name (as listed) no longer exists.
+bool alsa_port_gone(AlsaInput* input, const std::string& name);
 
 // ---- JACK (libjack) ----
 // One client, "Varenta", carries the output and the input ports.
@@ -60,3 +62,6 @@ void jack_output_close(JackOutput* output);
 // wakes the console's wait. False on failure.
 bool jack_input_open(const std::string& source_name, MidiInQueue* queue);
 void jack_input_close();
+// Whether the server has shut the client down, or (with a name) the port of
+// that name no longer exists.
+bool jack_input_gone(const std::string& source_name);

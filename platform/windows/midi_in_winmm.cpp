@@ -91,3 +91,22 @@ bool platform_midi_in_take(uint32_t* message) { return midi_in_queue_take(input.
 HANDLE windows_midi_event() { return input.device != nullptr ? input.arrived : nullptr; }
 
 bool windows_midi_in_pending() { return midi_in_queue_pending(input.queue); }
+
+bool platform_midi_in_wait(uint32_t timeout_ms)
+{
+    if (midi_in_queue_pending(input.queue))
+        return true;
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (input.arrived != nullptr)
+        handles[count++] = input.arrived;
+    if (windows_wake_event() != nullptr)
+        handles[count++] = windows_wake_event();
+    if (count == 0)
+        Sleep(timeout_ms);
+    else
+        WaitForMultipleObjects(count, handles, FALSE, timeout_ms);
+    return midi_in_queue_pending(input.queue);
+}
+
+bool platform_midi_in_gone() { return false; }
