@@ -67,6 +67,31 @@ bool equals_nocase(const char* a, const char* b)
     }
 }
 
+bool contains_nocase(const char* text, const char* part)
+{
+    const size_t n = std::strlen(part);
+    for (; *text != '\0'; ++text) {
+        size_t i = 0;
+        while (i < n && text[i] != '\0' &&
+               upper_ascii(static_cast<unsigned char>(text[i])) == upper_ascii(static_cast<unsigned char>(part[i])))
+            ++i;
+        if (i == n)
+            return true;
+    }
+    return n == 0;
+}
+
+bool all_digits(const char* text)
+{
+    if (*text == '\0')
+        return false;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+    }
+    return true;
+}
+
 int trim_line(char* line)
 {
     int length = static_cast<int>(std::strlen(line));

@@ -50,5 +50,11 @@ int upper_ascii(int c);
 // The two texts are equal but for the case of a to z.
 bool equals_nocase(const char* a, const char* b);
 
+// part (possibly empty) stands somewhere in text, but for the case of a to z.
+bool contains_nocase(const char* text, const char* part);
+
+// text is one or more of the digits 0 to 9 and nothing else.
+bool all_digits(const char* text);
+
 // Formats and prints to the console.
 void console_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

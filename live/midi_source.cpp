@@ -28,31 +28,6 @@ SourceName source_name(int index)
     return name;
 }
 
-bool contains_nocase(const char* text, const char* part)
-{
-    const size_t n = std::strlen(part);
-    for (; *text != '\0'; ++text) {
-        size_t i = 0;
-        while (i < n && text[i] != '\0' &&
-               upper_ascii(static_cast<unsigned char>(text[i])) == upper_ascii(static_cast<unsigned char>(part[i])))
-            ++i;
-        if (i == n)
-            return true;
-    }
-    return n == 0;
-}
-
-bool all_digits(const char* text)
-{
-    if (*text == '\0')
-        return false;
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-    }
-    return true;
-}
-
 // One line on the error stream: what went wrong with the PORT asked for, and
 // how to list the sources.
 void print_error(const char* port, const char* what)

@@ -1,10 +1,12 @@
 // The output device catalogue and port; see device.h.
 #include "midi/device.h"
 
+#include "console/console.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "platform/end_request.h"
 
+#include <cstdlib>
 #include <cstring>
 
 const char* const MAPPER_NAME = "Standard Device - Midi Mapper";
@@ -145,3 +147,26 @@ int quicktime_index() { return state.quicktime_index; }
 bool mapper_present() { return state.mapper_present; }
 
 void device_reset() { state = DeviceState{false, false, 0, -1, false, 0}; }
+
+int find_device(const char* typed)
+{
+    const int count = device_count();
+    char name[1024];
+    if (all_digits(typed)) {
+        const long number = std::strlen(typed) > 9 ? 0 : std::strtol(typed, nullptr, 10);
+        return number >= 1 && number <= count ? static_cast<int>(number - 1) : -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (equals_nocase(device_name(i, name, sizeof name), typed))
+            return i;
+    }
+    int found = -1;
+    for (int i = 0; i < count; ++i) {
+        if (contains_nocase(device_name(i, name, sizeof name), typed)) {
+            if (found >= 0)
+                return -1;
+            found = i;
+        }
+    }
+    return found;
+}

@@ -53,6 +53,11 @@ void pause_seconds(double seconds);
 
 bool port_open();          // a device is open (the bridge too)
 int device_count();        // entries in the catalogue
+
+// The catalogue index a typed DEVICE names: its number (1 = the first
+// entry), its whole name, or a part of exactly one name, case aside. -1 when
+// none, or when a part names more than one.
+int find_device(const char* typed);
 int quicktime_index();     // index of the "QuickTime" entry, -1 = none
 bool mapper_present();     // entry 0 is the default synthesizer
 

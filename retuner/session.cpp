@@ -53,56 +53,6 @@ void error_printf(const char* format, ...)
                                                                                  : sizeof text - 1);
 }
 
-bool all_digits(const char* text)
-{
-    if (*text == '\0')
-        return false;
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-    }
-    return true;
-}
-
-bool contains_nocase(const char* text, const char* part)
-{
-    const size_t n = std::strlen(part);
-    for (; *text != '\0'; ++text) {
-        size_t i = 0;
-        while (i < n && text[i] != '\0' &&
-               upper_ascii(static_cast<unsigned char>(text[i])) == upper_ascii(static_cast<unsigned char>(part[i])))
-            ++i;
-        if (i == n)
-            return true;
-    }
-    return n == 0;
-}
-
-// The catalogue index DEVICE names: its number (1 = the first), its whole
-// name, or a part of exactly one name, case aside. -1 when none.
-int find_device(const char* typed)
-{
-    const int count = device_count();
-    char name[1024];
-    if (all_digits(typed)) {
-        const long number = std::strlen(typed) > 9 ? 0 : std::strtol(typed, nullptr, 10);
-        return number >= 1 && number <= count ? static_cast<int>(number - 1) : -1;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (equals_nocase(device_name(i, name, sizeof name), typed))
-            return i;
-    }
-    int found = -1;
-    for (int i = 0; i < count; ++i) {
-        if (contains_nocase(device_name(i, name, sizeof name), typed)) {
-            if (found >= 0)
-                return -1;
-            found = i;
-        }
-    }
-    return found;
-}
-
 // A positive finite number in the "C" locale's notation, wholly; false else.
 bool positive_number(const char* text, double* value)
 {
