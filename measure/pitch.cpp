@@ -83,7 +83,7 @@ double measured_pitch_hz(const float* samples, size_t count, double sample_rate,
                          double search_cents)
 {
     return harmonic_pitch(samples, count, sample_rate, guess_hz, search_cents, MEASURE_PITCH_HARMONICS,
-                          MEASURE_PITCH_CLEAR_RATIO)
+                          MEASURE_PITCH_CLEAR_RATIO, WEIGH_BY_PRECISION)
         .frequency_hz;
 }
 

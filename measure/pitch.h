@@ -21,7 +21,9 @@ constexpr double MEASURE_PITCH_CLEAR_RATIO = 0.5;
 
 // The fundamental of the note in samples[0 .. count) (sample_rate Hz),
 // looked for within search_cents of guess_hz, as --measure takes it:
-// harmonic_pitch with the two settings above. NaN when none stands out.
+// harmonic_pitch with the two settings above, the harmonics weighed by how
+// finely each fixes the fundamental (a steady note against the pitch
+// asked, where noise is what moves a reading). NaN when none stands out.
 double measured_pitch_hz(const float* samples, size_t count, double sample_rate, double guess_hz,
                          double search_cents);
 

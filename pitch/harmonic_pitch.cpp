@@ -188,7 +188,7 @@ long strongest_dft_bin(const std::vector<double>& bins, double bin_hz, double lo
 
 // What the harmonics of f0_hz hold together.
 struct Bands {
-    double fundamental_hz;  // each band's mean frequency over its number, weighed by the band's energy
+    double fundamental_hz;  // each band's mean frequency over its number, weighed as HarmonicWeights says
     double energy;          // of the bands weighed in, as their magnitudes squared
     int found;              // how many were weighed in
 };
@@ -205,7 +205,7 @@ struct Bands {
 // the harmonics), and so are bands below kHarmonicFloor of the strongest in
 // magnitude.
 Bands harmonic_bands(const std::vector<double>& bins, double bin_hz, double f0_hz, int harmonics, double spread,
-                     double lobe_hz, double top_hz)
+                     double lobe_hz, double top_hz, HarmonicWeights weights)
 {
     double energy[HARMONIC_PITCH_MAX_HARMONICS + 1] = {};
     double mean_hz[HARMONIC_PITCH_MAX_HARMONICS + 1] = {};
@@ -233,22 +233,24 @@ Bands harmonic_bands(const std::vector<double>& bins, double bin_hz, double f0_h
         }
     }
     Bands bands{0.0, 0.0, 0};
-    double weighted = 0.0;
+    double weighted = 0.0, weight_sum = 0.0;
     for (int h = 1; h <= harmonics; ++h) {
         if (energy[h] > 0.0 && energy[h] > kHarmonicFloor * kHarmonicFloor * strongest) {
-            weighted += energy[h] * mean_hz[h] / h;
+            const double weight = weights == WEIGH_BY_PRECISION ? energy[h] * h * h : energy[h];
+            weighted += weight * mean_hz[h] / h;
+            weight_sum += weight;
             bands.energy += energy[h];
             ++bands.found;
         }
     }
-    bands.fundamental_hz = bands.energy > 0.0 ? weighted / bands.energy : 0.0;
+    bands.fundamental_hz = weight_sum > 0.0 ? weighted / weight_sum : 0.0;
     return bands;
 }
 
 }  // namespace
 
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
-                             double search_cents, int harmonics, double clear_ratio)
+                             double search_cents, int harmonics, double clear_ratio, HarmonicWeights weights)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const HarmonicPitch none{nan, 0.0, 0, nan};
@@ -308,7 +310,7 @@ HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_r
     double f0 = loudest_hz / loudest_number;
     Bands bands{};
     for (int pass = 0; pass < 2; ++pass) {
-        bands = harmonic_bands(bins, bin_hz, f0, harmonics, spread, kLobeResolutions * resolution_hz, top_hz);
+        bands = harmonic_bands(bins, bin_hz, f0, harmonics, spread, kLobeResolutions * resolution_hz, top_hz, weights);
         if (!(bands.energy > 0.0))
             return none;
         f0 = bands.fundamental_hz;

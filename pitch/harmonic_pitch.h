@@ -12,6 +12,19 @@
 // Harmonics looked at, at most.
 constexpr int HARMONIC_PITCH_MAX_HARMONICS = 16;
 
+// How the harmonics' readings are combined into the fundamental.
+enum HarmonicWeights {
+    // By each harmonic's energy: the sound as it is heard, its strong
+    // partials counting most, also where a stretched or split partial
+    // reads apart from the others (the built-in synthesizer's corrections).
+    WEIGH_BY_ENERGY,
+    // By how finely each fixes the fundamental: its energy times the square
+    // of its number, since harmonic h read to within d Hz pins the
+    // fundamental to within d / h. Noise moves the result least so (a
+    // steady note measured against the pitch asked for).
+    WEIGH_BY_PRECISION
+};
+
 // What harmonic_pitch found.
 struct HarmonicPitch {
     double frequency_hz;  // the fundamental; NaN when no harmonic stood out
@@ -41,13 +54,14 @@ struct HarmonicPitch {
 //   the lines, which moves exactly as the sound is tuned, where the
 //   strongest line alone may change places with another;
 // - the fundamental is the harmonics' frequencies divided by their numbers,
-//   averaged with their energies as weights, over those above a thirtieth
-//   of the strongest (in magnitude); then once more with the bands centred
-//   on that fundamental's multiples.
+//   averaged with weights as HarmonicWeights says, over those above a
+//   thirtieth of the strongest (in magnitude); then once more with the
+//   bands centred on that fundamental's multiples.
 // The spectrum is zero-padded where the first harmonic's range would hold
 // fewer than four of its points (a short window of a low note).
 // NaN (harmonics 0) when no harmonic stands out: the strongest point of the
 // range lies at its edge with the spectrum rising beyond it, or its peak does not stand clear (leakage of a
 // tone outside the range, noise, silence).
 HarmonicPitch harmonic_pitch(const float* samples, size_t count, double sample_rate_hz, double guess_hz,
-                             double search_cents, int harmonics, double clear_ratio);
+                             double search_cents, int harmonics, double clear_ratio,
+                             HarmonicWeights weights = WEIGH_BY_ENERGY);
