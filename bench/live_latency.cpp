@@ -18,6 +18,14 @@
 //     no note-off ended.
 // It prints "ready" once its ports exist, and exits 1 when a message was
 // lost or a note unmatched.
+//
+// Usage: live_latency [NOTES] [--phrase FILE] [--record FILE]
+// --phrase plays the messages of FILE instead of the fixed phrase, one a line:
+// the time in milliseconds from the start, then the message's bytes in hex
+// ("12.5 90 3c 64"). --record writes every message sent ("sent FRAME OFFSET
+// BYTES") and every message received ("got FRAME BYTES") to FILE for a script
+// to read; the clients then stay open after the figures until a line or the
+// end of standard input, so that the program measured can be ended first.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -26,6 +34,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <unistd.h>
@@ -119,6 +128,67 @@ void compose(int notes, double frames_per_ms)
     bench.offset.assign(bench.phrase.size(), 0);
 }
 
+size_t message_size(uint8_t status) { return (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 2 : 3; }
+
+// The phrase of a --phrase file; false when it cannot be read.
+bool read_phrase(const char* path, double frames_per_ms)
+{
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr)
+        return false;
+    std::vector<std::pair<double, Event>> timed;
+    char line[256];
+    bool ok = true;
+    while (ok && std::fgets(line, sizeof line, file) != nullptr) {
+        double ms = 0;
+        unsigned b[3] = {0, 0, 0};
+        const int n = std::sscanf(line, "%lf %x %x %x", &ms, &b[0], &b[1], &b[2]);
+        if (n <= 0)
+            continue;  // a blank line
+        ok = n >= 3 && ms >= 0 && b[0] >= 0x80 && b[0] < 0xF0 && b[1] < 0x80 && b[2] < 0x80 &&
+             (n == 4 || message_size(static_cast<uint8_t>(b[0])) == 2);
+        timed.push_back({ms, Event{0, {static_cast<uint8_t>(b[0]), static_cast<uint8_t>(b[1]),
+                                       static_cast<uint8_t>(b[2])}}});
+    }
+    std::fclose(file);
+    if (!ok || timed.empty())
+        return false;
+    std::stable_sort(timed.begin(), timed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [ms, event] : timed) {
+        event.frame = static_cast<uint64_t>(ms * frames_per_ms);
+        bench.phrase.push_back(event);
+    }
+    bench.sent.assign(bench.phrase.size(), 0);
+    bench.offset.assign(bench.phrase.size(), 0);
+    return true;
+}
+
+// Every message sent and received, for a script to read.
+bool write_record(const char* path)
+{
+    FILE* file = std::fopen(path, "w");
+    if (file == nullptr)
+        return false;
+    for (size_t i = 0; i < bench.phrase.size(); ++i) {
+        const Event& e = bench.phrase[i];
+        std::fprintf(file, "sent %llu %u %02x %02x", static_cast<unsigned long long>(bench.sent[i]), bench.offset[i],
+                     e.bytes[0], e.bytes[1]);
+        if (message_size(e.bytes[0]) == 3)
+            std::fprintf(file, " %02x", e.bytes[2]);
+        std::fprintf(file, "\n");
+    }
+    const size_t got = bench.got_count.load();
+    for (size_t i = 0; i < got; ++i) {
+        const Received& r = bench.got[i];
+        std::fprintf(file, "got %llu %02x %02x", static_cast<unsigned long long>(r.frame), r.bytes[0], r.bytes[1]);
+        if (message_size(r.bytes[0]) == 3)
+            std::fprintf(file, " %02x", r.bytes[2]);
+        std::fprintf(file, "\n");
+    }
+    std::fprintf(file, "overflow %zu\n", bench.overflow.load());
+    return std::fclose(file) == 0;
+}
+
 int play(jack_nframes_t frames, void*)
 {
     void* buffer = jack_port_get_buffer(bench.out, frames);
@@ -133,7 +203,7 @@ int play(jack_nframes_t frames, void*)
         if (at >= cycle_start + frames)
             break;
         jack_nframes_t offset = at > cycle_start ? static_cast<jack_nframes_t>(at - cycle_start) : 0;
-        const size_t size = (e.bytes[0] & 0xF0) == 0xC0 ? 2 : 3;
+        const size_t size = message_size(e.bytes[0]);
         if (jack_midi_event_write(buffer, offset, e.bytes, size) != 0)
             break;  // the port's buffer is full: the rest next cycle
         bench.sent[i] = cycle_start + offset;
@@ -190,7 +260,17 @@ int64_t percentile(const std::vector<int64_t>& sorted, double p)
 
 int main(int argc, char** argv)
 {
-    const int notes = argc > 1 ? std::atoi(argv[1]) : 10000;
+    int notes = 10000;
+    const char* phrase_path = nullptr;
+    const char* record_path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--phrase") == 0 && i + 1 < argc)
+            phrase_path = argv[++i];
+        else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc)
+            record_path = argv[++i];
+        else
+            notes = std::atoi(argv[i]);
+    }
     bench.listen = open_client("live-listen", listen, &bench.in, JackPortIsInput, "in");
     bench.keys = open_client("live-keys", play, &bench.out, JackPortIsOutput, "out");
     if (bench.listen == nullptr || bench.keys == nullptr || notes <= 0) {
@@ -199,7 +279,12 @@ int main(int argc, char** argv)
     }
     const double rate = jack_get_sample_rate(bench.keys);
     const jack_nframes_t period = jack_get_buffer_size(bench.keys);
-    compose(notes, rate / 1000.0);
+    if (phrase_path == nullptr) {
+        compose(notes, rate / 1000.0);
+    } else if (!read_phrase(phrase_path, rate / 1000.0)) {
+        std::fprintf(stderr, "live_latency: %s: not a phrase of timed messages\n", phrase_path);
+        return 2;
+    }
     bench.got.resize(bench.phrase.size() * 20 + 1000);
     std::printf("ready\n");
     std::fflush(stdout);
@@ -218,6 +303,23 @@ int main(int argc, char** argv)
         quiet_ms = now == seen ? quiet_ms + 10 : 0;
         seen = now;
     }
+    if (record_path != nullptr && !write_record(record_path)) {
+        std::fprintf(stderr, "live_latency: cannot write %s\n", record_path);
+        return 2;
+    }
+    // With --record the clients stay until the script has ended the program.
+    auto end = [&](int status) {
+        std::fflush(stdout);
+        if (record_path != nullptr) {
+            std::printf("recorded\n");
+            std::fflush(stdout);
+            if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            }
+        }
+        jack_client_close(bench.keys);
+        jack_client_close(bench.listen);
+        return status;
+    };
 
     std::vector<uint64_t> in_frames;
     std::vector<uint32_t> in_offsets;
@@ -264,7 +366,7 @@ int main(int argc, char** argv)
                       (15L * volume_changes - volume_messages) + static_cast<long>(bench.overflow.load());
     if (latencies.empty()) {
         std::printf("no note came back\n");
-        return 1;
+        return end(1);
     }
     std::sort(latencies.begin(), latencies.end());
     std::sort(answers.begin(), answers.end());
@@ -290,7 +392,5 @@ int main(int argc, char** argv)
     std::printf("goal: p99 <= one period plus 1 ms = %lld frames; %.2f%% of the notes within it\n",
                 static_cast<long long>(goal), 100.0 * static_cast<double>(within) / static_cast<double>(latencies.size()));
     std::printf("messages lost: %ld\nnotes unmatched: %d\n", lost, unmatched);
-    jack_client_close(bench.keys);
-    jack_client_close(bench.listen);
-    return lost == 0 && unmatched == 0 ? 0 : 1;
+    return end(lost == 0 && unmatched == 0 ? 0 : 1);
 }
