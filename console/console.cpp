@@ -118,3 +118,16 @@ void console_printf(const char* format, ...)
     size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
     platform_console_write(text, length);
 }
+
+void error_printf(const char* format, ...)
+{
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
+    platform_console_write_error(text, length);
+}

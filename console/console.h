@@ -58,3 +58,7 @@ bool all_digits(const char* text);
 
 // Formats and prints to the console.
 void console_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Formats and prints to the console's error stream (standard error), for
+// the modes' one-line refusals and failures.
+void error_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

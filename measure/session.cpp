@@ -79,19 +79,6 @@ struct MeasureState {
 
 // ---- Output ------------------------------------------------------------------
 
-void error_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-void error_printf(const char* format, ...)
-{
-    char text[4096];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n > 0)
-        platform_console_write_error(text, std::min(static_cast<size_t>(n), sizeof text - 1));
-}
-
 const char* const kStageNames[kStages] = {"the route", "the unbent tuning", "the pitch-bend range",
                                           "Varenta's tunings"};
 

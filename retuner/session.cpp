@@ -39,20 +39,6 @@ struct SessionState {
     char scale_line[600];        // the header's description of the scale
 } state;
 
-void error_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-void error_printf(const char* format, ...)
-{
-    char text[2048];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n > 0)
-        platform_console_write_error(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n)
-                                                                                 : sizeof text - 1);
-}
-
 // A positive finite number in the "C" locale's notation, wholly; false else.
 bool positive_number(const char* text, double* value)
 {
