@@ -1,7 +1,7 @@
 // What --measure needs besides the pitch estimator; see pitch.h.
 #include "measure/pitch.h"
 
-#include "pitch/spectrum.h"
+#include "pitch/fourier.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The fundamental of a harmonic sound from its harmonics; see
 // harmonic_pitch.h.
 //
-// The spectrum is computed once, by FFTW (spectrum.h). The loudest
+// The spectrum is computed once, by FFTW (fourier.h). The loudest
 // harmonic's peak is located by evaluating the windowed signal's transform
 // at any frequency and fitting a parabola to the logarithm of its
 // magnitude, twice, ever closer around the peak: a few evaluations instead
@@ -10,7 +10,7 @@
 // too.
 #include "pitch/harmonic_pitch.h"
 
-#include "pitch/spectrum.h"
+#include "pitch/fourier.h"
 
 #include <algorithm>
 #include <cmath>

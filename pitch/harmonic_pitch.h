@@ -3,7 +3,7 @@
 // project: the bridge measures its SoundFont's samples and heard notes with
 // it, --measure a synthesizer's captured notes, and the tests and benchmarks
 // their renders and synthetic notes. A pure function over the samples (its
-// spectrum by FFTW, spectrum.h), safe on any number of threads at once.
+// spectrum by FFTW, fourier.h), safe on any number of threads at once.
 #pragma once
 
 #include <cstddef>

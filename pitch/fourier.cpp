@@ -1,4 +1,4 @@
-// The windowed spectrum by FFTW; see spectrum.h.
+// The windowed spectrum by FFTW; see fourier.h.
 //
 // FFTW's planner keeps global state and is not thread-safe: it is made safe
 // once with fftw_make_planner_thread_safe (which guards it with a lock of
@@ -9,7 +9,7 @@
 // thread keeps its own, as large as it last needed, since a two-second
 // window needs megabytes, which, freed and taken again for every window,
 // cost more in page faults than the transform itself.
-#include "pitch/spectrum.h"
+#include "pitch/fourier.h"
 
 #include <fftw3.h>
 
