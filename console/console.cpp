@@ -105,18 +105,26 @@ int trim_line(char* line)
     return length - lead;
 }
 
+namespace {
+
+// Formats into text (size bytes) and hands what fits to write.
+void write_formatted(void (*write)(const char*, size_t), char* text, size_t size, const char* format, va_list args)
+{
+    const int n = std::vsnprintf(text, size, format, args);
+    if (n >= 0)
+        write(text, static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1);
+}
+
+}  // namespace
+
 void console_printf(const char* format, ...)
 {
     // Room for the longest message: a prompt quoting a 1023-character scale.
     static char text[16384];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(text, sizeof text, format, args);
+    write_formatted(platform_console_write, text, sizeof text, format, args);
     va_end(args);
-    if (n < 0)
-        return;
-    size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
-    platform_console_write(text, length);
 }
 
 void error_printf(const char* format, ...)
@@ -124,10 +132,6 @@ void error_printf(const char* format, ...)
     char text[4096];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(text, sizeof text, format, args);
+    write_formatted(platform_console_write_error, text, sizeof text, format, args);
     va_end(args);
-    if (n < 0)
-        return;
-    size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
-    platform_console_write_error(text, length);
 }
