@@ -47,11 +47,9 @@ struct SonvexState {
     fluid_settings_t* settings;    // the synthesizer's settings; nullptr while stopped
     fluid_synth_t* synth;          // the synthesizer; nullptr while stopped
     fluid_audio_driver_t* driver;  // real-time output; nullptr offline and while stopped
-    // [bank][program], banks and programs 0..127: true where a key tuning of
-    // that preset is installed in the synthesizer. Guarded by tuner.lock.
-    bool preset_tuned[128][128];
-    // [bank][program]: how many keys of the preset the installed tuning
-    // corrects, 0..128. Guarded by tuner.lock.
+    // [bank][program], banks and programs 0..127: how many keys of the
+    // preset the key tuning installed in the synthesizer corrects, 1..128; 0
+    // where none is installed. Guarded by tuner.lock.
     int corrected_keys[128][128];
     // Where the installed tunings come from (SONVEX_CORRECTIONS_*). Guarded by tuner.lock.
     int corrections;
@@ -61,7 +59,7 @@ struct SonvexState {
 struct TunerState {
     std::thread thread;              // joinable while it runs or until joined
     std::atomic<bool> stop{false};   // true: give up as soon as possible
-    std::mutex lock;                 // held while preset_tuned or a channel's tuning changes
+    std::mutex lock;                 // held while corrected_keys or a channel's tuning changes
     MeasuringOrder order;            // the programs the channels have played, for the first measuring
 
     // The program ends without cleaning the bridge up (it keeps the library
@@ -223,7 +221,7 @@ void switch_channel_tuning_locked(int channel)
         return;
     int soundfont = 0, bank = -1, program = -1;
     fluid_synth_get_program(state.synth, channel, &soundfont, &bank, &program);
-    if (bank >= 0 && bank < 128 && program >= 0 && program < 128 && state.preset_tuned[bank][program])
+    if (bank >= 0 && bank < 128 && program >= 0 && program < 128 && state.corrected_keys[bank][program] > 0)
         fluid_synth_activate_tuning(state.synth, channel, bank, program, 0);
     else
         fluid_synth_deactivate_tuning(state.synth, channel, 0);
@@ -256,7 +254,6 @@ void install_key_tunings(const std::vector<PresetTuning>& tunings, int correctio
         // A preset none of whose keys is corrected plays untuned, exactly as before.
         if (corrected > 0 &&
             fluid_synth_activate_key_tuning(state.synth, t.bank, t.program, "Varenta", t.key_cents, 0) == FLUID_OK) {
-            state.preset_tuned[t.bank][t.program] = true;
             state.corrected_keys[t.bank][t.program] = corrected;
         }
     }
@@ -537,8 +534,8 @@ int Sonvex_TestOnly_TunedPresets(void)
 {
     std::lock_guard<std::mutex> hold(tuner.lock);
     int count = 0;
-    for (const auto& bank : state.preset_tuned)
-        count += static_cast<int>(std::count(std::begin(bank), std::end(bank), true));
+    for (const auto& bank : state.corrected_keys)
+        count += static_cast<int>(std::count_if(std::begin(bank), std::end(bank), [](int keys) { return keys > 0; }));
     return count;
 }
 
