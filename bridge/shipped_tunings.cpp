@@ -49,9 +49,9 @@ bool read_identity(std::istream& in, uint64_t* bytes, uint64_t* hash)
 // SoundFont's presets as stated); false at the first line that does not fit.
 bool apply_corrections(std::istream& in, std::vector<PresetTuning>* tunings)
 {
-    PresetTuning* by_preset[128][128] = {};
+    std::vector<PresetTuning*> by_preset(128 * 128, nullptr);  // [bank * 128 + program]
     for (PresetTuning& t : *tunings)
-        by_preset[t.bank][t.program] = &t;
+        by_preset[t.bank * 128 + t.program] = &t;
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#')
@@ -65,7 +65,7 @@ bool apply_corrections(std::istream& in, std::vector<PresetTuning>* tunings)
             program < 0 || program > 127 || key < 0 || key >= SOUNDFONT_KEYS || (heard != 0 && heard != 1) ||
             !(std::fabs(offset) <= LOOP_OFFSET_LIMIT_CENTS))
             return false;
-        PresetTuning* t = by_preset[bank][program];
+        PresetTuning* t = by_preset[bank * 128 + program];
         if (t == nullptr || !t->sounding[key])
             return false;
         t->corrected[key] = true;
