@@ -227,6 +227,29 @@ int platform_file_write(const char* path, const char* bytes, size_t length);
 // fit (the buffer is then empty).
 int platform_home_folder(char* buffer, int size);
 
+// The character that separates a path's folders: '/', or '\\' on Windows.
+extern const char PLATFORM_PATH_SEPARATOR;
+
+// Writes the folder where the program keeps the user's settings (its
+// calibrations among them) into buffer, without a trailing separator: on
+// Linux $XDG_CONFIG_HOME/varenta when XDG_CONFIG_HOME is set to an absolute
+// path, else ~/.config/varenta; on Windows %APPDATA%\\varenta. The folder
+// need not exist. Returns its length, or -1 when the system names no such
+// place or it does not fit in size - 1 bytes (the buffer is then empty).
+int platform_settings_folder(char* buffer, int size);
+
+// Creates the folder at path and every missing folder above it. Returns
+// PLATFORM_FILE_OK when the folder exists afterwards, else
+// PLATFORM_FILE_UNREADABLE (it cannot be made, or a file stands in its way).
+int platform_make_folders(const char* path);
+
+// Calls visit(name, context) for every ordinary file directly in folder
+// (its name alone, without the folder), in byte order of the names.
+// Returns how many there were: 0 when the folder does not exist, -1 when it
+// exists but cannot be read.
+int platform_folder_files(const char* folder, void (*visit)(const char* name, void* context), void* context);
+
+
 // ---- Audio capture (measuring a synthesizer from its sound) ------------------
 
 // What kind of source a capture source is.
