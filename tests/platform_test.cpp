@@ -1,7 +1,9 @@
 // The portable parts of the platform backends: the choice of the default
 // synthesizer among the listed ports, WinMM's results, port names and input
 // messages as the seam reports them, what the MIDI input queue keeps, how
-// bytes become lines, and how terminal escape sequences become console keys.
+// bytes become lines, and how terminal escape sequences become console keys;
+// and the test platform's folders, which the tests of settings rely on.
+#include "platform/fake/fake_platform.h"
 #include "platform/key_sequences.h"
 #include "platform/line_assembly.h"
 #include "platform/midi_input_queue.h"
@@ -231,4 +233,44 @@ TEST(KeySequences, ControlBytesEchoInCaretNotation)
     EXPECT_EQ(echoed(0), "^@");
     EXPECT_EQ(echoed(127), "^?");
     EXPECT_EQ(echoed(0xAC), "\xAC");
+}
+
+namespace {
+
+// What platform_folder_files returns, then the names it visited in order.
+std::string listing(const char* folder)
+{
+    std::vector<std::string> names;
+    int count = platform_folder_files(
+        folder, [](const char* name, void* context) { static_cast<std::vector<std::string>*>(context)->push_back(name); },
+        &names);
+    std::string text = std::to_string(count) + ":";
+    for (const std::string& name : names)
+        text += " " + name;
+    return text;
+}
+
+}  // namespace
+
+TEST(TestPlatform, AFoldersFilesAreTheEntriesDirectlyInItInByteOrder)
+{
+    fake_reset();
+    fake_add_file("/s/b.cal", "b");
+    fake_add_file("/s/B.cal", "B");
+    fake_add_file("/s/locked", "", FakeFile::Unreadable);  // a file all the same
+    fake_add_file("/s/sub", "", FakeFile::Folder);
+    fake_add_file("/s/sub/deeper.cal", "d");
+    fake_add_file("/sa.cal", "x");  // beside the folder, not in it
+    ASSERT_EQ(platform_file_write("/s/a.cal", "a", 1), PLATFORM_FILE_OK);
+    EXPECT_EQ(listing("/s"), "4: B.cal a.cal b.cal locked");
+    EXPECT_EQ(listing("/s/"), "4: B.cal a.cal b.cal locked");
+    EXPECT_EQ(listing("/s/sub"), "1: deeper.cal");
+    EXPECT_EQ(listing("/"), "1: sa.cal");
+    EXPECT_EQ(listing("/t"), "0:");
+    EXPECT_EQ(listing(""), "0:");
+    fake_folder_unreadable("/s");
+    EXPECT_EQ(listing("/s"), "-1:");
+
+    fake_reset();
+    EXPECT_EQ(listing("/s"), "0:");
 }

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 TEST(WinmmOutput, DeviceIdsThatNameNoPortFailAndChangeNothing)
 {
@@ -188,6 +190,116 @@ TEST(Files, TheHomeFolderIsTheProfileWithoutItsLastSeparator)
     EXPECT_EQ(home(MAX_PATH), "-1 ");
     for (int i = 0; i < 3; ++i)
         SetEnvironmentVariableA(names[i], saved[i][0] != '\0' ? saved[i] : nullptr);
+}
+
+namespace {
+
+std::string answer(const std::string& folder) { return std::to_string(folder.size()) + " " + folder; }
+
+bool is_folder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void write_file(const std::string& path)
+{
+    HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE) << path;
+    CloseHandle(out);
+}
+
+// What platform_folder_files returns, then the names it visited in order.
+std::string listing(const std::string& folder)
+{
+    std::vector<std::string> names;
+    int count = platform_folder_files(
+        folder.c_str(),
+        [](const char* name, void* context) { static_cast<std::vector<std::string>*>(context)->push_back(name); },
+        &names);
+    std::string text = std::to_string(count) + ":";
+    for (const std::string& name : names)
+        text += " [" + name + "]";
+    return text;
+}
+
+// A fresh folder in the temporary folder, removed with all it holds.
+class FolderFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+        root = std::string(temp) + "varenta-folders-" + std::to_string(GetCurrentProcessId());
+        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+
+    std::string root;
+};
+
+}  // namespace
+
+TEST(Files, TheSettingsFolderIsVarentaInTheRoamingApplicationData)
+{
+    char saved[MAX_PATH] = {};
+    GetEnvironmentVariableA("APPDATA", saved, MAX_PATH);
+    auto settings = [](int size) {
+        char buffer[MAX_PATH];
+        int length = platform_settings_folder(buffer, size);
+        return std::to_string(length) + " " + buffer;
+    };
+    const std::string folder = "C:\\users\\ann\\AppData\\Roaming\\varenta";
+    SetEnvironmentVariableA("APPDATA", "C:\\users\\ann\\AppData\\Roaming");
+    EXPECT_EQ(settings(MAX_PATH), answer(folder));
+    EXPECT_EQ(settings(static_cast<int>(folder.size()) + 1), answer(folder));
+    EXPECT_EQ(settings(static_cast<int>(folder.size())), "-1 ");  // no room for the terminator
+    SetEnvironmentVariableA("APPDATA", "C:\\users\\ann\\AppData\\Roaming\\");
+    EXPECT_EQ(settings(MAX_PATH), answer(folder));
+    SetEnvironmentVariableA("APPDATA", "D:\\");
+    EXPECT_EQ(settings(MAX_PATH), answer("D:\\varenta"));
+    SetEnvironmentVariableA("APPDATA", nullptr);
+    EXPECT_EQ(settings(MAX_PATH), "-1 ");
+    SetEnvironmentVariableA("APPDATA", saved[0] != '\0' ? saved : nullptr);
+}
+
+TEST_F(FolderFiles, MakeFoldersMakesEveryMissingFolderAndRefusesAFileInTheWay)
+{
+    EXPECT_EQ(platform_make_folders((root + "\\a\\b/c").c_str()), PLATFORM_FILE_OK);
+    EXPECT_TRUE(is_folder(root + "\\a\\b\\c"));
+    EXPECT_EQ(platform_make_folders((root + "\\a\\b\\c").c_str()), PLATFORM_FILE_OK);  // all there already
+    EXPECT_EQ(platform_make_folders((root + "\\a\\\\d\\").c_str()), PLATFORM_FILE_OK);
+    EXPECT_TRUE(is_folder(root + "\\a\\d"));
+
+    write_file(root + "\\file");
+    for (const std::string& path : {root + "\\file", root + "\\file\\sub", root + "\\file\\sub\\deeper"})
+        EXPECT_EQ(platform_make_folders(path.c_str()), PLATFORM_FILE_UNREADABLE) << path;
+    DWORD attributes = GetFileAttributesA((root + "\\file").c_str());
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(platform_make_folders(""), PLATFORM_FILE_UNREADABLE);
+}
+
+TEST_F(FolderFiles, FilesOnlyInByteOrderAndNoneWithoutAFolder)
+{
+    // The file system's own order would be case-blind: a b, A.txt, b.txt, _x.
+    for (const char* name : {"b.txt", "A.txt", "_x", "a b"})
+        write_file(root + "\\" + name);
+    ASSERT_TRUE(CreateDirectoryA((root + "\\sub").c_str(), nullptr));
+    write_file(root + "\\sub\\inner.scl");
+    const std::string files = "4: [A.txt] [_x] [a b] [b.txt]";
+    EXPECT_EQ(listing(root), files);
+    EXPECT_EQ(listing(root + "\\"), files);
+    EXPECT_EQ(listing(root + "/"), files);
+    EXPECT_EQ(listing(root + "\\sub"), "1: [inner.scl]");
+
+    ASSERT_TRUE(CreateDirectoryA((root + "\\empty").c_str(), nullptr));
+    for (const std::string& folder : {root + "\\missing", root + "\\missing\\deeper", root + "\\b.txt",
+                                      root + "\\empty", std::string()})
+        EXPECT_EQ(listing(folder), "0:") << folder;
 }
 
 // Last in this file: a request to end cannot be taken back.

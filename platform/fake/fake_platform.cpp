@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -63,6 +64,11 @@ struct FakeState {
     std::map<std::string, FakeFileEntry> files;  // path -> what reading it gives
     bool has_home;
     std::string home;
+    bool has_settings;                         // false: the system names no settings folder
+    std::string settings;                      // platform_settings_folder's answer
+    std::vector<std::string> folders_made;     // platform_make_folders' successes, in order
+    std::set<std::string> unmakeable_folders;  // paths platform_make_folders fails for
+    std::set<std::string> unreadable_folders;  // folders platform_folder_files cannot read
     std::vector<FakePortSpec> midi_sources;   // name and whether it opens
     bool own_in_port_opens;
     int midi_in_index;                        // what is open; kNoDevice = nothing
@@ -75,6 +81,7 @@ struct FakeState {
 MidiInQueue midi_in_queue;  // what the program has not yet taken
 
 const int kNoDevice = -100;
+const char* const kDefaultSettingsFolder = "/home/tester/.config/varenta";
 
 }  // namespace
 
@@ -122,6 +129,11 @@ void fake_reset()
     fake.files.clear();
     fake.has_home = false;
     fake.home.clear();
+    fake.has_settings = true;
+    fake.settings = kDefaultSettingsFolder;
+    fake.folders_made.clear();
+    fake.unmakeable_folders.clear();
+    fake.unreadable_folders.clear();
     fake.midi_sources.clear();
     fake.own_in_port_opens = true;
     fake.midi_in_index = kNoDevice;
@@ -558,6 +570,20 @@ void fake_set_home(const char* folder)
     fake.home = folder != nullptr ? folder : "";
 }
 
+void fake_set_settings_folder(const char* folder)
+{
+    fake.has_settings = folder != nullptr;
+    fake.settings = folder != nullptr ? folder : "";
+}
+
+const std::vector<std::string>& fake_folders_made() { return fake.folders_made; }
+
+void fake_make_folders_fails(const std::string& path) { fake.unmakeable_folders.insert(path); }
+
+void fake_folder_unreadable(const std::string& folder) { fake.unreadable_folders.insert(folder); }
+
+const char PLATFORM_PATH_SEPARATOR = '/';
+
 int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length)
 {
     *length = 0;
@@ -597,6 +623,49 @@ std::string fake_file(const std::string& path)
 {
     auto it = fake.files.find(path);
     return it == fake.files.end() ? std::string() : it->second.bytes;
+}
+
+int platform_settings_folder(char* buffer, int size)
+{
+    copy_text("", buffer, size);
+    if (!fake.has_settings || fake.settings.size() + 1 > static_cast<size_t>(size))
+        return -1;
+    copy_text(fake.settings, buffer, size);
+    return static_cast<int>(fake.settings.size());
+}
+
+int platform_make_folders(const char* path)
+{
+    if (path == nullptr || path[0] == '\0' || fake.unmakeable_folders.count(path) != 0)
+        return PLATFORM_FILE_UNREADABLE;
+    fake.folders_made.push_back(path);
+    return PLATFORM_FILE_OK;
+}
+
+int platform_folder_files(const char* folder, void (*visit)(const char* name, void* context), void* context)
+{
+    if (folder == nullptr || folder[0] == '\0')
+        return 0;
+    if (fake.unreadable_folders.count(folder) != 0)
+        return -1;
+    std::string prefix = folder;
+    if (prefix.back() != '/')
+        prefix += '/';
+    // The map keeps its paths in byte order, so the names under one prefix
+    // come in byte order too.
+    int count = 0;
+    for (auto it = fake.files.lower_bound(prefix); it != fake.files.end(); ++it) {
+        const std::string& path = it->first;
+        if (path.compare(0, prefix.size(), prefix) != 0)
+            break;
+        std::string name = path.substr(prefix.size());
+        if (name.empty() || name.find('/') != std::string::npos || it->second.kind == FakeFile::Folder)
+            continue;
+        if (visit != nullptr)
+            visit(name.c_str(), context);
+        ++count;
+    }
+    return count;
 }
 
 // ---- Audio capture -----------------------------------------------------------

@@ -27,7 +27,8 @@ struct FakeMessage {
 };
 
 // Back to a machine with no ports, no default synthesizer, no libraries, no
-// files, no home folder, clock at 0, no console input and nothing recorded.
+// files, no home folder, the default settings folder, clock at 0, no console
+// input and nothing recorded.
 void fake_reset();
 
 // ---- MIDI ports ----
@@ -122,3 +123,15 @@ void fake_add_file(const std::string& path, const std::string& bytes, FakeFile k
 std::string fake_file(const std::string& path);
 // The home folder platform_home_folder reports; nullptr: the system names none.
 void fake_set_home(const char* folder);
+// The folder platform_settings_folder reports ("/home/tester/.config/varenta"
+// after reset, whatever the home folder); nullptr: the system names none.
+void fake_set_settings_folder(const char* folder);
+// Every path platform_make_folders was asked to make and made, in order.
+const std::vector<std::string>& fake_folders_made();
+// platform_make_folders fails for exactly this path from now on.
+void fake_make_folders_fails(const std::string& path);
+// The fake's folders are implied by its files: platform_folder_files lists
+// the entries added or written at folder + "/" + name (a name with no "/" in
+// it), Folder entries excepted, whether or not the folder was made; this
+// makes it find the folder but fail to read it (-1).
+void fake_folder_unreadable(const std::string& folder);

@@ -1,14 +1,20 @@
-// Reading whole files and finding the home folder on POSIX systems.
+// Reading and writing whole files, finding the home and settings folders,
+// making folders and listing a folder's files on POSIX systems.
 #include "platform/platform.h"
 #include "platform/whole_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pwd.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -21,7 +27,25 @@ int code_of_open_error(int error)
     return PLATFORM_FILE_UNREADABLE;
 }
 
+bool is_folder(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The path without its trailing separators; the root becomes empty, so that
+// appending "/name" never doubles the separator.
+std::string without_trailing_separators(const char* path)
+{
+    std::string trimmed(path);
+    while (!trimmed.empty() && trimmed.back() == '/')
+        trimmed.pop_back();
+    return trimmed;
+}
+
 }  // namespace
+
+const char PLATFORM_PATH_SEPARATOR = '/';
 
 int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length)
 {
@@ -103,4 +127,86 @@ int platform_file_write(const char* path, const char* bytes, size_t length)
     if (close(fd) != 0)
         result = PLATFORM_FILE_UNREADABLE;
     return result;
+}
+
+int platform_settings_folder(char* buffer, int size)
+{
+    if (buffer == nullptr || size < 1)
+        return -1;
+    buffer[0] = '\0';
+    // The XDG base directory rules have a relative XDG_CONFIG_HOME ignored:
+    // it would name another folder from every working folder.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string folder;
+    if (config != nullptr && config[0] == '/') {
+        folder = without_trailing_separators(config);
+    } else {
+        char home[PATH_MAX];
+        if (platform_home_folder(home, sizeof home) < 0)
+            return -1;
+        folder = without_trailing_separators(home) + "/.config";
+    }
+    folder += "/varenta";
+    if (folder.size() > static_cast<size_t>(size - 1))
+        return -1;
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return static_cast<int>(folder.size());
+}
+
+int platform_make_folders(const char* path)
+{
+    if (path == nullptr || path[0] == '\0')
+        return PLATFORM_FILE_UNREADABLE;
+    std::string folder = without_trailing_separators(path);
+    if (folder.empty())
+        return is_folder("/") ? PLATFORM_FILE_OK : PLATFORM_FILE_UNREADABLE;
+    // Each folder from the top down, the last one included. One that is
+    // already there fails with EEXIST (with EISDIR for the root on some
+    // systems), and one in a folder that may not be written to may fail
+    // with EACCES or EROFS although it exists: whatever the error, a folder
+    // that exists is passed, and anything else (a file in the way, a
+    // dangling link) ends the walk.
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        std::string above = folder.substr(0, end);
+        if (above.back() != '/' && mkdir(above.c_str(), 0777) != 0 && !is_folder(above))
+            return PLATFORM_FILE_UNREADABLE;
+        if (end == std::string::npos)
+            break;
+    }
+    return is_folder(folder) ? PLATFORM_FILE_OK : PLATFORM_FILE_UNREADABLE;
+}
+
+int platform_folder_files(const char* folder, void (*visit)(const char* name, void* context), void* context)
+{
+    if (folder == nullptr || folder[0] == '\0')
+        return 0;
+    DIR* listing = opendir(folder);
+    if (listing == nullptr)
+        return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+    const std::string prefix = without_trailing_separators(folder) + "/";
+    std::vector<std::string> names;
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(listing);
+        if (entry == nullptr) {
+            complete = errno == 0;
+            break;
+        }
+        // stat, not lstat: a link to a file is that file; "." and ".." are
+        // folders and drop out here.
+        struct stat info;
+        if (stat((prefix + entry->d_name).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            names.push_back(entry->d_name);
+    }
+    closedir(listing);
+    if (!complete)
+        return -1;
+    // std::string compares as memcmp does: unsigned bytes.
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (visit != nullptr)
+            visit(name.c_str(), context);
+    }
+    return static_cast<int>(names.size());
 }

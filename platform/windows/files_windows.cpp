@@ -1,4 +1,5 @@
-// Reading whole files and finding the home folder on Windows. Paths are the
+// Reading and writing whole files, finding the home and settings folders,
+// making folders and listing a folder's files on Windows. Paths are the
 // system's own: drive letters, either separator, relative to the current
 // folder.
 #include "platform/platform.h"
@@ -6,7 +7,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -28,7 +32,27 @@ bool environment(const char* name, char* buffer, DWORD size)
     return n > 0 && n < size;
 }
 
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+bool is_folder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The length of path without its trailing separators, but for the one of a
+// root (C:\ or a lone separator).
+size_t trimmed_length(const char* path)
+{
+    size_t length = std::strlen(path);
+    while (length > 1 && is_separator(path[length - 1]) && path[length - 2] != ':')
+        --length;
+    return length;
+}
+
 }  // namespace
+
+const char PLATFORM_PATH_SEPARATOR = '\\';
 
 int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* length)
 {
@@ -112,4 +136,76 @@ int platform_file_write(const char* path, const char* bytes, size_t length)
     if (!CloseHandle(file))
         result = PLATFORM_FILE_UNREADABLE;
     return result;
+}
+
+// %APPDATA%\varenta, the roaming application data the system names.
+int platform_settings_folder(char* buffer, int size)
+{
+    if (buffer == nullptr || size < 1)
+        return -1;
+    buffer[0] = '\0';
+    char data[MAX_PATH * 2];
+    if (!environment("APPDATA", data, sizeof data))
+        return -1;
+    std::string folder(data, trimmed_length(data));
+    if (!is_separator(folder.back()))
+        folder += '\\';
+    folder += "varenta";
+    if (folder.size() > static_cast<size_t>(size - 1))
+        return -1;
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return static_cast<int>(folder.size());
+}
+
+int platform_make_folders(const char* path)
+{
+    if (path == nullptr || path[0] == '\0')
+        return PLATFORM_FILE_UNREADABLE;
+    std::string folder(path, trimmed_length(path));
+    // Each folder from the top down. A drive ("C:"), a share's server and
+    // the share itself cannot be made and some cannot even be asked about,
+    // so a failure on the way decides nothing: a file in the way makes
+    // every folder below it fail too, and the last question settles it.
+    for (size_t end = 1; end < folder.size(); ++end) {
+        if (is_separator(folder[end]) && !is_separator(folder[end - 1]) && folder[end - 1] != ':')
+            CreateDirectoryA(folder.substr(0, end).c_str(), nullptr);
+    }
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return is_folder(folder) ? PLATFORM_FILE_OK : PLATFORM_FILE_UNREADABLE;
+}
+
+int platform_folder_files(const char* folder, void (*visit)(const char* name, void* context), void* context)
+{
+    if (folder == nullptr || folder[0] == '\0')
+        return 0;
+    std::string pattern(folder);
+    if (!is_separator(pattern.back()) && pattern.back() != ':')
+        pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // An empty root has no "." to find (ERROR_FILE_NOT_FOUND); a file's
+        // path is no folder (ERROR_DIRECTORY).
+        DWORD error = GetLastError();
+        return error == ERROR_DIRECTORY || code_of_error(error) == PLATFORM_FILE_MISSING ? 0 : -1;
+    }
+    std::vector<std::string> names;
+    do {
+        // A link to a folder is marked a folder too; a link to a file is
+        // that file.
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(search);
+    if (!complete)
+        return -1;
+    // By bytes, not in the file system's own (case-blind) order.
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (visit != nullptr)
+            visit(name.c_str(), context);
+    }
+    return static_cast<int>(names.size());
 }
