@@ -5,8 +5,11 @@
 // says about devices and documentation, from the platform.
 #include "app/options.h"
 
+#include "calibrate/calibrate.h"
+#include "calibration/store.h"
 #include "console/console.h"
 #include "dialogue/driver.h"
+#include "hearing/hearing.h"
 #include "live/live_play.h"
 #include "live/midi_source.h"
 #include "measure/measure.h"
@@ -36,6 +39,9 @@ enum OptionRow {
     ROW_KBM,
     ROW_HZ,
     ROW_WHEEL_RANGE,
+    ROW_CALIBRATE,
+    ROW_NO_CALIBRATION,
+    ROW_LIST_CALIBRATIONS,
     ROW_COUNT
 };
 
@@ -55,6 +61,9 @@ const OptionSpec kOptions[] = {
     {"--kbm", "FILE.kbm", "a Scala keyboard mapping for the retuner and the key loops' MIDI input"},
     {"--hz", "F", "the retuner's 1/1 in Hz (default: the mapping's reference, else middle C)"},
     {"--wheel-range", "SEMITONES", "the retuner's pitch-wheel range (default: 2)"},
+    {"--calibrate", "DEVICE", "measure a device as --measure does and keep it as its calibration"},
+    {"--no-calibration", nullptr, "play every device as it is, ignoring its calibration"},
+    {"--list-calibrations", nullptr, "list the kept calibrations and exit"},
 };
 static_assert(sizeof kOptions / sizeof kOptions[0] == ROW_COUNT, "one row per OptionRow");
 
@@ -68,7 +77,10 @@ const char* const kAbout =
     "With --measure it plays to a device and listens to its sound instead: how\n"
     "far each key is off, the pitch-bend range each channel really uses, and how\n"
     "close Varenta's tunings land (Linux only). The built-in synthesizer needs\n"
-    "no --audio-in: it is measured from its own offline render.\n";
+    "no --audio-in: it is measured from its own offline render. --calibrate\n"
+    "measures the same way and keeps what it found as the device's calibration:\n"
+    "from then on every run plays through it, in tune on that synthesizer.\n"
+    "--voice may be given several times there, or as \"all\".\n";
 
 const char* const kMidiIn =
     "MIDI input: with --midi-in PORT the keyboard and percussion tests also play\n"
@@ -146,9 +158,18 @@ void append_usage_error(Text* text, const ProgramOptions& options)
     case OPTION_NEEDS_MIDI_IN:
         append(text, "option '%.*s' needs --midi-in PORT", static_cast<int>(std::strcspn(argument, "=")), argument);
         break;
-    case OPTION_TWO_MODES:
-        append(text, "--retune and --measure cannot run together");
+    case OPTION_TWO_MODES: {
+        const char* modes[3];
+        int n = 0;
+        if (options.retune_device != nullptr)
+            modes[n++] = "--retune";
+        if (options.measure_device != nullptr)
+            modes[n++] = "--measure";
+        if (options.calibrate_device != nullptr)
+            modes[n++] = "--calibrate";
+        append(text, "%s and %s cannot run together", modes[0], n > 1 ? modes[1] : "");
         break;
+    }
     default:
         append(text, "unknown option '%s'", argument);
         break;
@@ -197,8 +218,9 @@ OptionMatch match_option(int argc, const char* const* argv, int index, const Opt
 
 ProgramOptions parse_options(int argc, const char* const* argv)
 {
-    ProgramOptions options = {ACTION_RUN, OPTION_OK, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr, nullptr, nullptr, nullptr};
+    ProgramOptions options = ProgramOptions();
+    options.action = ACTION_RUN;
+    options.error = OPTION_OK;
     const char* needs_measure = nullptr;  // the first option given that goes with --measure
     const char* needs_retune = nullptr;   // the first option given that goes with --retune
     const char* measure_only = nullptr;   // the first of them but --voice, which also goes with --retune
@@ -236,6 +258,8 @@ ProgramOptions parse_options(int argc, const char* const* argv)
             break;
         case ROW_VOICE:
             options.voice = match.value;
+            if (options.voice_count < MAX_VOICE_OPTIONS)
+                options.voices[options.voice_count++] = match.value;
             break;
         case ROW_JSON:
             options.json_path = match.value;
@@ -259,6 +283,15 @@ ProgramOptions parse_options(int argc, const char* const* argv)
         case ROW_WHEEL_RANGE:
             options.wheel_range = match.value;
             break;
+        case ROW_CALIBRATE:
+            options.calibrate_device = match.value;
+            break;
+        case ROW_NO_CALIBRATION:
+            options.no_calibration = true;
+            break;
+        case ROW_LIST_CALIBRATIONS:
+            options.action = ACTION_LIST_CALIBRATIONS;
+            return options;
         }
         if (match.row >= ROW_AUDIO_IN && match.row <= ROW_PLOT && match.row != ROW_LIST_AUDIO_IN) {
             if (needs_measure == nullptr)
@@ -272,13 +305,15 @@ ProgramOptions parse_options(int argc, const char* const* argv)
     }
     const char* usage_fault = nullptr;  // the argument refused by the checks below
     OptionError fault = OPTION_OK;
+    const int modes = (options.measure_device != nullptr) + (options.retune_device != nullptr) +
+                      (options.calibrate_device != nullptr);
     if (list_audio) {
         options.action = ACTION_LIST_AUDIO;
-    } else if (options.measure_device != nullptr && options.retune_device != nullptr) {
+    } else if (modes > 1) {
         fault = OPTION_TWO_MODES;
-        usage_fault = "--retune";
-    } else if (options.measure_device != nullptr) {
-        options.action = ACTION_MEASURE;
+        usage_fault = options.retune_device != nullptr ? "--retune" : "--measure";
+    } else if (options.measure_device != nullptr || options.calibrate_device != nullptr) {
+        options.action = options.measure_device != nullptr ? ACTION_MEASURE : ACTION_CALIBRATE;
         if (needs_retune != nullptr || kbm_option != nullptr) {
             fault = OPTION_NEEDS_RETUNE;
             usage_fault = needs_retune != nullptr ? needs_retune : kbm_option;
@@ -315,6 +350,7 @@ int run_option_action(const ProgramOptions& options)
     static Text text;
     text.length = 0;
     text.bytes[0] = '\0';
+    ignore_calibrations(options.no_calibration);
     switch (options.action) {
     case ACTION_HELP:
         append_help(&text);
@@ -337,6 +373,13 @@ int run_option_action(const ProgramOptions& options)
         MeasureRequest request = {options.measure_device, options.audio_in, options.voice, options.json_path,
                                   options.plot_path};
         return run_measure(request);
+    }
+    case ACTION_LIST_CALIBRATIONS:
+        return list_calibrations();
+    case ACTION_CALIBRATE: {
+        CalibrateRequest request = {options.calibrate_device, options.audio_in, options.voices, options.voice_count,
+                                    options.json_path, options.plot_path};
+        return run_calibrate(request);
     }
     case ACTION_RETUNE: {
         RetuneRequest request = {options.retune_device, options.midi_in, options.scale, options.kbm_path,

@@ -26,7 +26,7 @@ enum OptionError {
     OPTION_NEEDS_MEASURE,  // an option that only goes with --measure, without it
     OPTION_NEEDS_RETUNE,   // an option that only goes with --retune, without it
     OPTION_NEEDS_MIDI_IN,  // --retune or --kbm without --midi-in
-    OPTION_TWO_MODES       // --retune and --measure together
+    OPTION_TWO_MODES       // two of --retune, --measure and --calibrate together
 };
 
 // One argument matched against a table.
@@ -51,21 +51,29 @@ enum ProgramAction {
     ACTION_USAGE_ERROR,   // a one-line hint on standard error, status 2
     ACTION_MEASURE,       // measure a synthesizer's tuning from its sound (measure/measure.h)
     ACTION_LIST_AUDIO,    // list the audio sources --audio-in takes, status 0
-    ACTION_RETUNE         // the live retuner (retuner/retuner.h)
+    ACTION_RETUNE,        // the live retuner (retuner/retuner.h)
+    ACTION_CALIBRATE,     // measure a synthesizer and keep its calibration (calibrate/calibrate.h)
+    ACTION_LIST_CALIBRATIONS  // the kept calibrations on standard output, status 0
 };
+
+// --voice may be given this many times (with --calibrate; "all" asks for
+// every voice at once).
+constexpr int MAX_VOICE_OPTIONS = 128;
 
 struct ProgramOptions {
     ProgramAction action;
     OptionError error;         // why the arguments were refused (ACTION_USAGE_ERROR)
     const char* bad_argument;  // the refused argument, pointing into argv; nullptr otherwise
     // The values of the options that take one, pointing into argv; nullptr
-    // when not given. --audio-in, --json and --plot ask for --measure; --voice
-    // for --measure or --retune; --scale, --hz and --wheel-range for --retune;
-    // --retune and --kbm for --midi-in.
+    // when not given. --audio-in, --json and --plot ask for --measure or
+    // --calibrate; --voice for one of them or --retune; --scale, --hz and
+    // --wheel-range for --retune; --retune and --kbm for --midi-in.
     const char* midi_in;         // --midi-in PORT
     const char* measure_device;  // --measure DEVICE
     const char* audio_in;        // --audio-in SOURCE
-    const char* voice;           // --voice NAME
+    const char* voice;           // --voice NAME, the last one given
+    const char* voices[MAX_VOICE_OPTIONS];  // every --voice NAME given, in order (the first MAX_VOICE_OPTIONS)
+    int voice_count;
     const char* json_path;       // --json FILE
     const char* plot_path;       // --plot FILE.svg
     const char* retune_device;   // --retune DEVICE
@@ -73,6 +81,8 @@ struct ProgramOptions {
     const char* kbm_path;        // --kbm FILE.kbm (with --retune, or --midi-in in the dialogue)
     const char* hz;              // --hz F (with --retune)
     const char* wheel_range;     // --wheel-range SEMITONES (with --retune)
+    const char* calibrate_device;  // --calibrate DEVICE
+    bool no_calibration;         // --no-calibration: every device plays uncalibrated
 };
 
 // Reads argv[1 .. argc - 1] left to right. --help, --version and

@@ -1,11 +1,12 @@
 // Every room back to its start; see reset.h.
 #include "app/reset.h"
 
+#include "calibration/store.h"
 #include "dialogue/driver.h"
 #include "dialogue/prompt.h"
 #include "live/live_play.h"
 #include "live/midi_source.h"
-#include "measure/measure.h"
+#include "hearing/hearing.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
@@ -28,8 +29,9 @@ void program_reset()
     keyboard_map_reset();
     tuning_reset();
     notes_reset();
-    measure_reset();
+    hearing_reset();
     live_play_reset();
     midi_source_reset();
     retuner_session_reset();
+    calibration_reset();
 }

@@ -4,7 +4,7 @@
 // asks it, for pure tones, 16-harmonic tones with random amplitudes, and
 // those with reverberation and noise at -60 dB (the counter worst_cents; the
 // run is marked as an error when it exceeds 0.05 cents).
-#include "measure/pitch.h"
+#include "hearing/pitch.h"
 #include "pitch/harmonic_pitch.h"
 #include "synthetic_notes.h"
 

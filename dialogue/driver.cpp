@@ -1,6 +1,7 @@
 // Start-up, the device menu and the test sequence; see driver.h.
 #include "dialogue/driver.h"
 
+#include "calibration/store.h"
 #include "console/console.h"
 #include "dialogue/listening_tests.h"
 #include "dialogue/prompt.h"
@@ -84,6 +85,7 @@ bool choose_device()
     }
     if (quicktime)
         console_printf("QT initialised okay\n");
+    use_device_calibration(chosen.name);
     set_program_all(kFirstProgram);
     return true;
 }

@@ -1,8 +1,6 @@
-// Measuring a synthesizer's tuning from its sound: the --measure and
-// --list-audio-in options. The device is driven through the program's own
-// MIDI layer and retuning engine, so what is measured is what the dialogues
-// send; the sound comes back through an audio source (or, for the built-in
-// synthesizer, its own offline render) and every pitch is estimated from it.
+// The --measure mode: a synthesizer's tuning measured from its sound and
+// reported, played through its calibration when it has one, so that the
+// tunings stage shows what the dialogues really sound on it.
 #pragma once
 
 // What --measure was asked to do; the texts point into argv.
@@ -16,16 +14,5 @@ struct MeasureRequest {
 
 // Runs the measurement and prints its report. Returns the exit status: 0
 // when it ran (whatever it found), 1 when it could not measure, 2 for
-// arguments it cannot use. A request to end (Ctrl-C) ends every note and
-// closes the device before the process ends as asked.
+// arguments it cannot use.
 int run_measure(const MeasureRequest& request);
-
-// Prints the audio sources --audio-in takes; returns the exit status (0).
-int list_audio_sources();
-
-// What the last measurement found, as far as it got (tests).
-struct MeasureResults;
-const MeasureResults& measure_results();
-
-// Back to the state at program start (tests).
-void measure_reset();

@@ -5,6 +5,7 @@
 // bits that are sent, so no out-of-range value ever meets an int conversion.
 #include "retune/channel_choice.h"
 
+#include "calibration/correction.h"
 #include "midi/channel.h"
 #include "retune/notes.h"
 
@@ -24,14 +25,19 @@ double clamp_double(double value, double low, double high)
     return value < low ? low : (value > high ? high : value);
 }
 
-}  // namespace
-
-void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
+// The frequency as a fractional MIDI note, 69.0 at 440 Hz.
+double fractional_note(double frequency_hz)
 {
     double r = frequency_hz / A4_HZ;
     if (!(r >= SMALLEST_RATIO))  // zero, negative and NaN alike
         r = SMALLEST_RATIO;
-    const double n = A4_NOTE + 12.0 * std::log(r) / std::log(2.0);  // +inf for an infinite frequency
+    return A4_NOTE + 12.0 * std::log(r) / std::log(2.0);  // +inf for an infinite frequency
+}
+
+// The nearest key and the bend toward n for a synthesizer that plays as
+// it is told.
+void nearest_note(double n, int* midi_note, double* bend)
+{
     // Clamped while still a double: floor(n + 0.5) may lie far outside int.
     const double note = clamp_double(std::floor(n + 0.5), 0.0, 127.0);
     // Truncation rounds toward the centre, so the bend never overshoots.
@@ -42,6 +48,13 @@ void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
         *bend = clamp_double(b, 0.0, BEND_MAX);
 }
 
+}  // namespace
+
+void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
+{
+    nearest_note(fractional_note(frequency_hz), midi_note, bend);
+}
+
 void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note, double* bend)
 {
     choose_channel_excluding(flags, frequency_hz, 0, channel, midi_note, bend);
@@ -50,20 +63,33 @@ void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note
 void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded, int* channel, int* midi_note,
                               double* bend)
 {
+    // The key and bend that sound the frequency on a channel: the same on
+    // every channel, unless a calibration measured them apart.
+    const double n = fractional_note(frequency_hz);
+    const bool calibrated = calibration_in_use();
     int note;
     double wanted;
-    frequency_to_note(frequency_hz, &note, &wanted);
-    if (midi_note != nullptr)
-        *midi_note = note;
-    if (bend != nullptr)
-        *bend = wanted;
+    nearest_note(n, &note, &wanted);
+    auto place = [&](int c, int* key, double* b) {
+        if (calibrated) {
+            calibrated_note(n, c, key, b);
+        } else {
+            *key = note;
+            *b = wanted;
+        }
+    };
 
     const int channels = channel_count();
     int chosen = -1;
 
     // 1. A channel that already carries the bend, whatever it sounds.
     for (int c = 0; c < channels && chosen < 0; ++c) {
-        if (c != PERCUSSION_CHANNEL && (excluded & (1u << c)) == 0 && std::floor(channel_state(c).bend + 0.5) == wanted)
+        if (c == PERCUSSION_CHANNEL || (excluded & (1u << c)) != 0)
+            continue;
+        int key;
+        double b;
+        place(c, &key, &b);
+        if (std::floor(channel_state(c).bend + 0.5) == b)
             chosen = c;
     }
 
@@ -76,8 +102,14 @@ void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded,
         for (int c = 0; c < channels && chosen < 0; ++c) {
             if (c == PERCUSSION_CHANNEL || (excluded & (1u << c)) != 0 || channel_state(c).bend != UNKNOWN_BEND)
                 continue;
+            int key = note;
+            if (calibrated) {
+                double b;
+                place(c, &key, &b);
+                scanned = false;  // each channel's own key
+            }
             if (!scanned) {
-                busy = channels_sounding_note(note);
+                busy = channels_sounding_note(key);
                 scanned = true;
             }
             if ((busy & (1u << c)) == 0)
@@ -120,6 +152,12 @@ void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded,
             release_channel_notes(STEAL_VELOCITY, chosen);
     }
 
+    // What the chosen channel sounds; with none chosen, the first one's.
+    place(chosen >= 0 ? chosen : 0, &note, &wanted);
+    if (midi_note != nullptr)
+        *midi_note = note;
+    if (bend != nullptr)
+        *bend = wanted;
     if (channel != nullptr)
         *channel = chosen;
 }

@@ -1,6 +1,7 @@
 // Playing scale degrees and percussion, and the report; see degrees.h.
 #include "retune/degrees.h"
 
+#include "calibration/correction.h"
 #include "console/console.h"
 #include "midi/channel.h"
 #include "retune/channel_choice.h"
@@ -129,8 +130,7 @@ void report_notes_in_play()
             if (e.channel != c)
                 continue;
             if (first) {
-                console_printf("\nChann:, %d: pitch bend %g cents, playing: ", c,
-                               (channel_state(c).bend - BEND_CENTRE) / 4096.0 * 100.0);
+                console_printf("\nChann:, %d: pitch bend %g cents, playing: ", c, bend_cents(c, channel_state(c).bend));
                 first = false;
             } else {
                 console_printf(", ");

@@ -4,6 +4,7 @@
 // and key, and every note goes through the engine's fixed note table.
 #include "retuner/gestures.h"
 
+#include "calibration/correction.h"
 #include "midi/channel.h"
 #include "retune/degrees.h"
 #include "retune/notes.h"
@@ -133,8 +134,13 @@ void wheel(int input_channel, int value14)
     if (input_channel == PERCUSSION_CHANNEL || change == 0.0)
         return;
     for (int c = 0; c < channel_count(); ++c) {
-        if (c != PERCUSSION_CHANNEL && state.owner[c] == input_channel && channel_state(c).sounding_notes > 0)
-            set_pitch_bend(port_handle(), c, channel_state(c).bend + change * kUnitsPerSemitone);
+        if (c == PERCUSSION_CHANNEL || state.owner[c] != input_channel || channel_state(c).sounding_notes <= 0)
+            continue;
+        // A calibrated channel moves by its own measured range.
+        const double bend = channel_state(c).bend;
+        set_pitch_bend(port_handle(), c,
+                       calibration_in_use() ? bend_from_cents(c, bend_cents(c, bend) + 100.0 * change)
+                                            : bend + change * kUnitsPerSemitone);
     }
 }
 

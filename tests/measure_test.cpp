@@ -4,10 +4,11 @@
 // render, checked against an independent measurement of the same bridge.
 #include "test_support.h"
 
+#include "hearing/hearing.h"
 #include "measure/measure.h"
-#include "measure/plot.h"
-#include "measure/report.h"
-#include "measure/results.h"
+#include "hearing/plot.h"
+#include "hearing/report.h"
+#include "hearing/results.h"
 #include "midi/bridge.h"
 #include "pitch_render.h"
 #include "test_os.h"
@@ -270,7 +271,7 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     const int status = run_measure(request);
     test_set_environment("XDG_CACHE_HOME", cache != nullptr ? saved_cache.c_str() : nullptr);
     ASSERT_EQ(status, 0) << fake_console_error_output();
-    const MeasureResults& r = measure_results();
+    const MeasureResults& r = hearing_results();
     EXPECT_EQ(r.source, "its own offline render");
     EXPECT_EQ(r.program, 20);
     ASSERT_EQ(r.keys.size(), 21u);

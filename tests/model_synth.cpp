@@ -33,7 +33,10 @@ void ModelSynth::apply(const std::vector<FakeMessage>& log, size_t first)
             heard.note = m.data1;
             heard.velocity = m.data2;
             heard.bend = ch.bend;
-            double semitones = m.data1 - 69 + (ch.bend - 8192) / 8192 * ch.range_semitones;
+            const double units = ch.bend - 8192;
+            const double range = units >= 0 ? faults.range_up : faults.range_down;
+            double semitones = m.data1 - 69 + units / 8192 * (range > 0.0 ? range : ch.range_semitones) +
+                               (faults.key_cents[m.data1 & 127] + faults.channel_cents[m.channel & 31]) / 100.0;
             heard.frequency = 440.0 * std::pow(2.0, semitones / 12);
             notes_.push_back(heard);
             break;

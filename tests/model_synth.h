@@ -23,8 +23,20 @@ struct HeardNote {
     double frequency;   // Hz, from the note, the bend and the channel's bend range
 };
 
+// What keeps a synthesizer from playing as it is told: a bend range of its
+// own whatever the range message asks (up and down apart), keys and
+// channels detuned.
+struct SynthFaults {
+    double range_up = 0.0;    // semitones for 8192 units up; 0: the range message's
+    double range_down = 0.0;  // semitones for 8192 units down; 0: the range message's
+    double key_cents[128] = {};
+    double channel_cents[32] = {};
+};
+
 class ModelSynth {
 public:
+    SynthFaults faults;  // none unless a test sets them
+
     // Applies every message of the log from index first on.
     void apply(const std::vector<FakeMessage>& log, size_t first = 0);
 

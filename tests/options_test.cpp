@@ -122,6 +122,21 @@ TEST(ProgramCommandLine, MeasureTakesItsCompanionsInAnyOrder)
     EXPECT_EQ(o.audio_in, nullptr);
     EXPECT_EQ(o.json_path, nullptr);
 
+    // --calibrate takes the same companions, and --voice any number of times.
+    o = parse({"--voice", "organ", "--calibrate", "fluid", "--audio-in", "x", "--voice=all", "--no-calibration"});
+    EXPECT_EQ(o.action, ACTION_CALIBRATE);
+    EXPECT_STREQ(o.calibrate_device, "fluid");
+    EXPECT_STREQ(o.audio_in, "x");
+    ASSERT_EQ(o.voice_count, 2);
+    EXPECT_STREQ(o.voices[0], "organ");
+    EXPECT_STREQ(o.voices[1], "all");
+    EXPECT_TRUE(o.no_calibration);
+    o = parse({"--no-calibration"});
+    EXPECT_EQ(o.action, ACTION_RUN);
+    EXPECT_TRUE(o.no_calibration);
+    EXPECT_FALSE(parse({"--midi-in", "1"}).no_calibration);
+    EXPECT_EQ(parse({"--measure", "1", "--list-calibrations", "--bogus"}).action, ACTION_LIST_CALIBRATIONS);
+
     EXPECT_EQ(parse({"--list-audio-in"}).action, ACTION_LIST_AUDIO);
     EXPECT_EQ(parse({"--measure", "1", "--list-audio-in"}).action, ACTION_LIST_AUDIO);
 
@@ -151,7 +166,8 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
     const std::string usage =
         "; usage: varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT] [--measure DEVICE] "
         "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg] [--retune DEVICE] "
-        "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES]\n";
+        "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES] [--calibrate DEVICE] "
+        "[--no-calibration] [--list-calibrations]\n";
     struct Case {
         std::vector<const char*> args;
         std::string line;
@@ -167,6 +183,10 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
         {{"--measure", "1", "--scale", "a.scl"}, "varenta-test: option '--scale' goes with --retune" + usage},
         {{"--retune", "1", "--midi-in", "1", "--json", "j"}, "varenta-test: option '--json' goes with --measure" + usage},
         {{"--retune", "1", "--measure", "1"}, "varenta-test: --retune and --measure cannot run together" + usage},
+        {{"--calibrate", "1", "--measure", "1"}, "varenta-test: --measure and --calibrate cannot run together" + usage},
+        {{"--retune", "1", "--midi-in", "1", "--calibrate", "2"},
+         "varenta-test: --retune and --calibrate cannot run together" + usage},
+        {{"--calibrate", "1", "--scale", "a.scl"}, "varenta-test: option '--scale' goes with --retune" + usage},
     };
     for (const Case& c : cases) {
         reset_all();

@@ -4,7 +4,7 @@
 // a partial split into lines, tones out of range, noise and silence; and
 // what --measure needs around it: the shift between two spectra however far,
 // and a buffer's level.
-#include "measure/pitch.h"
+#include "hearing/pitch.h"
 #include "pitch/harmonic_pitch.h"
 #include "synthetic_notes.h"
 

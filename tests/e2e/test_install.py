@@ -14,7 +14,8 @@ BUILD_DIR = os.environ.get("VARENTA_BUILD_DIR", "")
 BRIDGE_DIR = os.environ.get("VARENTA_INSTALL_BRIDGEDIR", "")
 SYNOPSIS = ("varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT] [--measure DEVICE] "
             "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg] [--retune DEVICE] "
-            "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES]")
+            "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES] [--calibrate DEVICE] "
+            "[--no-calibration] [--list-calibrations]")
 BANNER = "Test of the Varenta routines.\n\n"
 SCALES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scales")
 

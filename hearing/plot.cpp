@@ -1,8 +1,8 @@
 // The SVG chart of a measurement; see plot.h. Two panels one above the
 // other, each with labelled axes (units included), a grid and a legend.
-#include "measure/plot.h"
+#include "hearing/plot.h"
 
-#include "measure/report.h"
+#include "hearing/report.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // (JSON).
 #pragma once
 
-#include "measure/results.h"
+#include "hearing/results.h"
 
 #include <string>
 

@@ -1,16 +1,16 @@
-// The measurement: the device opened as the dialogue opens it, a steady
-// voice, then four stages (the route, the unbent tuning, the pitch-bend
-// range of every melodic channel, the program's own tunings), each note
-// played through the program's MIDI layer or retuning engine and measured
-// from the sound; then the report. See measure.h.
-#include "measure/measure.h"
+// The hearing: the device opened as the dialogue opens it, a steady voice,
+// then four stages (the route, the unbent tuning, the pitch-bend range of
+// every melodic channel, the program's own tunings), each note played
+// through the program's MIDI layer or retuning engine and measured from the
+// sound; then the report. See hearing.h.
+#include "hearing/hearing.h"
 
 #include "console/console.h"
-#include "measure/capture.h"
-#include "measure/pitch.h"
-#include "measure/plot.h"
-#include "measure/report.h"
-#include "measure/results.h"
+#include "hearing/capture.h"
+#include "hearing/pitch.h"
+#include "hearing/plot.h"
+#include "hearing/report.h"
+#include "hearing/results.h"
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
@@ -34,7 +34,6 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-constexpr int kDefaultProgram = 20;     // Reed Organ: steady, no vibrato
 constexpr int kVelocity = 127;          // as the dialogues play
 constexpr int kRouteKey = 69;           // A, 440 Hz in tune
 constexpr int kBendKey = 60;            // bent two octaves either way, it stays in the audible range
@@ -69,6 +68,7 @@ const char* const kHarmonicScale = "h 2";   // the harmonic series test's scale
 constexpr int kStages = 4;
 
 struct MeasureState {
+    HearingRequest request;  // what is heard
     MeasureResults results;  // what has been found so far
     double rate;             // Hz of the sound
     uint64_t latency;        // frames from a note-on to its sound; 0 until the route stage
@@ -231,21 +231,94 @@ bool measure_route()
 
 // ---- Stage 2: the unbent tuning ---------------------------------------------------
 
+// Measures one key, unbent, on the tuning channel.
+KeyOffset measure_key(int key)
+{
+    uint64_t on = capture_position();
+    note_on(port_handle(), kTuningChannel, key, kVelocity);
+    Steady steady = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key), kKeySearchCents);
+    note_off(port_handle(), kTuningChannel, key, kVelocity);
+    gap();
+    return KeyOffset{key, cents_from_equal(steady.frequency_hz, key)};
+}
+
+bool sound_alike(const KeyOffset& a, const KeyOffset& b) { return std::fabs(a.cents - b.cents) <= KEY_RUN_TOLERANCE; }
+
+// The keys between two measured keys that sound apart (a sample's key range
+// ends somewhere between them), so that the key runs end where the samples
+// do: the first key after the lower one, and the next only when the first
+// does not already sound like the upper one.
+std::vector<int> boundary_keys(const std::vector<KeyOffset>& keys)
+{
+    std::vector<int> between;
+    for (size_t i = 0; i + 1 < keys.size(); ++i) {
+        const KeyOffset &a = keys[i], &b = keys[i + 1];
+        if (b.key - a.key > 1 && !std::isnan(a.cents) && !std::isnan(b.cents) && !sound_alike(a, b))
+            between.push_back(a.key);  // the lower end; the keys above it are found as they are measured
+    }
+    return between;
+}
+
+// The unbent tuning of every third key of one program, and with
+// key_boundaries the keys where its offsets change.
+std::vector<KeyOffset> measure_program_keys(int* done, int* total, const char* voice_label)
+{
+    std::vector<KeyOffset> keys;
+    char what[32];
+    for (int key = kFirstKey; key <= kLastKey; key += kKeyStep) {
+        keys.push_back(measure_key(key));
+        std::vector<int> lower_ends;
+        if (key + kKeyStep > kLastKey && state.request.key_boundaries) {
+            lower_ends = boundary_keys(keys);
+            *total += 2 * static_cast<int>(lower_ends.size());  // at most two keys each
+        }
+        std::snprintf(what, sizeof what, "%skey %d", voice_label, key);
+        progress(++*done, *total, what);
+        for (int lower : lower_ends) {
+            auto above = std::find_if(keys.begin(), keys.end(), [lower](const KeyOffset& k) { return k.key > lower; });
+            const KeyOffset upper = *above;
+            KeyOffset first = measure_key(lower + 1);
+            bool second = !sound_alike(first, upper) && lower + 2 < upper.key;
+            if (!second)
+                --*total;
+            keys.insert(std::find_if(keys.begin(), keys.end(), [lower](const KeyOffset& k) { return k.key > lower; }),
+                        first);
+            std::snprintf(what, sizeof what, "%skey %d", voice_label, lower + 1);
+            progress(++*done, *total, what);
+            if (second) {
+                KeyOffset next = measure_key(lower + 2);
+                keys.insert(std::find_if(keys.begin(), keys.end(),
+                                         [lower](const KeyOffset& k) { return k.key > lower + 1; }),
+                            next);
+                std::snprintf(what, sizeof what, "%skey %d", voice_label, lower + 2);
+                progress(++*done, *total, what);
+            }
+        }
+    }
+    return keys;
+}
+
+// Stage 2: every program asked, the first last, so that it is the one
+// sounding for the stages after.
 void measure_keys()
 {
-    const int total = (kLastKey - kFirstKey) / kKeyStep + 1;
+    const int programs = state.request.program_count;
+    int total = programs * ((kLastKey - kFirstKey) / kKeyStep + 1);
     int done = 0;
     progress(0, total, "");
-    for (int key = kFirstKey; key <= kLastKey; key += kKeyStep) {
-        uint64_t on = capture_position();
-        note_on(port_handle(), kTuningChannel, key, kVelocity);
-        Steady steady = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key), kKeySearchCents);
-        note_off(port_handle(), kTuningChannel, key, kVelocity);
-        state.results.keys.push_back(KeyOffset{key, cents_from_equal(steady.frequency_hz, key)});
-        gap();
-        char what[32];
-        std::snprintf(what, sizeof what, "key %d", key);
-        progress(++done, total, what);
+    for (int i = programs - 1; i >= 0; --i) {
+        const int program = state.request.programs[i];
+        char label[16] = "";
+        if (programs > 1) {
+            set_program_all(program);
+            std::snprintf(label, sizeof label, "p%d ", program);
+        }
+        std::vector<KeyOffset> keys = measure_program_keys(&done, &total, label);
+        if (i == 0)
+            state.results.keys = keys;
+        else
+            state.results.other_voices.insert(state.results.other_voices.begin(),
+                                              VoiceKeys{program, voice_names[program], keys});
     }
 }
 
@@ -433,7 +506,7 @@ bool write_text(const char* path, const std::string& text)
 // outputs along only once it is opened (the built-in one playing into JACK),
 // so a source not there yet is waited for a little. Returns an exit status
 // when that failed, else -1.
-int open_everything(const MeasureRequest& request, int device)
+int open_everything(const HearingRequest& request, const HearingSteps& steps, int device)
 {
     if (request.audio_in == nullptr && start_offline_bridge(CAPTURE_OFFLINE_RATE) == 0) {
         error_printf("varenta-test: the built-in synthesizer cannot render offline (%s did not start)\n",
@@ -444,6 +517,8 @@ int open_everything(const MeasureRequest& request, int device)
         error_printf("varenta-test: cannot open '%s'\n", state.results.device.c_str());
         return 1;
     }
+    if (steps.opened != nullptr)
+        steps.opened(state.results.device.c_str());
     set_program_all(state.results.program);
     if (request.audio_in == nullptr) {
         capture_open_offline();
@@ -473,7 +548,7 @@ int open_everything(const MeasureRequest& request, int device)
 }
 
 // The four stages and the report. Returns the exit status.
-int measure_and_report(const MeasureRequest& request)
+int measure_and_report(const HearingRequest& request, const HearingSteps& steps)
 {
     const uint32_t started = platform_clock_ms();
     console_printf("Measuring %s from %s, voice %d %s\n", state.results.device.c_str(), state.source.c_str(),
@@ -489,6 +564,8 @@ int measure_and_report(const MeasureRequest& request)
     measure_keys();
     state.stage = 3;
     measure_bends();
+    if (steps.measured != nullptr)
+        steps.measured(state.results);
     state.stage = 4;
     measure_tunings();
     state.results.seconds = 0.001 * (platform_clock_ms() - started);
@@ -497,14 +574,16 @@ int measure_and_report(const MeasureRequest& request)
     platform_console_write(report.data(), report.size());
     bool written = write_text(request.json_path, report_json(state.results));
     written = write_text(request.plot_path, plot_svg(state.results)) && written;
-    return written ? 0 : 1;
+    const int status = written ? 0 : 1;
+    return steps.reported != nullptr ? steps.reported(state.results, status) : status;
 }
 
 }  // namespace
 
-int run_measure(const MeasureRequest& request)
+int hear_synthesizer(const HearingRequest& request, const HearingSteps& steps)
 {
-    measure_reset();
+    hearing_reset();
+    state.request = request;
     state.terminal = platform_console_is_terminal();
     init_device_catalogue();
     const int device = find_device(request.device);
@@ -516,14 +595,13 @@ int run_measure(const MeasureRequest& request)
     char name[1024];
     state.results.device = device_name(device, name, sizeof name);
     if (request.audio_in == nullptr && device != quicktime_index()) {
-        error_printf("varenta-test: --measure '%s' needs --audio-in SOURCE, the synthesizer's sound "
+        error_printf("varenta-test: %s '%s' needs --audio-in SOURCE, the synthesizer's sound "
                      "(see --list-audio-in)\n",
-                     state.results.device.c_str());
+                     request.option, state.results.device.c_str());
         return 2;
     }
-    char voice[100];
-    state.results.program = request.voice != nullptr ? find_voice(request.voice, voice, sizeof voice) : kDefaultProgram;
-    state.results.voice = request.voice != nullptr ? voice : voice_names[kDefaultProgram];
+    state.results.program = request.programs[0];
+    state.results.voice = voice_names[request.programs[0]];
     if (!writable("--json", request.json_path) || !writable("--plot", request.plot_path))
         return 2;
 
@@ -531,12 +609,12 @@ int run_measure(const MeasureRequest& request)
     int status = 0;
     int request_to_end = 0;
     try {
-        status = open_everything(request, device);
+        status = open_everything(request, steps, device);
         if (status < 0) {
             state.results.source = state.source;
             state.results.sample_rate = state.rate;
             state.results.reference_key = kBendKey;
-            status = measure_and_report(request);
+            status = measure_and_report(request, steps);
         }
     } catch (const EndRequested& asked) {
         request_to_end = asked.request;
@@ -571,11 +649,12 @@ int list_audio_sources()
     return 0;
 }
 
-const MeasureResults& measure_results() { return state.results; }
+const MeasureResults& hearing_results() { return state.results; }
 
-void measure_reset()
+void hearing_reset()
 {
     capture_reset();
+    state.request = HearingRequest();
     state.results = MeasureResults();
     state.rate = 0.0;
     state.latency = 0;

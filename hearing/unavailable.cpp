@@ -1,7 +1,7 @@
-// The measuring options in a build without audio capture and FFTW (the
-// Windows build): they say that they need the Linux build.
-#include "measure/measure.h"
-#include "measure/results.h"
+// Hearing a synthesizer in a build without audio capture and FFTW (the
+// Windows build): the options that need it say that they need the Linux
+// build.
+#include "hearing/hearing.h"
 
 #include "platform/platform.h"
 
@@ -20,14 +20,14 @@ int needs_linux(const char* option)
 
 }  // namespace
 
-int run_measure(const MeasureRequest&) { return needs_linux("--measure"); }
+int hear_synthesizer(const HearingRequest& request, const HearingSteps&) { return needs_linux(request.option); }
 
 int list_audio_sources() { return needs_linux("--list-audio-in"); }
 
-const MeasureResults& measure_results()
+const MeasureResults& hearing_results()
 {
     static const MeasureResults nothing = MeasureResults();
     return nothing;
 }
 
-void measure_reset() {}
+void hearing_reset() {}

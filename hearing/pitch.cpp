@@ -1,5 +1,5 @@
 // What --measure needs besides the pitch estimator; see pitch.h.
-#include "measure/pitch.h"
+#include "hearing/pitch.h"
 
 #include "pitch/fourier.h"
 

@@ -4,6 +4,8 @@
 // measured is NaN. Channels are numbered from 0, as the dialogue numbers them.
 #pragma once
 
+#include "calibration/calibration.h"
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,13 @@ constexpr double ASKED_BEND_RANGE = 2.0;  // semitones, the range the opening as
 struct KeyOffset {
     int key;           // MIDI note 0..127
     double cents;      // the unbent key against equal temperament at A = 440 Hz
+};
+
+// The keys of one more voice measured (for a calibration of several).
+struct VoiceKeys {
+    int program;
+    std::string voice;
+    std::vector<KeyOffset> keys;
 };
 
 struct ChannelBend {
@@ -55,6 +64,7 @@ struct MeasureResults {
     double level_db;           // RMS of a steady note, dB re full scale
     int reference_key;         // the key of the route and bend-range stages
     std::vector<KeyOffset> keys;
+    std::vector<VoiceKeys> other_voices;  // the keys of the other voices asked, in the order asked
     std::vector<ChannelBend> channels;
     std::vector<TuningNote> tunings;
     double seconds;            // how long the measurement took
@@ -64,17 +74,9 @@ struct MeasureResults {
     int corrected_keys;        // keys of the program played that they correct, 0..128
 };
 
-// One run of keys that share an offset (a sample's key range, as far as
-// every third key shows it).
-struct KeyRun {
-    int first_key;
-    int last_key;
-    double cents;  // their mean offset
-};
 
 // Runs of consecutive measured keys whose offsets stay within
 // KEY_RUN_TOLERANCE cents of the run's first key.
-constexpr double KEY_RUN_TOLERANCE = 0.3;
 std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys);
 
 // The bend range figures of a channel from its five shifts (fills

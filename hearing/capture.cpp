@@ -1,5 +1,5 @@
 // The sound being measured; see capture.h.
-#include "measure/capture.h"
+#include "hearing/capture.h"
 
 #include "midi/bridge.h"
 #include "platform/end_request.h"

@@ -3,7 +3,7 @@
 // channel's bend curve against the ideal one.
 #pragma once
 
-#include "measure/results.h"
+#include "hearing/results.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The report, the verdict and the JSON results; see report.h. The runs of
 // keys and a channel's range figures are worked out here too, from the
 // measured points (results.h).
-#include "measure/report.h"
+#include "hearing/report.h"
 
 #include <algorithm>
 #include <cmath>
