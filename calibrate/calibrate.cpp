@@ -60,9 +60,15 @@ void make_calibration(const MeasureResults& results)
     made = Made();
     made.calibration.device = results.device;
     made.calibration.date = today();
-    add_voice(results.program, results.voice, results.keys);
-    for (const VoiceKeys& v : results.other_voices)
-        add_voice(v.program, v.voice, v.keys);
+    // The built-in synthesizer tunes its keys itself, from corrections of
+    // its own: what is left of them is its whole-cent steps, which a key
+    // offset would only move about.
+    const bool keys_corrected = results.corrections == "shipped" || results.corrections == "cached";
+    if (!keys_corrected) {
+        add_voice(results.program, results.voice, results.keys);
+        for (const VoiceKeys& v : results.other_voices)
+            add_voice(v.program, v.voice, v.keys);
+    }
     const double reference = reference_offset(results);
     if (std::isnan(reference))
         made.fault = "the reference key gave no steady pitch";

@@ -8,7 +8,8 @@
 
 namespace {
 
-using nlohmann::json;
+// Fields in the order written, so that the file reads top down.
+using json = nlohmann::ordered_json;
 
 constexpr int kLastProgram = 127;
 constexpr int kLastKey = 127;
@@ -17,7 +18,11 @@ constexpr int kPercussionChannel = 9;
 
 // Rounds to what the file keeps (a thousandth of a cent is far below what
 // anyone hears or any synthesizer resolves), so that it reads as written.
-double kept(double value, double scale) { return std::round(value * scale) / scale; }
+double kept(double value, double scale)
+{
+    const double rounded = std::round(value * scale) / scale;
+    return rounded == 0.0 ? 0.0 : rounded;  // never "-0.0"
+}
 
 // A field of an object, refused unless present and of the kind asked.
 struct Fault {

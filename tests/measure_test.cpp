@@ -4,6 +4,8 @@
 // render, checked against an independent measurement of the same bridge.
 #include "test_support.h"
 
+#include "calibrate/calibrate.h"
+#include "calibration/calibration.h"
 #include "hearing/hearing.h"
 #include "measure/measure.h"
 #include "hearing/plot.h"
@@ -320,6 +322,56 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
     EXPECT_NEAR(r.channels[0].bend_down_semitones, -cents_above(notes[r.keys.size()].frequency_hz, unbent) / 100.0, 0.01);
     EXPECT_NEAR(r.channels[0].shift_semitones[BEND_POINTS - 1],
                 cents_above(notes[r.keys.size() + 1].frequency_hz, unbent) / 100.0, 0.01);
+}
+
+// --calibrate on the built-in synthesizer, from its own render: every
+// voice asked measured once, the file kept where the settings folder says,
+// every channel at the range the bridge bends, and no key offsets (the
+// bridge corrects its keys itself); the tunings stage already plays
+// through it. A device that could not be heard keeps nothing.
+TEST_F(MeasureArguments, CalibrateKeepsTheBuiltInSynthesizersCalibration)
+{
+    fake_map_library(BRIDGE_RUNTIME_LIBRARY, "libfluidsynth.so.3");
+    fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
+    fake_map_library(BRIDGE_OFFLINE_LIBRARY, SONVEX_OFFLINE_LIBRARY_PATH);
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const std::string saved_cache = cache != nullptr ? cache : "";
+    test_set_environment("XDG_CACHE_HOME", temp_path("-no-cache").c_str());
+    const char* voices[] = {"reed", "flute", "Reed Organ"};
+    CalibrateRequest request = {"quicktime", nullptr, voices, 3, nullptr, nullptr};
+    const int status = run_calibrate(request);
+    test_set_environment("XDG_CACHE_HOME", cache != nullptr ? saved_cache.c_str() : nullptr);
+    ASSERT_EQ(status, 0) << fake_console_error_output();
+
+    const std::string path = "/home/tester/.config/varenta/calibrations/QuickTime.json";
+    const std::string& out = fake_console_output();
+    EXPECT_EQ(out.substr(out.size() - 21 - path.size()), "Calibration kept in " + path + "\n");
+    Calibration kept;
+    std::string reason;
+    ASSERT_TRUE(calibration_from_json(fake_file(path), "QuickTime", &kept, &reason)) << reason;
+    // Its keys are the bridge's own business: measured, not kept.
+    EXPECT_TRUE(kept.voices.empty());
+    ASSERT_EQ(kept.channels.size(), 31u);
+    for (const CalibrationChannel& c : kept.channels) {
+        EXPECT_NEAR(c.bend_up_semitones, 2.0, 0.005) << c.channel;
+        EXPECT_NEAR(c.bend_down_semitones, 2.0, 0.005) << c.channel;
+        EXPECT_LT(std::fabs(c.offset_cents), 0.5) << c.channel;
+    }
+    const MeasureResults& r = hearing_results();
+    EXPECT_EQ(r.program, 20);
+    ASSERT_EQ(r.other_voices.size(), 1u);
+    EXPECT_EQ(r.other_voices[0].voice, "Flute");
+    EXPECT_GE(r.other_voices[0].keys.size(), 21u);
+    for (const TuningNote& n : r.tunings)
+        EXPECT_LT(std::fabs(n.cents), 0.55) << n.asked_hz;
+
+    // Nothing heard, nothing kept.
+    fake_reset();
+    fake_add_port("Synth A");
+    const char* organ[] = {"organ"};
+    CalibrateRequest unheard = {"Synth A", "tones", organ, 1, nullptr, nullptr};
+    EXPECT_EQ(run_calibrate(unheard), 2);
+    EXPECT_EQ(fake_file("/home/tester/.config/varenta/calibrations/Synth A.json"), "");
 }
 
 TEST(MeasureReport, SaysWhichKeyCorrectionsTheBuiltInSynthesizerPlayedWith)
