@@ -60,10 +60,22 @@ void make_calibration(const MeasureResults& results)
     made = Made();
     made.calibration.device = results.device;
     made.calibration.date = today();
+    // A synthesizer that cuts pitches to whole cents sounds the step below
+    // any pitch between two: asked that much higher, it sounds the nearest.
+    // The step up came step_at cents above the unbent key; half a step
+    // before it is the middle of the pitches it sounds as one.
+    // The built-in synthesizer's own key corrections put each key's steps
+    // elsewhere, so no one centring fits them all.
+    const bool keys_corrected = results.corrections == "shipped" || results.corrections == "cached";
+    made.calibration.pitch_step_cents = 0.0;
+    made.calibration.centre_cents = 0.0;
+    if (!keys_corrected && results.pitch_step_cents > 0.0 && std::isfinite(results.step_at_cents)) {
+        made.calibration.pitch_step_cents = results.pitch_step_cents;
+        made.calibration.centre_cents = results.step_at_cents - 0.5 * results.pitch_step_cents;
+    }
     // The built-in synthesizer tunes its keys itself, from corrections of
     // its own: what is left of them is its whole-cent steps, which a key
     // offset would only move about.
-    const bool keys_corrected = results.corrections == "shipped" || results.corrections == "cached";
     if (!keys_corrected) {
         add_voice(results.program, results.voice, results.keys);
         for (const VoiceKeys& v : results.other_voices)

@@ -102,6 +102,12 @@ Calibration parse(const json& root, const char* device)
     if (device != nullptr && c.device != device)
         throw Fault{"made for another device, \"" + c.device + "\""};
     c.date = text(root, "date");
+    c.pitch_step_cents = number(root, "pitch_step_cents");
+    if (c.pitch_step_cents < 0.0 || c.pitch_step_cents > CALIBRATION_MAX_OFFSET_CENTS)
+        throw Fault{"a pitch step of " + std::to_string(c.pitch_step_cents) + " c"};
+    c.centre_cents = number(root, "centre_cents");
+    if (std::fabs(c.centre_cents) > CALIBRATION_MAX_CENTRE_CENTS)
+        throw Fault{"a centring beyond +-1 c"};
     for (const json& v : list(root, "voices")) {
         CalibrationVoice voice;
         voice.program = whole(v, "program", 0, kLastProgram);
@@ -161,6 +167,8 @@ std::string calibration_json(const Calibration& calibration)
     json root = {{"varenta_calibration", CALIBRATION_VERSION},
                  {"device", calibration.device},
                  {"date", calibration.date},
+                 {"pitch_step_cents", kept(calibration.pitch_step_cents, 1e3)},
+                 {"centre_cents", kept(calibration.centre_cents, 1e3)},
                  {"voices", voices},
                  {"channels", channels}};
     return root.dump(2) + "\n";
@@ -224,6 +232,10 @@ std::string calibration_summary(const Calibration& calibration)
             summary += phrase;
         }
         std::snprintf(phrase, sizeof phrase, " within %.1f c of their measure", KEY_RUN_TOLERANCE);
+        summary += phrase;
+    }
+    if (calibration.pitch_step_cents > 0.0) {
+        std::snprintf(phrase, sizeof phrase, ", its %g-cent steps centred", calibration.pitch_step_cents);
         summary += phrase;
     }
     return summary;

@@ -39,9 +39,17 @@ struct CalibrationChannel {
     double offset_cents;        // its unbent notes against the keys' own offsets
 };
 
+// A centring beyond this is no centring of a step of a cent.
+constexpr double CALIBRATION_MAX_CENTRE_CENTS = 1.0;
+
 struct Calibration {
     std::string device;  // the device's name in the menu
     std::string date;    // YYYY-MM-DD, when it was measured
+    // The steps its pitches go in (1.0: it cuts them to whole cents; 0:
+    // none), and what every pitch asked is raised by so that the cut lands
+    // it nearest, not always below.
+    double pitch_step_cents;
+    double centre_cents;
     std::vector<CalibrationVoice> voices;
     std::vector<CalibrationChannel> channels;
 };

@@ -15,6 +15,7 @@ constexpr int kKeySearch = 2;                // offsets within +-100 c put the n
 
 struct Correction {
     bool active;
+    double centre_cents;                // added to every pitch asked
     bool measured[kPrograms];           // programs whose keys were measured
     double key_cents[kPrograms][kKeys]; // each key's offset, by program
     double offset_cents[MAX_CHANNELS];  // each channel's own offset
@@ -69,12 +70,14 @@ void use_calibration(const Calibration& calibration)
         correction.up_cents[c.channel] = 100.0 * c.bend_up_semitones;
         correction.down_cents[c.channel] = 100.0 * c.bend_down_semitones;
     }
+    correction.centre_cents = calibration.centre_cents;
     correction.active = true;
 }
 
 void drop_calibration()
 {
     correction.active = false;
+    correction.centre_cents = 0.0;
     for (int p = 0; p < kPrograms; ++p)
         correction.measured[p] = false;
     for (int c = 0; c < MAX_CHANNELS; ++c) {
@@ -93,7 +96,7 @@ void calibrated_note(double n, int channel, int* midi_note, double* bend)
                              ? correction.key_cents[program]
                              : nullptr;
     const int c = channel >= 0 && channel < MAX_CHANNELS ? channel : 0;
-    const double pitch = 100.0 * n;  // cents above key 0
+    const double pitch = 100.0 * n + correction.centre_cents;  // cents above key 0
     auto sound = [keys](int key) { return 100.0 * key + (keys != nullptr ? keys[key] : 0.0); };
 
     // The key whose own sound lies nearest; of two as near, the higher.

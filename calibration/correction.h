@@ -21,7 +21,8 @@ bool calibration_in_use();
 // every channel: the key whose own sound lies nearest n, bent by the
 // channel's measured range (up and down apart) past the key's offset for
 // that program and the channel's own offset, rounded to the nearest bend
-// step. A channel or program the calibration did not measure gets no
+// step; raised first by the calibration's centring of a synthesizer's
+// whole-cent steps. A channel or program the calibration did not measure gets no
 // correction of its own. When the channel's range cannot reach n from that
 // key, the next key toward n is taken. Only while calibration_in_use().
 void calibrated_note(double n, int channel, int* midi_note, double* bend);

@@ -20,7 +20,8 @@ struct HearingRequest {
     const char* audio_in;   // the audio source; nullptr: the built-in synthesizer's offline render
     const int* programs;    // the voices whose keys are measured, the first played in every stage
     int program_count;      // 1.. of them
-    bool key_boundaries;    // also measure the keys between two measured keys that sound apart
+    bool calibrating;       // also measure what a calibration needs: the keys between two
+                            // measured keys that sound apart, and whether pitches go in steps
     const char* json_path;  // where to write the results as JSON; nullptr: nowhere
     const char* plot_path;  // where to draw the SVG chart; nullptr: nowhere
 };

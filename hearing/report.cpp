@@ -287,6 +287,12 @@ std::string report_text(const MeasureResults& r)
                         c.cents_at_zero_bend - median);
     }
 
+    if (r.pitch_step_cents > 0.0)
+        t += text_format("  Pitches go in whole-cent steps: bent up from the unbent key, the first step comes at "
+                         "%.2f cents.\n", r.step_at_cents);
+    else if (r.pitch_step_cents == 0.0)
+        t += "  Pitches follow the bend smoothly, in no whole-cent steps.\n";
+
     t += "\n4. Varenta's tunings, each note against the pitch asked\n";
     t += "  test         asked Hz   measured Hz    cents   ch  key   bend\n";
     for (const TuningNote& n : r.tunings)

@@ -66,6 +66,12 @@ struct MeasureResults {
     std::vector<KeyOffset> keys;
     std::vector<VoiceKeys> other_voices;  // the keys of the other voices asked, in the order asked
     std::vector<ChannelBend> channels;
+    // When calibrating: the steps pitches go in (1.0 for a synthesizer that
+    // cuts them to whole cents; 0 when they follow the bend smoothly) and
+    // the bend, in cents above the unbent key, where the first step up
+    // comes (0..1). NaN when not measured.
+    double pitch_step_cents;
+    double step_at_cents;
     std::vector<TuningNote> tunings;
     double seconds;            // how long the measurement took
     // The built-in synthesizer's key corrections in use: "shipped",

@@ -66,6 +66,9 @@ constexpr uint32_t kPollMs = 100;           // ... looked for this often
 const char* const kChord = "7/6 3/2 2/1";   // the chord test's preset chord
 const char* const kHarmonicScale = "h 2";   // the harmonic series test's scale
 constexpr int kStages = 4;
+constexpr double kStepProbeCents = 0.1;     // the fine bends that show whole-cent steps, apart ...
+constexpr int kStepProbes = 12;             // ... past a whole cent
+constexpr double kStepSeenCents = 0.5;      // a jump this large between two probes is a step
 
 struct MeasureState {
     HearingRequest request;  // what is heard
@@ -260,7 +263,7 @@ std::vector<int> boundary_keys(const std::vector<KeyOffset>& keys)
 }
 
 // The unbent tuning of every third key of one program, and with
-// key_boundaries the keys where its offsets change.
+// calibrating the keys where its offsets change.
 std::vector<KeyOffset> measure_program_keys(int* done, int* total, const char* voice_label)
 {
     std::vector<KeyOffset> keys;
@@ -268,7 +271,7 @@ std::vector<KeyOffset> measure_program_keys(int* done, int* total, const char* v
     for (int key = kFirstKey; key <= kLastKey; key += kKeyStep) {
         keys.push_back(measure_key(key));
         std::vector<int> lower_ends;
-        if (key + kKeyStep > kLastKey && state.request.key_boundaries) {
+        if (key + kKeyStep > kLastKey && state.request.calibrating) {
             lower_ends = boundary_keys(keys);
             *total += 2 * static_cast<int>(lower_ends.size());  // at most two keys each
         }
@@ -377,10 +380,53 @@ void measure_channel(int channel, ChannelBend* result)
     gap();
 }
 
+// Whether pitches go in steps: key kBendKey on channel 0 bent up by a tenth
+// of a cent at a time, past a whole cent. A synthesizer that cuts pitches to
+// whole cents (FluidSynth) holds each pitch, then jumps a cent; one that
+// follows the bend moves with every probe.
+void measure_steps(const ChannelBend& channel)
+{
+    const double up_cents = 100.0 * channel.bend_up_semitones;
+    if (!(up_cents > 0.0))
+        return;
+    uint64_t on = capture_position();
+    note_on(port_handle(), kTuningChannel, kBendKey, kVelocity);
+    const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
+    const double unbent = steady_pitch(on, kSettleMs, kWindowMs, guess, kKeySearchCents).frequency_hz;
+    // The first step up lies between the last probe that stayed and the
+    // first that jumped, and at a whole cent at most: the unbent pitch is
+    // one the synthesizer sounds, so a cent above it is one too.
+    double previous = 0.0, previous_asked = 0.0, step_at = kNaN, farthest = 0.0;
+    for (int i = 1; i <= kStepProbes && !std::isnan(unbent); ++i) {
+        const double units = std::round(i * kStepProbeCents / up_cents * 8192.0);
+        const double asked = units * up_cents / 8192.0;
+        uint64_t bent_at = capture_position();
+        set_pitch_bend(port_handle(), kTuningChannel, BEND_CENTRE + units);
+        const double bent = steady_pitch(bent_at, kBendSettleMs, kBendWindowMs, unbent, kRefineCents).frequency_hz;
+        const double heard = cents_between_hz(unbent, bent);
+        if (std::isnan(heard))
+            break;
+        if (std::isnan(step_at) && heard - previous >= kStepSeenCents)
+            step_at = 0.5 * (previous_asked + std::fmin(asked, 1.0));
+        farthest = std::fmax(farthest, std::fabs(heard - asked));
+        previous = heard;
+        previous_asked = asked;
+    }
+    set_pitch_bend(port_handle(), kTuningChannel, BEND_CENTRE);
+    note_off(port_handle(), kTuningChannel, kBendKey, kVelocity);
+    gap();
+    if (std::isnan(unbent))
+        return;
+    // Steps show as a pitch that stays behind the bend, then catches up.
+    const bool stepped = farthest >= kStepSeenCents && !std::isnan(step_at);
+    state.results.pitch_step_cents = stepped ? 1.0 : 0.0;
+    state.results.step_at_cents = stepped ? step_at : kNaN;
+}
+
 void measure_bends()
 {
     const int channels = channel_count();
-    const int total = channels - 1;
+    int total = channels - 1 + (state.request.calibrating ? 1 : 0);
     int done = 0;
     progress(0, total, "");
     for (int channel = 0; channel < channels; ++channel) {
@@ -392,6 +438,10 @@ void measure_bends()
         char what[32];
         std::snprintf(what, sizeof what, "channel %d", channel);
         progress(++done, total, what);
+    }
+    if (state.request.calibrating && !state.results.channels.empty()) {
+        measure_steps(state.results.channels.front());
+        progress(++done, total, "whole cents");
     }
 }
 
@@ -656,6 +706,8 @@ void hearing_reset()
     capture_reset();
     state.request = HearingRequest();
     state.results = MeasureResults();
+    state.results.pitch_step_cents = kNaN;
+    state.results.step_at_cents = kNaN;
     state.rate = 0.0;
     state.latency = 0;
     state.terminal = false;

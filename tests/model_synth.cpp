@@ -37,6 +37,8 @@ void ModelSynth::apply(const std::vector<FakeMessage>& log, size_t first)
             const double range = units >= 0 ? faults.range_up : faults.range_down;
             double semitones = m.data1 - 69 + units / 8192 * (range > 0.0 ? range : ch.range_semitones) +
                                (faults.key_cents[m.data1 & 127] + faults.channel_cents[m.channel & 31]) / 100.0;
+            if (faults.whole_cents)
+                semitones = (std::floor((semitones + 69) * 100.0 + 1e-9) - 6900.0) / 100.0;
             heard.frequency = 440.0 * std::pow(2.0, semitones / 12);
             notes_.push_back(heard);
             break;

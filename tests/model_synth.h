@@ -31,6 +31,7 @@ struct SynthFaults {
     double range_down = 0.0;  // semitones for 8192 units down; 0: the range message's
     double key_cents[128] = {};
     double channel_cents[32] = {};
+    bool whole_cents = false;  // every pitch cut to the whole cent below, as FluidSynth does
 };
 
 class ModelSynth {
