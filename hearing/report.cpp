@@ -267,8 +267,9 @@ std::string report_text(const MeasureResults& r)
             if (BEND_OFFSETS[i] != 0)
                 t += text_format("%8s ", figure(c.shift_semitones[i], 3).c_str());
         }
-        t += text_format(" %6.3f  %6.3f  %7.2f   %s\n", c.bend_up_semitones, c.bend_down_semitones, c.linearity_cents,
-                    c.obeys_range_message ? "yes" : disobeys(c) ? "NO" : "-");
+        t += text_format(" %6.3f  %6.3f  %7s   %s\n", c.bend_up_semitones, c.bend_down_semitones,
+                         std::isnan(c.linearity_cents) ? "-" : text_format("%.2f", c.linearity_cents).c_str(),
+                         c.obeys_range_message ? "yes" : disobeys(c) ? "NO" : "-");
     }
     std::vector<int> bad = disobeying(r);
     if (const ChannelBend* c = typical_disobeying(r)) {

@@ -66,9 +66,8 @@ constexpr uint32_t kPollMs = 100;           // ... looked for this often
 const char* const kChord = "7/6 3/2 2/1";   // the chord test's preset chord
 const char* const kHarmonicScale = "h 2";   // the harmonic series test's scale
 constexpr int kStages = 4;
-constexpr double kStepProbeCents = 0.1;     // the fine bends that show whole-cent steps, apart ...
-constexpr int kStepProbes = 12;             // ... past a whole cent
-constexpr double kStepSeenCents = 0.5;      // a jump this large between two probes is a step
+constexpr int kStepProbes = 4;              // fine bends that place a whole-cent step to a sixteenth
+constexpr double kStepSeenCents = 0.5;      // a pitch this far from the bend asked stayed behind it
 
 struct MeasureState {
     HearingRequest request;  // what is heard
@@ -350,7 +349,10 @@ double key_offset(int key)
 
 // ---- Stage 3: the pitch-bend range ------------------------------------------------
 
-void measure_channel(int channel, ChannelBend* result)
+// One channel's bend range. quarters: also the quarter swings, which show
+// how straight the bend is (a calibration measures them on the first
+// channel only, to take no longer than a measurement).
+void measure_channel(int channel, bool quarters, ChannelBend* result)
 {
     result->channel = channel;
     for (double& s : result->shift_semitones)
@@ -367,6 +369,8 @@ void measure_channel(int channel, ChannelBend* result)
             result->shift_semitones[i] = std::isnan(unbent) ? kNaN : 0.0;
             continue;
         }
+        if (!quarters && i != 0 && i != BEND_POINTS - 1)
+            continue;
         uint64_t bent_at = capture_position();
         set_pitch_bend(port_handle(), channel, BEND_CENTRE + BEND_OFFSETS[i]);
         if (std::isnan(unbent))
@@ -380,10 +384,10 @@ void measure_channel(int channel, ChannelBend* result)
     gap();
 }
 
-// Whether pitches go in steps: key kBendKey on channel 0 bent up by a tenth
-// of a cent at a time, past a whole cent. A synthesizer that cuts pitches to
-// whole cents (FluidSynth) holds each pitch, then jumps a cent; one that
-// follows the bend moves with every probe.
+// Whether pitches go in steps: key kBendKey on channel 0 bent up by
+// fractions of a cent. A synthesizer that cuts pitches to whole cents
+// (FluidSynth) holds each pitch, then jumps a cent; one that follows the
+// bend moves with every probe.
 void measure_steps(const ChannelBend& channel)
 {
     const double up_cents = 100.0 * channel.bend_up_semitones;
@@ -393,12 +397,16 @@ void measure_steps(const ChannelBend& channel)
     note_on(port_handle(), kTuningChannel, kBendKey, kVelocity);
     const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
     const double unbent = steady_pitch(on, kSettleMs, kWindowMs, guess, kKeySearchCents).frequency_hz;
-    // The first step up lies between the last probe that stayed and the
-    // first that jumped, and at a whole cent at most: the unbent pitch is
-    // one the synthesizer sounds, so a cent above it is one too.
-    double previous = 0.0, previous_asked = 0.0, step_at = kNaN, farthest = 0.0;
-    for (int i = 1; i <= kStepProbes && !std::isnan(unbent); ++i) {
-        const double units = std::round(i * kStepProbeCents / up_cents * 8192.0);
+    // Half a cent up first: a pitch that follows the bend has no steps.
+    // Otherwise the first step up lies above the unbent pitch and at a whole
+    // cent at most (the unbent pitch is one the synthesizer sounds, so a cent
+    // above it is one too): halving the bends between one that stayed and
+    // one that jumped finds it.
+    double stayed = 0.0, jumped = 1.0;
+    bool stepped = false, followed = false;
+    for (int probe = 0; probe < kStepProbes && !std::isnan(unbent); ++probe) {
+        const double wanted = 0.5 * (stayed + jumped);
+        const double units = std::round(wanted / up_cents * 8192.0);
         const double asked = units * up_cents / 8192.0;
         uint64_t bent_at = capture_position();
         set_pitch_bend(port_handle(), kTuningChannel, BEND_CENTRE + units);
@@ -406,21 +414,27 @@ void measure_steps(const ChannelBend& channel)
         const double heard = cents_between_hz(unbent, bent);
         if (std::isnan(heard))
             break;
-        if (std::isnan(step_at) && heard - previous >= kStepSeenCents)
-            step_at = 0.5 * (previous_asked + std::fmin(asked, 1.0));
-        farthest = std::fmax(farthest, std::fabs(heard - asked));
-        previous = heard;
-        previous_asked = asked;
+        if (probe == 0 && std::fabs(heard - asked) < kStepSeenCents / 2.0) {
+            followed = true;
+            break;
+        }
+        if (std::fabs(heard) < kStepSeenCents / 2.0)
+            stayed = asked;
+        else if (std::fabs(heard - 1.0) < kStepSeenCents / 2.0)
+            jumped = asked;
+        else
+            break;  // neither: no whole-cent steps that this can place
+        stepped = probe == kStepProbes - 1;
     }
     set_pitch_bend(port_handle(), kTuningChannel, BEND_CENTRE);
     note_off(port_handle(), kTuningChannel, kBendKey, kVelocity);
     gap();
     if (std::isnan(unbent))
         return;
-    // Steps show as a pitch that stays behind the bend, then catches up.
-    const bool stepped = farthest >= kStepSeenCents && !std::isnan(step_at);
-    state.results.pitch_step_cents = stepped ? 1.0 : 0.0;
-    state.results.step_at_cents = stepped ? step_at : kNaN;
+    if (stepped || followed) {
+        state.results.pitch_step_cents = stepped ? 1.0 : 0.0;
+        state.results.step_at_cents = stepped ? 0.5 * (stayed + jumped) : kNaN;
+    }
 }
 
 void measure_bends()
@@ -433,7 +447,7 @@ void measure_bends()
         if (channel == PERCUSSION_CHANNEL)
             continue;
         ChannelBend result;
-        measure_channel(channel, &result);
+        measure_channel(channel, !state.request.calibrating || state.results.channels.empty(), &result);
         state.results.channels.push_back(result);
         char what[32];
         std::snprintf(what, sizeof what, "channel %d", channel);
@@ -459,14 +473,21 @@ double predicted_cents(int key, int channel, double bend)
         if (!std::isnan(c.cents_at_zero_bend))
             cents += c.cents_at_zero_bend - key_offset(kBendKey);
         // Linear between the measured bends, the outer segments extended.
-        const double offset = bend - BEND_CENTRE;
-        int i = 0;
-        while (i + 2 < BEND_POINTS && offset > BEND_OFFSETS[i + 1])
-            ++i;
-        const double a = c.shift_semitones[i], b = c.shift_semitones[i + 1];
-        if (std::isnan(a) || std::isnan(b))
+        int points[BEND_POINTS];
+        int measured = 0;
+        for (int i = 0; i < BEND_POINTS; ++i) {
+            if (!std::isnan(c.shift_semitones[i]))
+                points[measured++] = i;
+        }
+        if (measured < 2)
             break;
-        const double t = (offset - BEND_OFFSETS[i]) / (BEND_OFFSETS[i + 1] - BEND_OFFSETS[i]);
+        const double offset = bend - BEND_CENTRE;
+        int j = 0;
+        while (j + 2 < measured && offset > BEND_OFFSETS[points[j + 1]])
+            ++j;
+        const int lo = points[j], hi = points[j + 1];
+        const double a = c.shift_semitones[lo], b = c.shift_semitones[hi];
+        const double t = (offset - BEND_OFFSETS[lo]) / (BEND_OFFSETS[hi] - BEND_OFFSETS[lo]);
         return cents + 100.0 * (a + t * (b - a));
     }
     return cents + (bend - BEND_CENTRE) * ASKED_BEND_RANGE * 100.0 / 8192.0;
