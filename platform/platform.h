@@ -47,6 +47,19 @@ int platform_midi_open(int device_id, PortHandle* handle);
 // gone away takes messages silently.
 int platform_midi_send(PortHandle handle, uint32_t message, int data_bytes);
 
+// The longest system exclusive message platform_midi_send_sysex takes,
+// bytes from 0xF0 to 0xF7 included.
+constexpr size_t PLATFORM_SYSEX_MAX = 256;
+
+// Sends one complete system exclusive message: bytes[0] is 0xF0,
+// bytes[length - 1] is 0xF7, every byte between is below 0x80, and length
+// is 3..PLATFORM_SYSEX_MAX. It reaches the device in order with the short
+// messages sent before and after it, and is never dropped while the device
+// is there (as platform_midi_send). Returns PLATFORM_OK when sent, or
+// PLATFORM_UNAVAILABLE for a malformed message or a port that cannot take
+// one (the message is then not sent at all).
+int platform_midi_send_sysex(PortHandle handle, const uint8_t* bytes, size_t length);
+
 // Releases an open port. Messages already sent are delivered first, within a
 // bound of a few seconds for a device that no longer answers. Ports still open
 // when the process ends are drained the same way.
