@@ -2,17 +2,29 @@
 // with a MIDI input port "midi_in" and an audio output port "out" that plays
 // every note as a pure tone, with faults that a test sets and then expects
 // the measurement to report:
-//   tone_synth NAME [--range SEMITONES] [--detune KEY=CENTS]... [--channel-detune CHANNEL=CENTS]...
+//   tone_synth NAME [--range SEMITONES] [--detune KEY=CENTS]... [--detune-keys FIRST-LAST=CENTS]...
+//              [--channel-detune CHANNEL=CENTS]... [--log FILE]
 // Without --range it obeys the pitch-bend range message (registered
 // parameter 0, data entry in semitones and cents), starting at +-2
 // semitones; with it, it ignores the message and bends that many semitones.
-// --detune moves one key, --channel-detune every note of one channel
-// (channels from 0). Events take effect at their frame within the cycle.
+// --detune moves one key, --detune-keys a run of keys as a sample's key
+// range would (the later option wins where they overlap), --channel-detune
+// every note of one channel (channels from 0). Events take effect at their
+// frame within the cycle.
+// --log FILE writes a line whenever what a voice sounds changes: when it
+// starts, and when its channel's bend or bend range moves it:
+//   CHANNEL KEY FREQUENCY_HZ start|held|fading
+// (held: a voice whose key is still down; fading: one in its release ramp).
+// A pure tone sounds exactly the frequency of the model, so the log is what
+// was heard, exactly. The process callback only queues the lines; the main
+// thread writes them. Lines that found the queue full are counted and the
+// log then ends with "lost N".
 // It runs until SIGTERM or SIGINT, then prints how many note-ons it took and
 // how many notes were still sounding (without their note-off):
 //   note-ons N sounding M
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 
 #include <atomic>
 #include <cmath>
@@ -56,7 +68,20 @@ struct Synth {
     Channel channels[kChannels];
     Voice voices[kVoices];
     std::atomic<int> note_ons;      // note-ons taken
+    jack_ringbuffer_t* log;         // LogLines on their way to the log file; nullptr: no log
+    std::atomic<int> log_lost;      // lines that found the queue full
 } synth;
+
+// What the process callback queues for the log.
+struct LogLine {
+    int channel;
+    int key;
+    double frequency;
+    int kind;  // LOG_START, LOG_HELD or LOG_FADING
+};
+enum { LOG_START, LOG_HELD, LOG_FADING };
+const char* const kLogKinds[] = {"start", "held", "fading"};
+constexpr size_t kLogBytes = 1 << 20;  // some 40000 lines: the main thread drains it every 20 ms
 
 volatile sig_atomic_t stop = 0;
 
@@ -66,6 +91,42 @@ double frequency(const Voice& v)
     double semitones = v.key - 69 + (synth.key_detune[v.key] + synth.channel_detune[v.channel]) / 100.0 +
                        c.range * (c.bend - 8192) / 8192.0;
     return 440.0 * std::pow(2.0, semitones / 12.0);
+}
+
+// Real-time safe: a copy into the lock-free queue, or a count when it is full.
+void log_voice(const Voice& v, int kind)
+{
+    if (synth.log == nullptr)
+        return;
+    const LogLine line{v.channel, v.key, frequency(v), kind};
+    if (jack_ringbuffer_write_space(synth.log) < sizeof line) {
+        synth.log_lost.fetch_add(1);
+        return;
+    }
+    jack_ringbuffer_write(synth.log, reinterpret_cast<const char*>(&line), sizeof line);
+}
+
+// Every voice of the channel, after its bend or range has changed.
+void log_channel(int channel)
+{
+    for (const Voice& v : synth.voices) {
+        if (v.sounding && v.channel == channel)
+            log_voice(v, v.releasing ? LOG_FADING : LOG_HELD);
+    }
+}
+
+// Writes out what the process callback has queued; the main thread's.
+void drain_log(std::FILE* file)
+{
+    LogLine line;
+    bool wrote = false;
+    while (jack_ringbuffer_read_space(synth.log) >= sizeof line) {
+        jack_ringbuffer_read(synth.log, reinterpret_cast<char*>(&line), sizeof line);
+        std::fprintf(file, "%d %d %.9f %s\n", line.channel, line.key, line.frequency, kLogKinds[line.kind]);
+        wrote = true;
+    }
+    if (wrote)
+        std::fflush(file);
 }
 
 void apply(const jack_midi_data_t* bytes, size_t size)
@@ -80,6 +141,7 @@ void apply(const jack_midi_data_t* bytes, size_t size)
         for (Voice& v : synth.voices) {
             if (!v.sounding) {
                 v = Voice{true, false, channel, data1, 0.0, 0.0};
+                log_voice(v, LOG_START);
                 return;
             }
         }
@@ -91,7 +153,11 @@ void apply(const jack_midi_data_t* bytes, size_t size)
             }
         }
     } else if (status == 0xE0 && size > 2) {
-        c.bend = data1 | (data2 << 7);
+        const int bend = data1 | (data2 << 7);
+        if (bend != c.bend) {
+            c.bend = bend;
+            log_channel(channel);
+        }
     } else if (status == 0xB0 && size > 2) {
         if (data1 == 101)
             c.rpn_high = data2;
@@ -99,8 +165,12 @@ void apply(const jack_midi_data_t* bytes, size_t size)
             c.rpn_low = data2;
         else if ((data1 == 6 || data1 == 38) && c.rpn_high == 0 && c.rpn_low == 0) {
             (data1 == 6 ? c.data_semitones : c.data_cents) = data2;
-            if (synth.fixed_range <= 0.0)
-                c.range = c.data_semitones + c.data_cents / 100.0;
+            const double range = c.data_semitones + c.data_cents / 100.0;
+            if (synth.fixed_range <= 0.0 && range != c.range) {
+                c.range = range;
+                if (c.bend != 8192)
+                    log_channel(channel);
+            }
         }
     }
 }
@@ -152,22 +222,54 @@ bool read_pair(const char* text, int* index, double* cents)
     return true;
 }
 
+// FIRST-LAST=CENTS, keys 0..127 with FIRST <= LAST.
+bool read_key_run(const char* text, int* first, int* last, double* cents)
+{
+    char* end = nullptr;
+    const long a = std::strtol(text, &end, 10);
+    if (end == text || *end != '-')
+        return false;
+    const char* rest = end + 1;
+    const long b = std::strtol(rest, &end, 10);
+    if (end == rest || *end != '=' || a < 0 || b > 127 || a > b)
+        return false;
+    *first = static_cast<int>(a);
+    *last = static_cast<int>(b);
+    *cents = std::strtod(end + 1, nullptr);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: tone_synth NAME [--range S] [--detune KEY=CENTS]... [--channel-detune CH=CENTS]...\n");
+        std::fprintf(stderr, "usage: tone_synth NAME [--range S] [--detune KEY=CENTS]... [--detune-keys FIRST-LAST=CENTS]... "
+                             "[--channel-detune CH=CENTS]... [--log FILE]\n");
+        return 2;
+    }
+    std::FILE* log = nullptr;
+    if (argc % 2 != 0) {
+        std::fprintf(stderr, "tone_synth: %s needs a value\n", argv[argc - 1]);
         return 2;
     }
     for (int i = 2; i + 1 < argc; i += 2) {
-        int index = 0;
+        int index = 0, last = 0;
         double cents = 0.0;
         if (std::strcmp(argv[i], "--range") == 0) {
             synth.fixed_range = std::strtod(argv[i + 1], nullptr);
         } else if (std::strcmp(argv[i], "--detune") == 0 && read_pair(argv[i + 1], &index, &cents) && index >= 0 &&
                    index < 128) {
             synth.key_detune[index] = cents;
+        } else if (std::strcmp(argv[i], "--detune-keys") == 0 && read_key_run(argv[i + 1], &index, &last, &cents)) {
+            for (int key = index; key <= last; ++key)
+                synth.key_detune[key] = cents;
+        } else if (std::strcmp(argv[i], "--log") == 0 && log == nullptr) {
+            log = std::fopen(argv[i + 1], "w");
+            if (log == nullptr) {
+                std::fprintf(stderr, "tone_synth: cannot write %s\n", argv[i + 1]);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--channel-detune") == 0 && read_pair(argv[i + 1], &index, &cents) &&
                    index >= 0 && index < kChannels) {
             synth.channel_detune[index] = cents;
@@ -178,6 +280,14 @@ int main(int argc, char** argv)
     }
     for (Channel& c : synth.channels)
         c.range = synth.fixed_range > 0.0 ? synth.fixed_range : 2.0;
+    if (log != nullptr) {
+        synth.log = jack_ringbuffer_create(kLogBytes);
+        if (synth.log == nullptr) {
+            std::fprintf(stderr, "tone_synth: no memory for the log\n");
+            return 1;
+        }
+        jack_ringbuffer_mlock(synth.log);  // spares the callback page faults where allowed
+    }
 
     jack_status_t status;
     synth.client = jack_client_open(argv[1], JackNoStartServer, &status);
@@ -195,9 +305,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tone_synth: cannot start\n");
         return 1;
     }
-    while (!stop)
+    while (!stop) {
         usleep(20000);
+        if (log != nullptr)
+            drain_log(log);
+    }
     jack_deactivate(synth.client);
+    if (log != nullptr) {
+        drain_log(log);
+        if (synth.log_lost.load() > 0)
+            std::fprintf(log, "lost %d\n", synth.log_lost.load());
+        std::fclose(log);
+        jack_ringbuffer_free(synth.log);
+    }
     int sounding = 0;
     for (const Voice& v : synth.voices)
         sounding += v.sounding && !v.releasing ? 1 : 0;
