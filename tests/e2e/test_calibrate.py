@@ -10,10 +10,10 @@ the chord, scale and harmonic series tests is checked against the pitch the
 dialogue asked for: within 0.1 cent once the device is calibrated, where
 uncalibrated every bend moves six times as far as meant.
 
-The measurement samples every third key from 36 to 96, so where two samples
-meet between two measured keys the keys in the gap get an interpolated
-offset. The runs below meet in such gaps (46..47 and 58..59) where none of
-these tests plays a key."""
+The key runs meet on keys the dialogue plays (71 and 72: the scale's 15/8
+and its 2/1, the ninth harmonic and the chord's octave) and between two of
+the keys the measurement samples (every third from 36), so the run ends
+must be found from the keys in between."""
 
 import json
 import math
@@ -32,7 +32,7 @@ from test_measure import TONE_SYNTH, ToneSynth
 MIDDLE_C = 261.6255653005986
 DEVICE = "tones:midi_in"
 FILE_NAME = "tones_midi_in.json"  # the menu name with ':' made '_'
-KEY_RUNS = [(0, 46, 7.0), (47, 58, -4.0), (59, 127, 2.5)]
+KEY_RUNS = [(0, 47, 7.0), (48, 71, -4.0), (72, 127, 2.5)]
 DETUNED_CHANNEL, CHANNEL_CENTS = 2, 3.0
 BEND_RANGE = 12
 
@@ -262,11 +262,12 @@ class CalibratedPlaybackOnJack(unittest.TestCase):
         self.assertRegex(kept["date"], r"^\d{4}-\d{2}-\d{2}$")
         self.assertEqual([(v["program"], v["name"]) for v in kept["voices"]], [(6, VOICE)])
         runs = kept["voices"][0]["key_runs"]
-        # Measured every third key from 36 to 96: the runs as far as they show.
+        # Each run ends where the synthesizer's does; the outer ones reach at
+        # least the lowest and highest keys measured, 36 and 96.
         self.assertEqual(len(runs), 3, runs)
-        self.assertLessEqual(runs[0]["first_key"], 36, runs)
         self.assertEqual([runs[0]["last_key"], runs[1]["first_key"], runs[1]["last_key"], runs[2]["first_key"]],
-                         [45, 48, 57, 60], runs)
+                         [47, 48, 71, 72], runs)
+        self.assertLessEqual(runs[0]["first_key"], 36, runs)
         self.assertGreaterEqual(runs[2]["last_key"], 96, runs)
         for run, (_, _, detune) in zip(runs, KEY_RUNS):
             self.assertAlmostEqual(run["cents"], detune, delta=TOLERANCE_CENTS, msg=run)
@@ -301,6 +302,7 @@ class CalibratedPlaybackOnJack(unittest.TestCase):
         keys = {e[5] for e in errors}
         for first, last, _ in KEY_RUNS:
             self.assertTrue(any(first <= key <= last for key in keys), (first, last, sorted(keys)))
+        self.assertLessEqual({71, 72}, keys)  # the last key of a run and the first of the next
         self.assertIn(DETUNED_CHANNEL, {e[4] for e in errors})
 
 
