@@ -15,6 +15,7 @@
 #include "measure/measure.h"
 #include "retuner/retuner.h"
 #include "platform/platform.h"
+#include "retune/method.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -42,6 +43,7 @@ enum OptionRow {
     ROW_CALIBRATE,
     ROW_NO_CALIBRATION,
     ROW_LIST_CALIBRATIONS,
+    ROW_METHOD,
     ROW_COUNT
 };
 
@@ -64,6 +66,7 @@ const OptionSpec kOptions[] = {
     {"--calibrate", "DEVICE", "measure a device as --measure does and keep it as its calibration"},
     {"--no-calibration", nullptr, "play every device as it is, ignoring its calibration"},
     {"--list-calibrations", nullptr, "list the kept calibrations and exit"},
+    {"--method", "bend|mts|mpe|auto", "how notes are retuned: pitch bend (default), MIDI Tuning Standard, MPE, or auto"},
 };
 static_assert(sizeof kOptions / sizeof kOptions[0] == ROW_COUNT, "one row per OptionRow");
 
@@ -80,7 +83,13 @@ const char* const kAbout =
     "no --audio-in: it is measured from its own offline render. --calibrate\n"
     "measures the same way and keeps what it found as the device's calibration:\n"
     "from then on every run plays through it, in tune on that synthesizer.\n"
-    "--voice may be given several times there, or as \"all\".\n";
+    "--voice may be given several times there, or as \"all\".\n"
+    "\n"
+    "--method chooses how notes reach a MIDI port: a pitch bend per channel, as\n"
+    "every General MIDI synthesizer takes (bend); a Single Note Tuning Change of\n"
+    "the MIDI Tuning Standard per key, every note on one channel (mts); an MPE\n"
+    "zone of 15 member channels bent over 48 semitones (mpe); or mts where the\n"
+    "device's calibration found it obeyed, else bend (auto).\n";
 
 const char* const kMidiIn =
     "MIDI input: with --midi-in PORT the keyboard and percussion tests also play\n"
@@ -157,6 +166,9 @@ void append_usage_error(Text* text, const ProgramOptions& options)
         break;
     case OPTION_NEEDS_MIDI_IN:
         append(text, "option '%.*s' needs --midi-in PORT", static_cast<int>(std::strcspn(argument, "=")), argument);
+        break;
+    case OPTION_BAD_METHOD:
+        append(text, "option '--method' takes bend, mts, mpe or auto, not '%s'", argument);
         break;
     case OPTION_TWO_MODES: {
         const char* modes[3];
@@ -292,6 +304,17 @@ ProgramOptions parse_options(int argc, const char* const* argv)
         case ROW_LIST_CALIBRATIONS:
             options.action = ACTION_LIST_CALIBRATIONS;
             return options;
+        case ROW_METHOD: {
+            TuningMethod method;
+            if (!tuning_method_from_text(match.value, &method)) {
+                options.action = ACTION_USAGE_ERROR;
+                options.error = OPTION_BAD_METHOD;
+                options.bad_argument = match.value;
+                return options;
+            }
+            options.method = match.value;
+            break;
+        }
         }
         if (match.row >= ROW_AUDIO_IN && match.row <= ROW_PLOT && match.row != ROW_LIST_AUDIO_IN) {
             if (needs_measure == nullptr)
@@ -351,6 +374,10 @@ int run_option_action(const ProgramOptions& options)
     text.length = 0;
     text.bytes[0] = '\0';
     ignore_calibrations(options.no_calibration);
+    TuningMethod method = METHOD_BEND;
+    if (options.method != nullptr)
+        tuning_method_from_text(options.method, &method);
+    set_tuning_method(method);
     switch (options.action) {
     case ACTION_HELP:
         append_help(&text);

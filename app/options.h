@@ -26,7 +26,8 @@ enum OptionError {
     OPTION_NEEDS_MEASURE,  // an option that only goes with --measure, without it
     OPTION_NEEDS_RETUNE,   // an option that only goes with --retune, without it
     OPTION_NEEDS_MIDI_IN,  // --retune or --kbm without --midi-in
-    OPTION_TWO_MODES       // two of --retune, --measure and --calibrate together
+    OPTION_TWO_MODES,      // two of --retune, --measure and --calibrate together
+    OPTION_BAD_METHOD      // --method with a value other than bend, mts, mpe or auto
 };
 
 // One argument matched against a table.
@@ -83,6 +84,7 @@ struct ProgramOptions {
     const char* wheel_range;     // --wheel-range SEMITONES (with --retune)
     const char* calibrate_device;  // --calibrate DEVICE
     bool no_calibration;         // --no-calibration: every device plays uncalibrated
+    const char* method;          // --method bend|mts|mpe|auto
 };
 
 // Reads argv[1 .. argc - 1] left to right. --help, --version and

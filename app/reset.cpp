@@ -10,6 +10,7 @@
 #include "midi/bridge.h"
 #include "midi/channel.h"
 #include "midi/device.h"
+#include "retune/method.h"
 #include "retune/notes.h"
 #include "retuner/retuner.h"
 #include "tuning/keyboard_map.h"
@@ -34,4 +35,5 @@ void program_reset()
     midi_source_reset();
     retuner_session_reset();
     calibration_reset();
+    tuning_method_reset();
 }

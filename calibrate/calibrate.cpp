@@ -5,6 +5,7 @@
 #include "calibration/store.h"
 #include "console/console.h"
 #include "hearing/hearing.h"
+#include "retune/method.h"
 #include "voices/voices.h"
 
 #include <cmath>
@@ -100,8 +101,11 @@ void make_calibration(const MeasureResults& results)
         use_calibration(made.calibration);
 }
 
-int keep(const MeasureResults&, int status)
+int keep(const MeasureResults& results, int status)
 {
+    made.calibration.obeys_mts = results.obeys_mts == 1;
+    made.calibration.mts_needs_program = results.mts_needs_program == 1;
+    made.calibration.obeys_mpe = results.obeys_mpe == 1;
     if (!made.fault.empty()) {
         error_printf("%s: no calibration kept: %s\n", PROGRAM_NAME, made.fault.c_str());
         return 1;
@@ -141,6 +145,7 @@ int run_calibrate(const CalibrateRequest& request)
         add(p);
     made = Made();
     made.fault = "the device was not measured";
+    set_tuning_method(METHOD_BEND);  // what the hearing measures is the device as pitch bend plays it
     const HearingRequest hearing = {"--calibrate", request.device, request.audio_in, programs, count, true,
                                     request.json_path, request.plot_path};
     const HearingSteps steps = {[](const char*) { drop_calibration(); }, make_calibration, keep};

@@ -62,6 +62,14 @@ std::string text(const json& object, const char* name)
     return value.get<std::string>();
 }
 
+bool yes_or_no(const json& object, const char* name)
+{
+    const json& value = field(object, name);
+    if (!value.is_boolean())
+        throw Fault{std::string("\"") + name + "\" is not true or false"};
+    return value.get<bool>();
+}
+
 const json& list(const json& object, const char* name)
 {
     const json& value = field(object, name);
@@ -108,6 +116,9 @@ Calibration parse(const json& root, const char* device)
     c.centre_cents = number(root, "centre_cents");
     if (std::fabs(c.centre_cents) > CALIBRATION_MAX_CENTRE_CENTS)
         throw Fault{"a centring beyond +-1 c"};
+    c.obeys_mts = yes_or_no(root, "obeys_mts");
+    c.mts_needs_program = yes_or_no(root, "mts_needs_program");
+    c.obeys_mpe = yes_or_no(root, "obeys_mpe");
     for (const json& v : list(root, "voices")) {
         CalibrationVoice voice;
         voice.program = whole(v, "program", 0, kLastProgram);
@@ -169,6 +180,9 @@ std::string calibration_json(const Calibration& calibration)
                  {"date", calibration.date},
                  {"pitch_step_cents", kept(calibration.pitch_step_cents, 1e3)},
                  {"centre_cents", kept(calibration.centre_cents, 1e3)},
+                 {"obeys_mts", calibration.obeys_mts},
+                 {"mts_needs_program", calibration.mts_needs_program},
+                 {"obeys_mpe", calibration.obeys_mpe},
                  {"voices", voices},
                  {"channels", channels}};
     return root.dump(2) + "\n";

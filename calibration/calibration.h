@@ -50,6 +50,12 @@ struct Calibration {
     // it nearest, not always below.
     double pitch_step_cents;
     double centre_cents;
+    // Which tuning messages it obeys: a Single Note Tuning Change of the
+    // MIDI Tuning Standard (and whether only once a tuning program is
+    // selected), and the MPE Configuration Message.
+    bool obeys_mts;
+    bool mts_needs_program;
+    bool obeys_mpe;
     std::vector<CalibrationVoice> voices;
     std::vector<CalibrationChannel> channels;
 };

@@ -15,6 +15,7 @@ constexpr int kKeySearch = 2;                // offsets within +-100 c put the n
 
 struct Correction {
     bool active;
+    bool obeys_mts;
     double centre_cents;                // added to every pitch asked
     bool measured[kPrograms];           // programs whose keys were measured
     double key_cents[kPrograms][kKeys]; // each key's offset, by program
@@ -71,12 +72,14 @@ void use_calibration(const Calibration& calibration)
         correction.down_cents[c.channel] = 100.0 * c.bend_down_semitones;
     }
     correction.centre_cents = calibration.centre_cents;
+    correction.obeys_mts = calibration.obeys_mts;
     correction.active = true;
 }
 
 void drop_calibration()
 {
     correction.active = false;
+    correction.obeys_mts = false;
     correction.centre_cents = 0.0;
     for (int p = 0; p < kPrograms; ++p)
         correction.measured[p] = false;
@@ -88,6 +91,8 @@ void drop_calibration()
 }
 
 bool calibration_in_use() { return correction.active; }
+
+bool calibration_obeys_mts() { return correction.active && correction.obeys_mts; }
 
 void calibrated_note(double n, int channel, int* midi_note, double* bend)
 {
@@ -134,4 +139,15 @@ double bend_from_cents(int channel, double cents)
         return BEND_CENTRE + cents / kAskedCents * kSwingUnits;
     return BEND_CENTRE + cents / (cents >= 0.0 ? correction.up_cents[channel] : correction.down_cents[channel]) *
                              kSwingUnits;
+}
+
+double calibrated_key_offset(int channel, int key)
+{
+    if (!correction.active || channel < 0 || channel >= MAX_CHANNELS || key < 0 || key >= kKeys)
+        return 0.0;
+    const int program = current_program();
+    const double keys = program >= 0 && program < kPrograms && correction.measured[program]
+                            ? correction.key_cents[program][key]
+                            : 0.0;
+    return keys + correction.offset_cents[channel] - correction.centre_cents;
 }

@@ -16,6 +16,10 @@ void drop_calibration();
 
 bool calibration_in_use();
 
+// The calibration in use found that the device obeys the MIDI Tuning
+// Standard's Single Note Tuning Change (false with none in use).
+bool calibration_obeys_mts();
+
 // The key and bend that sound the fractional MIDI note n (69.0 is 440 Hz)
 // on channel with the calibration in use, for the program last chosen for
 // every channel: the key whose own sound lies nearest n, bent by the
@@ -35,3 +39,9 @@ double bend_cents(int channel, double bend);
 // The bend, unrounded, that moves a channel's notes by cents: the inverse
 // of bend_cents.
 double bend_from_cents(int channel, double cents);
+
+// What a note on key and channel sounds above the pitch its key is tuned
+// to, with the calibration in use: the key's offset for the program played
+// and the channel's own, less the centring. 0 with none in use. A synthesizer
+// that retunes keys (MIDI Tuning Standard) is asked that much lower.
+double calibrated_key_offset(int channel, int key);

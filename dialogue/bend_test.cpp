@@ -4,9 +4,32 @@
 #include "console/console.h"
 #include "midi/channel.h"
 #include "midi/device.h"
+#include "retune/method.h"
+
+// Under MPE the members bend 48 semitones, and the manager channel sounds
+// nothing: two members each bent half their range, one down from C6 and
+// one up from C2, meet at middle C when the range is what the zone asked.
+static void play_member_bend_test_notes()
+{
+    const double half_swing = BEND_CENTRE / 2.0;
+    set_pitch_bend(port_handle(), 1, BEND_CENTRE - half_swing);
+    pause_seconds(0.5);
+    note_on(port_handle(), 1, 60 + MPE_BEND_RANGE / 2, 127);
+    pause_seconds(1.0);
+    note_off(port_handle(), 1, 60 + MPE_BEND_RANGE / 2, 127);
+    set_pitch_bend(port_handle(), 2, BEND_CENTRE + half_swing);
+    pause_seconds(0.5);
+    note_on(port_handle(), 2, 60 - MPE_BEND_RANGE / 2, 127);
+    pause_seconds(1.0);
+    note_off(port_handle(), 2, 60 - MPE_BEND_RANGE / 2, 127);
+}
 
 void play_bend_test_notes()
 {
+    if (tuning_method() == METHOD_MPE) {
+        play_member_bend_test_notes();
+        return;
+    }
     set_pitch_bend(port_handle(), 0, 0.0);
     pause_seconds(0.5);
     note_on(port_handle(), 0, 62, 127);

@@ -1,7 +1,6 @@
 // Start-up, the device menu and the test sequence; see driver.h.
 #include "dialogue/driver.h"
 
-#include "calibration/store.h"
 #include "console/console.h"
 #include "dialogue/listening_tests.h"
 #include "dialogue/prompt.h"
@@ -10,6 +9,7 @@
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
+#include "retune/method.h"
 #include "retune/notes.h"
 
 namespace {
@@ -85,7 +85,7 @@ bool choose_device()
     }
     if (quicktime)
         console_printf("QT initialised okay\n");
-    use_device_calibration(chosen.name);
+    tune_opened_device(chosen.name);
     set_program_all(kFirstProgram);
     return true;
 }

@@ -302,6 +302,17 @@ std::string report_text(const MeasureResults& r)
     Spread error = spread_of(tuning_errors(r));
     t += text_format("  Worst %s cents, typical %.2f.\n", figure(error.worst, 2).c_str(), error.typical);
 
+    t += "\n5. The tuning messages\n";
+    t += r.obeys_mts == 1   ? (r.mts_needs_program == 1 ? "  MIDI Tuning Standard: a key retuned +30 c by a Single Note "
+                                                           "Tuning Change sounds so once tuning program 0 is selected.\n"
+                                                         : "  MIDI Tuning Standard: a key retuned +30 c by a Single Note "
+                                                           "Tuning Change sounds so.\n")
+         : r.obeys_mts == 0 ? "  MIDI Tuning Standard: a Single Note Tuning Change leaves the key as it was.\n"
+                            : "  MIDI Tuning Standard: not found out.\n";
+    t += r.obeys_mpe == 1   ? "  MPE: the Configuration Message alone gives a member channel its 48-semitone bend range.\n"
+         : r.obeys_mpe == 0 ? "  MPE: the Configuration Message leaves a member channel's bend range as it was.\n"
+                            : "  MPE: not found out.\n";
+
     t += text_format("\nVerdict: %s.\n", verdict(r).c_str());
     return t;
 }
@@ -352,6 +363,9 @@ std::string report_json(const MeasureResults& r)
                     json_number(n.measured_hz, 4).c_str(), json_number(n.cents, 4).c_str(), n.channel, n.midi_note,
                     n.bend);
     }
-    j += text_format("\n  ],\n  \"verdict\": %s\n}\n", json_string(verdict(r)).c_str());
+    auto tristate = [](int value) { return value < 0 ? "null" : value ? "true" : "false"; };
+    j += text_format("\n  ],\n  \"obeys_mts\": %s,\n  \"mts_needs_program\": %s,\n  \"obeys_mpe\": %s,",
+                     tristate(r.obeys_mts), tristate(r.mts_needs_program), tristate(r.obeys_mpe));
+    j += text_format("\n  \"verdict\": %s\n}\n", json_string(verdict(r)).c_str());
     return j;
 }

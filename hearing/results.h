@@ -73,6 +73,13 @@ struct MeasureResults {
     double pitch_step_cents;
     double step_at_cents;
     std::vector<TuningNote> tunings;
+    // The tuning messages stage: 1 yes, 0 no, -1 not found out. Whether a
+    // Single Note Tuning Change retuned a key; whether only once a tuning
+    // program was selected; whether the MPE Configuration Message set a
+    // member's bend range to 48 semitones by itself.
+    int obeys_mts;
+    int mts_needs_program;
+    int obeys_mpe;
     double seconds;            // how long the measurement took
     // The built-in synthesizer's key corrections in use: "shipped",
     // "cached" or "none"; empty for any other synthesizer.

@@ -17,6 +17,7 @@
 #include "platform/end_request.h"
 #include "platform/platform.h"
 #include "retune/degrees.h"
+#include "retune/method.h"
 #include "retune/notes.h"
 #include "tuning/scale.h"
 #include "voices/voices.h"
@@ -65,7 +66,11 @@ constexpr uint32_t kSourceWaitMs = 2000;    // a source may appear this long aft
 constexpr uint32_t kPollMs = 100;           // ... looked for this often
 const char* const kChord = "7/6 3/2 2/1";   // the chord test's preset chord
 const char* const kHarmonicScale = "h 2";   // the harmonic series test's scale
-constexpr int kStages = 4;
+constexpr int kStages = 5;
+constexpr double kRetuneCents = 30.0;       // the tuning change's test: key kRouteKey this much sharp
+constexpr double kObeyedWithinCents = 5.0;  // ... heard within this of it
+constexpr int kMemberChannel = 1;           // the MPE test's member channel
+constexpr int kMemberBend = 4096;           // bent a quarter swing up: 24 semitones over 48, 1 over 2
 constexpr int kStepProbes = 4;              // fine bends that place a whole-cent step to a sixteenth
 constexpr double kStepSeenCents = 0.5;      // a pitch this far from the bend asked stayed behind it
 
@@ -82,7 +87,7 @@ struct MeasureState {
 // ---- Output ------------------------------------------------------------------
 
 const char* const kStageNames[kStages] = {"the route", "the unbent tuning", "the pitch-bend range",
-                                          "Varenta's tunings"};
+                                          "Varenta's tunings", "the tuning messages"};
 
 // One progress line per stage: redrawn as a bar on a terminal, written
 // once, when the stage begins, into a pipe.
@@ -503,7 +508,14 @@ void measure_degree(const char* test, int degree)
     const NoteTable& table = note_table();
     const NoteEntry& entry = table.entries[table.count - 1];
     const double bend = channel_state(entry.channel).bend;
-    const double guess = nominal_hz(entry.midi_note + predicted_cents(entry.midi_note, entry.channel, bend) / 100.0);
+    // A key the MIDI Tuning Standard retuned sounds its tuning; an MPE
+    // member bends over 48 semitones.
+    double predicted = predicted_cents(entry.midi_note, entry.channel, bend);
+    if (tuning_method() == METHOD_MTS)
+        predicted = key_offset(entry.midi_note) + mts_key_cents(entry.midi_note);
+    else if (tuning_method() == METHOD_MPE)
+        predicted = key_offset(entry.midi_note) + (bend - BEND_CENTRE) / BEND_CENTRE * 100.0 * MPE_BEND_RANGE;
+    const double guess = nominal_hz(entry.midi_note + predicted / 100.0);
     double measured = steady_pitch(on, settle_ms(entry.midi_note), kWindowMs, guess, kTuningSearchCents).frequency_hz;
     state.results.tunings.push_back(TuningNote{test, asked, measured, cents_between_hz(asked, measured), entry.channel,
                                                entry.midi_note, bend_for_sending(bend)});
@@ -538,6 +550,69 @@ void measure_tunings()
         measure_degree("harmonics", degree);
         progress(++done, total, "harmonics");
     }
+}
+
+// ---- Stage 5: the tuning messages ---------------------------------------------------
+
+// The pitch of key on channel, in cents against equal temperament, looked
+// for within search_cents of guess_cents.
+double heard_cents(int channel, int key, double guess_cents, double search_cents)
+{
+    uint64_t on = capture_position();
+    note_on(port_handle(), channel, key, kVelocity);
+    const double hz = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key + guess_cents / 100.0), search_cents)
+                          .frequency_hz;
+    note_off(port_handle(), channel, key, kVelocity);
+    gap();
+    return cents_from_equal(hz, key);
+}
+
+bool retuned(double heard, double unbent) { return std::fabs(heard - unbent - kRetuneCents) <= kObeyedWithinCents; }
+
+// Whether the synthesizer obeys a Single Note Tuning Change (key kRouteKey
+// retuned +30 c, heard first without, then with a tuning program selected)
+// and the MPE Configuration Message (a member bent a quarter swing with no
+// range asked of it: 24 semitones over MPE's 48).
+void measure_tuning_messages()
+{
+    int done = 0;
+    progress(0, 3, "");
+    const double unbent = key_offset(kRouteKey);
+    const double search = kRetuneCents + kKeySearchCents;
+    uint8_t change[MTS_CHANGE_LENGTH];
+    const bool selected = tuning_method() == METHOD_MTS;  // the opening selected the program already
+    if (send_system_exclusive(port_handle(), change,
+                              mts_tuning_change(kRouteKey, 100.0 * kRouteKey + unbent + kRetuneCents, change)) == 0) {
+        state.results.obeys_mts = 0;  // it takes no system exclusive
+        state.results.mts_needs_program = 0;
+        done += 2;
+    } else {
+        const bool at_once = retuned(heard_cents(kTuningChannel, kRouteKey, unbent + kRetuneCents / 2.0, search), unbent);
+        progress(++done, 3, "tuning change");
+        bool after_selecting = at_once;
+        if (!at_once && !selected) {
+            select_tuning_program(kTuningChannel);
+            after_selecting =
+                retuned(heard_cents(kTuningChannel, kRouteKey, unbent + kRetuneCents / 2.0, search), unbent);
+        }
+        progress(++done, 3, "tuning program");
+        state.results.obeys_mts = after_selecting ? 1 : 0;
+        state.results.mts_needs_program = selected ? -1 : (after_selecting && !at_once ? 1 : 0);
+        send_system_exclusive(port_handle(), change, mts_tuning_change(kRouteKey, 100.0 * kRouteKey, change));
+    }
+    if (tuning_method() == METHOD_MPE) {
+        state.results.obeys_mpe = -1;  // the opening set the members' range already
+    } else {
+        send_mpe_configuration(MPE_MEMBER_CHANNELS);
+        set_pitch_bend(port_handle(), kMemberChannel, BEND_CENTRE + kMemberBend);
+        const double wide = 100.0 * MPE_BEND_RANGE * kMemberBend / 8192.0;
+        const double heard = heard_cents(kMemberChannel, kBendKey, key_offset(kBendKey) + wide, kKeySearchCents);
+        state.results.obeys_mpe = std::fabs(heard - key_offset(kBendKey) - wide) <= kObeyedWithinCents ? 1 : 0;
+        send_mpe_configuration(0);
+        set_bend_range(port_handle(), kMemberChannel, 2, 0);
+        set_pitch_bend(port_handle(), kMemberChannel, BEND_CENTRE);
+    }
+    progress(++done, 3, "MPE");
 }
 
 // ---- Choosing the device and the source ----------------------------------------------
@@ -639,6 +714,8 @@ int measure_and_report(const HearingRequest& request, const HearingSteps& steps)
         steps.measured(state.results);
     state.stage = 4;
     measure_tunings();
+    state.stage = 5;
+    measure_tuning_messages();
     state.results.seconds = 0.001 * (platform_clock_ms() - started);
 
     std::string report = report_text(state.results);
@@ -729,6 +806,9 @@ void hearing_reset()
     state.results = MeasureResults();
     state.results.pitch_step_cents = kNaN;
     state.results.step_at_cents = kNaN;
+    state.results.obeys_mts = -1;
+    state.results.mts_needs_program = -1;
+    state.results.obeys_mpe = -1;
     state.rate = 0.0;
     state.latency = 0;
     state.terminal = false;

@@ -1,8 +1,8 @@
 // The --measure mode; see measure.h.
 #include "measure/measure.h"
 
-#include "calibration/store.h"
 #include "hearing/hearing.h"
+#include "retune/method.h"
 #include "voices/voices.h"
 
 int run_measure(const MeasureRequest& request)
@@ -12,6 +12,6 @@ int run_measure(const MeasureRequest& request)
                                                  : HEARING_DEFAULT_PROGRAM;
     const HearingRequest hearing = {"--measure", request.device, request.audio_in, &program, 1, false,
                                     request.json_path, request.plot_path};
-    const HearingSteps steps = {[](const char* device) { use_device_calibration(device); }, nullptr, nullptr};
+    const HearingSteps steps = {tune_opened_device, nullptr, nullptr};
     return hear_synthesizer(hearing, steps);
 }

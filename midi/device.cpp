@@ -25,6 +25,9 @@ struct DeviceState {
     uint32_t open_time;     // clock reading at the last successful open, ms
 } state = {false, false, 0, -1, false, 0};
 
+// Registered by the way of tuning, not part of the device's state.
+void (*closing_hook)() = nullptr;
+
 // The largest sleep one call can ask for, in milliseconds.
 constexpr double kMaxSleepMs = 4294967295.0;
 
@@ -81,6 +84,8 @@ char* device_name(int index, char* buffer, int length)
     return buffer;
 }
 
+void set_device_closing(void (*closing)()) { closing_hook = closing; }
+
 int open_device(int index)
 {
     if (!state.catalogue_ready)
@@ -117,6 +122,8 @@ int close_device()
 {
     if (!state.port_open)
         return 0;
+    if (closing_hook != nullptr)
+        closing_hook();
     if (port_handle() != nullptr)
         platform_midi_close(port_handle());
     set_port_handle(nullptr);

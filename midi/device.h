@@ -61,5 +61,9 @@ int find_device(const char* typed);
 int quicktime_index();     // index of the "QuickTime" entry, -1 = none
 bool mapper_present();     // entry 0 is the default synthesizer
 
+// What a way of tuning adds to every device's closing: it runs right
+// before a device closes (nullptr: nothing).
+void set_device_closing(void (*closing)());
+
 // Back to the state at program start (tests).
 void device_reset();

@@ -7,6 +7,7 @@
 
 #include "calibration/correction.h"
 #include "midi/channel.h"
+#include "retune/method.h"
 #include "retune/notes.h"
 
 #include <cmath>
@@ -40,15 +41,67 @@ void nearest_note(double n, int* midi_note, double* bend)
 {
     // Clamped while still a double: floor(n + 0.5) may lie far outside int.
     const double note = clamp_double(std::floor(n + 0.5), 0.0, 127.0);
-    // Truncation rounds toward the centre, so the bend never overshoots.
-    const double b = BEND_CENTRE + std::trunc(UNITS_PER_SEMITONE * (n - note));
+    // Truncation rounds toward the centre, so the bend never overshoots;
+    // over an MPE member's 48 semitones a step is 0.59 c, so there it
+    // rounds to the nearest.
+    const double b = tuning_method() == METHOD_MPE
+                         ? BEND_CENTRE + std::floor(BEND_CENTRE / MPE_BEND_RANGE * (n - note) + 0.5)
+                         : BEND_CENTRE + std::trunc(UNITS_PER_SEMITONE * (n - note));
     if (midi_note != nullptr)
         *midi_note = static_cast<int>(note);
     if (bend != nullptr)
         *bend = clamp_double(b, 0.0, BEND_MAX);
 }
 
+bool carries(int channel, double bend) { return std::floor(channel_state(channel).bend + 0.5) == bend; }
+
+// An MPE zone's member channel for a note of that bend: one of its own while
+// any is free (one already pre-tuned to the bend, else the longest free),
+// else one sharing the bend, else, on request, the least recently used,
+// its notes ended. The manager channel and channel 9 never.
+int choose_member(int flags, double bend, uint32_t excluded)
+{
+    const int channels = channel_count() < MPE_MEMBER_CHANNELS + 1 ? channel_count() : MPE_MEMBER_CHANNELS + 1;
+    auto member = [excluded](int c) {
+        return c != MPE_MANAGER_CHANNEL && c != PERCUSSION_CHANNEL && (excluded & (1u << c)) == 0;
+    };
+    uint32_t newest = 0;
+    for (int c = 0; c < channels && (flags & CHOOSE_AVOID_NEWEST); ++c) {
+        if (channel_state(c).last_use_ms > newest)
+            newest = channel_state(c).last_use_ms;
+    }
+    int chosen = -1;
+    for (int c = 0; c < channels && chosen < 0; ++c) {
+        if (member(c) && channel_state(c).sounding_notes == 0 && carries(c, bend))
+            chosen = c;
+    }
+    if (chosen < 0) {
+        for (int c = 0; c < channels; ++c) {
+            const ChannelState& s = channel_state(c);
+            if (!member(c) || s.sounding_notes != 0 || ((flags & CHOOSE_AVOID_NEWEST) && !(s.last_use_ms < newest)))
+                continue;
+            if (chosen < 0 || s.last_use_ms < channel_state(chosen).last_use_ms)
+                chosen = c;
+        }
+    }
+    for (int c = 0; c < channels && chosen < 0; ++c) {
+        if (member(c) && carries(c, bend))
+            chosen = c;
+    }
+    if (chosen < 0 && (flags & CHOOSE_STEAL)) {
+        for (int c = 0; c < channels; ++c) {
+            if (member(c) && (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
+                chosen = c;
+        }
+        if (chosen >= 0)
+            release_channel_notes(STEAL_VELOCITY, chosen);
+    }
+    return chosen;
+}
+
 }  // namespace
+
+double note_of_frequency(double frequency_hz) { return fractional_note(frequency_hz); }
 
 void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
 {
@@ -66,10 +119,21 @@ void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded,
     // The key and bend that sound the frequency on a channel: the same on
     // every channel, unless a calibration measured them apart.
     const double n = fractional_note(frequency_hz);
-    const bool calibrated = calibration_in_use();
+    const bool mpe = tuning_method() == METHOD_MPE;
+    const bool calibrated = calibration_in_use() && !mpe;  // a calibration measured the range bends ask for
     int note;
     double wanted;
     nearest_note(n, &note, &wanted);
+    if (mpe) {
+        const int member = choose_member(flags, wanted, excluded);
+        if (midi_note != nullptr)
+            *midi_note = note;
+        if (bend != nullptr)
+            *bend = wanted;
+        if (channel != nullptr)
+            *channel = member;
+        return;
+    }
     auto place = [&](int c, int* key, double* b) {
         if (calibrated) {
             calibrated_note(n, c, key, b);

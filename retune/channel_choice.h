@@ -14,7 +14,13 @@ constexpr int CHOOSE_AVOID_NEWEST = 2;  // free channels qualify only if older t
 // below, or NaN, gives note 0 and bend 0.
 void frequency_to_note(double frequency_hz, int* midi_note, double* bend);
 
-// Chooses a channel for frequency_hz (never channel 9). *channel is -1 when
+// The frequency as a fractional MIDI note, 69.0 at 440 Hz (a frequency of
+// zero or below, or NaN, as the lowest the engine takes).
+double note_of_frequency(double frequency_hz);
+
+// Chooses a channel for frequency_hz (never channel 9; under MPE a member
+// channel of the zone, one of its own while any is free, bent over 48
+// semitones). *channel is -1 when
 // none is found; *midi_note and *bend are always delivered. Only a steal
 // sends anything (the stolen channel's note-offs).
 void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note, double* bend);

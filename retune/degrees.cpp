@@ -5,6 +5,7 @@
 #include "console/console.h"
 #include "midi/channel.h"
 #include "retune/channel_choice.h"
+#include "retune/method.h"
 #include "retune/notes.h"
 #include "tuning/scale.h"
 
@@ -19,6 +20,8 @@ constexpr double SMALLEST_RATIO = 1e-50;  // the report's logarithm stays finite
 
 void prepare_degree_with_flags(int flags, int degree)
 {
+    if (tuning_method() == METHOD_MTS)
+        return;  // keys are retuned as their notes start, channels never bent
     const double frequency = reference_pitch() * current_degree_ratio(degree);
     int channel;
     int midi_note;
@@ -51,6 +54,14 @@ uint32_t play_frequency_note(int key, double ratio, double frequency_hz, uint32_
     // note that cannot be recorded.
     if (note_table().count >= NOTE_TABLE_CAPACITY)
         return 0;
+    if (tuning_method() == METHOD_MTS) {
+        // The key's tuning change goes first, so the note starts in tune.
+        const int key = mts_key_for(note_of_frequency(frequency_hz));
+        note_on(port_handle(), MTS_CHANNEL, key, velocity);
+        if (channel_used != nullptr)
+            *channel_used = MTS_CHANNEL;
+        return add_note_serial(key, ratio, MTS_CHANNEL, key);
+    }
     int channel;
     int midi_note;
     double bend;
@@ -130,13 +141,20 @@ void report_notes_in_play()
             if (e.channel != c)
                 continue;
             if (first) {
-                console_printf("\nChann:, %d: pitch bend %g cents, playing: ", c, bend_cents(c, channel_state(c).bend));
+                const double bend = channel_state(c).bend;
+                console_printf("\nChann:, %d: pitch bend %g cents, playing: ", c,
+                               tuning_method() == METHOD_MPE ? (bend - BEND_CENTRE) / BEND_CENTRE * 100.0 * MPE_BEND_RANGE
+                                                             : bend_cents(c, bend));
                 first = false;
             } else {
                 console_printf(", ");
             }
             const double ratio = e.ratio < SMALLEST_RATIO ? SMALLEST_RATIO : e.ratio;
-            console_printf("%g (%d) [%d]", 1200.0 * std::log2(ratio), e.key, e.midi_note);
+            if (tuning_method() == METHOD_MTS && c != PERCUSSION_CHANNEL)
+                console_printf("%g (%d) [%d tuned %+.2f c]", 1200.0 * std::log2(ratio), e.key, e.midi_note,
+                               mts_key_cents(e.midi_note));
+            else
+                console_printf("%g (%d) [%d]", 1200.0 * std::log2(ratio), e.key, e.midi_note);
         }
     }
     console_printf("\n");

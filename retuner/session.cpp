@@ -6,13 +6,13 @@
 // most 100 ms, for the status line and to notice an input that went away).
 #include "retuner/retuner.h"
 
-#include "calibration/store.h"
 #include "console/console.h"
 #include "live/midi_source.h"
 #include "midi/channel.h"
 #include "midi/device.h"
 #include "platform/end_request.h"
 #include "platform/platform.h"
+#include "retune/method.h"
 #include "retune/notes.h"
 #include "retuner/gestures.h"
 #include "tuning/keyboard_map.h"
@@ -185,7 +185,7 @@ int run_retune(const RetuneRequest& request)
             error_printf("%s: cannot open '%s'\n", PROGRAM_NAME, device_text);
             status = 1;
         } else {
-            use_device_calibration(device_text);
+            tune_opened_device(device_text);
             if (program >= 0)
                 set_program_all(program);
             // The channels' bends are unknown after the open: the scale

@@ -28,6 +28,9 @@ Calibration calibration(double up, double down, int program, const std::vector<K
     c.date = "2026-12-08";
     c.pitch_step_cents = 0.0;
     c.centre_cents = 0.0;
+    c.obeys_mts = false;
+    c.mts_needs_program = false;
+    c.obeys_mpe = false;
     c.voices.push_back(CalibrationVoice{program, "Harpsichord", runs});
     for (int ch = 0; ch < 16; ++ch) {
         if (ch != PERCUSSION_CHANNEL)

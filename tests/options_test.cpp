@@ -136,6 +136,8 @@ TEST(ProgramCommandLine, MeasureTakesItsCompanionsInAnyOrder)
     EXPECT_TRUE(o.no_calibration);
     EXPECT_FALSE(parse({"--midi-in", "1"}).no_calibration);
     EXPECT_EQ(parse({"--measure", "1", "--list-calibrations", "--bogus"}).action, ACTION_LIST_CALIBRATIONS);
+    EXPECT_STREQ(parse({"--method=MTS", "--midi-in", "1"}).method, "MTS");
+    EXPECT_STREQ(parse({"--measure", "1", "--method", "auto"}).method, "auto");
 
     EXPECT_EQ(parse({"--list-audio-in"}).action, ACTION_LIST_AUDIO);
     EXPECT_EQ(parse({"--measure", "1", "--list-audio-in"}).action, ACTION_LIST_AUDIO);
@@ -167,7 +169,7 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
         "; usage: varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT] [--measure DEVICE] "
         "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg] [--retune DEVICE] "
         "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES] [--calibrate DEVICE] "
-        "[--no-calibration] [--list-calibrations]\n";
+        "[--no-calibration] [--list-calibrations] [--method bend|mts|mpe|auto]\n";
     struct Case {
         std::vector<const char*> args;
         std::string line;
@@ -187,6 +189,7 @@ TEST_F(CommandLineMessages, RefusedArgumentsGetOneLineOnTheErrorStream)
         {{"--retune", "1", "--midi-in", "1", "--calibrate", "2"},
          "varenta-test: --retune and --calibrate cannot run together" + usage},
         {{"--calibrate", "1", "--scale", "a.scl"}, "varenta-test: option '--scale' goes with --retune" + usage},
+        {{"--method", "MIDI"}, "varenta-test: option '--method' takes bend, mts, mpe or auto, not 'MIDI'" + usage},
     };
     for (const Case& c : cases) {
         reset_all();

@@ -254,7 +254,7 @@ class CalibratedPlaybackOnJack(unittest.TestCase):
     def test_calibrate_keeps_the_ranges_the_key_runs_and_the_channel_offset(self):
         out = self.calibrated()
         path = os.path.join(self.config, "varenta", "calibrations", FILE_NAME)
-        self.assertIn("Measuring 4/4: Varenta's tunings", out)
+        self.assertIn("Measuring 4/5: Varenta's tunings", out)
         self.assertEqual(out.rstrip("\n").split("\n")[-1], "Calibration kept in " + path)
         with open(path) as f:
             kept = json.load(f)

@@ -15,7 +15,7 @@ BRIDGE_DIR = os.environ.get("VARENTA_INSTALL_BRIDGEDIR", "")
 SYNOPSIS = ("varenta-test [--help] [--version] [--list-midi-in] [--midi-in PORT] [--measure DEVICE] "
             "[--audio-in SOURCE] [--list-audio-in] [--voice NAME] [--json FILE] [--plot FILE.svg] [--retune DEVICE] "
             "[--scale SCALE] [--kbm FILE.kbm] [--hz F] [--wheel-range SEMITONES] [--calibrate DEVICE] "
-            "[--no-calibration] [--list-calibrations]")
+            "[--no-calibration] [--list-calibrations] [--method bend|mts|mpe|auto]")
 BANNER = "Test of the Varenta routines.\n\n"
 SCALES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scales")
 

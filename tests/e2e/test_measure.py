@@ -91,9 +91,13 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
         self.assertEqual((status, errors), (0, ""))
         # Piped: one plain progress line per stage, then the report.
         self.assertEqual([line for line in report.split("\n") if line.startswith("Measuring ")][1:],
-                         ["Measuring 1/4: the route (1 note)", "Measuring 2/4: the unbent tuning (21 notes)",
-                          "Measuring 3/4: the pitch-bend range (15 notes)",
-                          "Measuring 4/4: Varenta's tunings (16 notes)"])
+                         ["Measuring 1/5: the route (1 note)", "Measuring 2/5: the unbent tuning (21 notes)",
+                          "Measuring 3/5: the pitch-bend range (15 notes)",
+                          "Measuring 4/5: Varenta's tunings (16 notes)",
+                          "Measuring 5/5: the tuning messages (3 notes)"])
+        # The test synthesizer takes no tuning messages.
+        self.assertEqual((results["obeys_mts"], results["mts_needs_program"], results["obeys_mpe"]),
+                         (False, False, False))
         self.assertIn("Verdict: %s.\n" % results["verdict"], report)
         self.assertEqual([k["key"] for k in results["keys"]], KEYS)
         self.assertEqual([c["channel"] for c in results["channels"]], MELODIC)
