@@ -13,7 +13,7 @@ struct ChannelsState {
     int current_program;                  // last program sent to all channels, 0..127 from callers
     uint16_t held[MAX_CHANNELS][128];     // note-ons minus note-offs sent, per channel and note;
                                           // held within 0..65535 (extra note-offs are not counted)
-    uint32_t messages_sent;               // channel messages handed to the port or bridge; wraps
+    uint32_t messages_sent;               // messages handed to the port or bridge; wraps
 } state;
 
 int clamp_int(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
@@ -56,6 +56,16 @@ int send_channel_message(PortHandle handle, int status, int channel, int data1, 
     if (handle == nullptr)
         return 0;
     return platform_midi_send(handle, pack_short_message(status, channel, data1, data2), data_bytes);
+}
+
+int send_system_exclusive(PortHandle handle, const uint8_t* bytes, size_t length)
+{
+    if (bridge_active() || handle == nullptr)
+        return 0;
+    if (platform_midi_send_sysex(handle, bytes, length) != PLATFORM_OK)
+        return 0;
+    ++state.messages_sent;
+    return 1;
 }
 
 // The clamps shared by note on and note off; returns the clamped channel.

@@ -3,14 +3,16 @@
 // Every MIDI message the system sends passes through here: note on, note
 // off, pitch bend, the pitch-bend sensitivity controllers and program change.
 // Each goes to the open port packed as a short message, or to the software
-// synthesizer bridge while that is active. The per-channel state tells the
-// retuning engine which bend each channel carries, how many notes sound on it
-// and when it was last released; pitch bends are sent only when a channel's
-// rounded bend actually changes.
+// synthesizer bridge while that is active. System exclusive messages (tuning
+// messages) go to the port alone, in order with the channel messages. The
+// per-channel state tells the retuning engine which bend each channel
+// carries, how many notes sound on it and when it was last released; pitch
+// bends are sent only when a channel's rounded bend actually changes.
 #pragma once
 
 #include "platform/platform.h"
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr int MAX_CHANNELS = 32;        // state is kept for this many channels
@@ -59,8 +61,17 @@ int bend_for_sending(double bend);
 // code (0 = sent); 0 on the bridge route and when there is no port.
 int send_channel_message(PortHandle handle, int status, int channel, int data1, int data2, int data_bytes);
 
-// Channel messages send_channel_message has handed on since the program
-// started (or the last reset), whatever sent them; wraps after 2^32.
+// Sends one whole system exclusive message (0xF0 first, 0xF7 last, every
+// byte between below 0x80, at most PLATFORM_SYSEX_MAX bytes) to the port, in
+// order with the channel messages sent before and after it. Returns 1 when
+// the port took it, 0 otherwise: a malformed message, a port that cannot
+// take one, no port open. The bridge takes short messages only: while it is
+// active nothing is sent and the result is 0.
+int send_system_exclusive(PortHandle handle, const uint8_t* bytes, size_t length);
+
+// Messages handed on since the program started (or the last reset), whatever
+// sent them: every channel message send_channel_message was given, and every
+// system exclusive message a port took; wraps after 2^32.
 uint32_t messages_sent();
 
 // Note messages. Velocity, channel (0..channel_count() - 1) and note are

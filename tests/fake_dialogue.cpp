@@ -1,7 +1,7 @@
 // The program on the test platform, for an end-to-end test to set beside the
 // real one: it reads a script from standard input, runs the whole program on
 // it and prints every message the port received, one a line as hex bytes
-// ("90 3c 64"). Script lines:
+// ("90 3c 64"; a system exclusive message whole). Script lines:
 //   port NAME      a MIDI output port the device menu lists
 //   source NAME    a MIDI source
 //   midi-in PORT   opens MIDI input as --midi-in PORT would
@@ -61,6 +61,12 @@ int main()
     for (const FakeMessage& m : fake_messages()) {
         if (m.route != FakeRoute::Port)
             continue;
+        if (m.status == 0xF0) {
+            for (size_t i = 0; i < m.bytes.size(); ++i)
+                std::printf(i == 0 ? "%02x" : " %02x", m.bytes[i]);
+            std::printf("\n");
+            continue;
+        }
         std::printf("%02x %02x", m.word & 0xFF, (m.word >> 8) & 0xFF);
         if (m.data_bytes == 2)
             std::printf(" %02x", (m.word >> 16) & 0xFF);

@@ -1,5 +1,6 @@
 // The MIDI output layer: packing, clamps, bend rounding, the catalogue, the
-// opening and closing sequences, timing, and the bridge route.
+// opening and closing sequences, timing, the bridge route, and system
+// exclusive messages.
 #include "test_support.h"
 
 #include "midi/bridge.h"
@@ -8,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -435,4 +437,113 @@ TEST_F(Bridge, ChoosingItWhileAPortIsOpenTakesOverTheOutput)
     EXPECT_NE(port_handle(), nullptr);
     note_on(port_handle(), 3, 60, 100);
     EXPECT_EQ(describe_log(), "bridge 90 3 60 100\n");
+}
+
+namespace {
+
+// A real-time single note tuning change of tuning program 0: key 69 (0x45)
+// tuned to semitone 69 plus 0/16384, A440 itself.
+const std::vector<uint8_t> kTuning = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00, 0xF7};
+
+// A well-formed message of the given length, 0xF0 and 0xF7 included.
+std::vector<uint8_t> sysex_of_length(size_t length)
+{
+    std::vector<uint8_t> bytes(length, 0x7F);
+    bytes.front() = 0xF0;
+    bytes.back() = 0xF7;
+    return bytes;
+}
+
+int send_sysex(const std::vector<uint8_t>& bytes)
+{
+    return send_system_exclusive(port_handle(), bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+using SystemExclusive = VarentaTest;
+
+TEST_F(SystemExclusive, GoesWholeToThePortInOrderWithChannelMessagesAndIsCounted)
+{
+    open_plain_port();
+    const uint32_t sent_before = messages_sent();
+    note_on(port_handle(), 0, 69, 100);
+    EXPECT_EQ(send_sysex(kTuning), 1);
+    note_on(port_handle(), 1, 64, 90);
+    EXPECT_EQ(send_sysex(sysex_of_length(3)), 1);  // the shortest
+    EXPECT_EQ(send_sysex(sysex_of_length(PLATFORM_SYSEX_MAX)), 1);  // the longest
+    note_off(port_handle(), 0, 69, 0);
+    const auto& log = fake_messages();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(describe(log[0]), "90 69 100");
+    EXPECT_EQ(describe(log[1]), "F0 7F 7F 08 02 00 01 45 45 00 00 F7");
+    EXPECT_EQ(describe(log[2]), "91 64 90");
+    EXPECT_EQ(describe(log[3]), "F0 7F F7");
+    EXPECT_EQ(log[4].bytes, sysex_of_length(PLATFORM_SYSEX_MAX));
+    EXPECT_EQ(describe(log[5]), "80 69 0");
+    for (size_t i : {1, 3, 4}) {
+        EXPECT_EQ(log[i].route, FakeRoute::Port) << i;
+        EXPECT_EQ(log[i].status, 0xF0) << i;
+        EXPECT_EQ(log[i].device_id, 0) << i;
+    }
+    EXPECT_EQ(messages_sent() - sent_before, 6u);
+}
+
+TEST_F(SystemExclusive, MalformedMessagesAreRefusedWholeAndNotCounted)
+{
+    open_plain_port();
+    std::vector<uint8_t> middle_end = kTuning;
+    middle_end[5] = 0xF7;
+    std::vector<uint8_t> high_data = kTuning;
+    high_data[8] = 0x80;
+    std::vector<uint8_t> no_end = kTuning;
+    no_end.pop_back();
+    const struct {
+        std::vector<uint8_t> bytes;
+        const char* why;
+    } cases[] = {
+        {{}, "nothing"},
+        {{0xF0, 0xF7}, "no data byte"},
+        {{0x90, 0x45, 0x64}, "a note-on"},
+        {std::vector<uint8_t>(kTuning.begin() + 1, kTuning.end()), "no 0xF0 first"},
+        {no_end, "no 0xF7 last"},
+        {middle_end, "0xF7 inside"},
+        {high_data, "a data byte of 0x80"},
+        {sysex_of_length(PLATFORM_SYSEX_MAX + 1), "one byte too long"},
+    };
+    const uint32_t sent_before = messages_sent();
+    for (const auto& c : cases)
+        EXPECT_EQ(send_sysex(c.bytes), 0) << c.why;
+    EXPECT_EQ(send_system_exclusive(port_handle(), nullptr, kTuning.size()), 0);
+    EXPECT_EQ(describe_log(), "");
+    EXPECT_EQ(messages_sent(), sent_before);
+}
+
+TEST_F(SystemExclusive, NothingGoesOutOnTheBridgeWithoutAPortOrToAPortThatRefusesIt)
+{
+    EXPECT_EQ(send_sysex(kTuning), 0);  // no port open
+    fake_add_port("Port A");
+    fake_add_library(BRIDGE_RUNTIME_LIBRARY);
+    fake_add_bridge(BRIDGE_LIBRARY);
+    ASSERT_EQ(open_device(0), 1);
+    fake_clear_messages();
+    // A port that cannot take system exclusive: channel messages still go.
+    fake_ports_take_sysex(false);
+    EXPECT_EQ(send_sysex(kTuning), 0);
+    note_on(port_handle(), 0, 69, 100);
+    fake_ports_take_sysex(true);
+    EXPECT_EQ(send_sysex(kTuning), 1);
+    EXPECT_EQ(describe_log(), "90 69 100\nF0 7F 7F 08 02 00 01 45 45 00 00 F7\n");
+    // The bridge takes over from the open port, whose handle stays: the
+    // bridge gets the channel messages, and nobody the tuning message.
+    ASSERT_EQ(open_device(1), 2);
+    ASSERT_TRUE(bridge_active());
+    ASSERT_NE(port_handle(), nullptr);
+    fake_clear_messages();
+    const uint32_t sent_before = messages_sent();
+    note_on(port_handle(), 20, 69, 100);
+    EXPECT_EQ(send_sysex(kTuning), 0);
+    note_off(port_handle(), 20, 69, 0);
+    EXPECT_EQ(describe_log(), "bridge 90 20 69 100\nbridge 80 20 69 0\n");
+    EXPECT_EQ(messages_sent() - sent_before, 2u);
 }

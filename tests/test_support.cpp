@@ -21,6 +21,14 @@ void reset_all()
 std::string describe(const FakeMessage& m)
 {
     char text[64];
+    if (m.status == 0xF0) {
+        std::string whole;
+        for (uint8_t byte : m.bytes) {
+            std::snprintf(text, sizeof text, whole.empty() ? "%02X" : " %02X", byte);
+            whole += text;
+        }
+        return whole;
+    }
     if (m.route == FakeRoute::Bridge)
         std::snprintf(text, sizeof text, "bridge %X %d %d %d", m.status, m.channel, m.data1, m.data2);
     else if (m.data_bytes == 1)

@@ -19,7 +19,9 @@ protected:
 };
 
 // A message as "E0 3 0 64": status with channel for the port route (hex),
-// or "bridge 90 20 60 100" for the bridge route; data in decimal.
+// or "bridge 90 20 60 100" for the bridge route; data in decimal. A system
+// exclusive message reads as all its bytes in hex: "F0 7F 7F 08 02 00 01 45
+// 45 00 00 F7".
 std::string describe(const FakeMessage& message);
 
 // The whole log (or its part from index first), one message per line.

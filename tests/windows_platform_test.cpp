@@ -27,6 +27,8 @@ TEST(WinmmOutput, DeviceIdsThatNameNoPortFailAndChangeNothing)
         EXPECT_EQ(handle, before) << id;
     }
     EXPECT_EQ(platform_midi_send(nullptr, 0x007F3C93u, 2), PLATFORM_UNAVAILABLE);
+    const uint8_t tuning[] = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00, 0xF7};
+    EXPECT_EQ(platform_midi_send_sysex(nullptr, tuning, sizeof tuning), PLATFORM_UNAVAILABLE);
     platform_midi_close(nullptr);
 }
 
@@ -39,8 +41,16 @@ TEST(WinmmOutput, TheMapperIsNamedExactlyWhenItOpens)
     if (named == PLATFORM_OK) {
         EXPECT_STRNE(name, "");
         ASSERT_EQ(opened, PLATFORM_OK);
-        // The centring bend on channel 0 reaches the mapper's synthesizer.
+        // The centring bend on channel 0 reaches the mapper's synthesizer,
+        // and so does a tuning message (key 69 to A440 itself) between two
+        // notes; a malformed one is refused before it reaches the driver.
         EXPECT_EQ(platform_midi_send(handle, 0x004000E0u, 2), PLATFORM_OK);
+        const uint8_t tuning[] = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00, 0xF7};
+        const uint8_t unfinished[] = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00};
+        EXPECT_EQ(platform_midi_send(handle, 0x00404590u, 2), PLATFORM_OK);
+        EXPECT_EQ(platform_midi_send_sysex(handle, tuning, sizeof tuning), PLATFORM_OK);
+        EXPECT_EQ(platform_midi_send_sysex(handle, unfinished, sizeof unfinished), PLATFORM_UNAVAILABLE);
+        EXPECT_EQ(platform_midi_send(handle, 0x00004580u, 2), PLATFORM_OK);
         platform_midi_close(handle);
     } else {
         EXPECT_STREQ(name, "");

@@ -3,6 +3,7 @@
 #include "platform/fake/fake_loader.h"
 #include "platform/line_assembly.h"
 #include "platform/midi_input_queue.h"
+#include "platform/system_exclusive.h"
 
 #include <cstring>
 #include <map>
@@ -39,6 +40,7 @@ struct FakeState {
     int open_count;
     int close_count;
     int open_device_id;
+    bool ports_take_sysex;  // false: every system exclusive message is refused
     uint32_t clock_ms;
     uint64_t slept_ms;
     std::map<std::string, FakeLibrary> libraries;
@@ -104,6 +106,7 @@ void fake_reset()
     fake.open_count = 0;
     fake.close_count = 0;
     fake.open_device_id = kNoDevice;
+    fake.ports_take_sysex = true;
     fake.clock_ms = 0;
     fake.slept_ms = 0;
     fake.libraries.clear();
@@ -163,6 +166,7 @@ void fake_clear_messages() { fake.messages.clear(); }
 int fake_open_count() { return fake.open_count; }
 int fake_close_count() { return fake.close_count; }
 int fake_open_device_id() { return fake.open_device_id; }
+void fake_ports_take_sysex(bool take) { fake.ports_take_sysex = take; }
 
 static void copy_text(const std::string& text, char* buffer, int length)
 {
@@ -222,6 +226,25 @@ int platform_midi_send(PortHandle handle, uint32_t message, int data_bytes)
     m.data1 = static_cast<int>((message >> 8) & 0xFF);
     m.data2 = static_cast<int>((message >> 16) & 0xFF);
     m.data_bytes = data_bytes;
+    fake.messages.push_back(m);
+    return PLATFORM_OK;
+}
+
+int platform_midi_send_sysex(PortHandle handle, const uint8_t* bytes, size_t length)
+{
+    if (handle == nullptr || !fake.ports_take_sysex || !sysex_well_formed(bytes, length))
+        return PLATFORM_UNAVAILABLE;
+    FakeMessage m;
+    m.time_ms = fake.clock_ms;
+    m.route = FakeRoute::Port;
+    m.device_id = handle->device_id;
+    m.word = 0;
+    m.status = 0xF0;
+    m.channel = 0;
+    m.data1 = 0;
+    m.data2 = 0;
+    m.data_bytes = 0;
+    m.bytes.assign(bytes, bytes + length);
     fake.messages.push_back(m);
     return PLATFORM_OK;
 }

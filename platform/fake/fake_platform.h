@@ -13,17 +13,19 @@
 
 enum class FakeRoute { Port, Bridge };
 
-// One channel message as it left the program.
+// One message as it left the program: a channel message, or (on a port
+// only) a system exclusive message.
 struct FakeMessage {
     uint32_t time_ms;  // virtual clock when sent
     FakeRoute route;   // a platform port, or the bridge's send function
     int device_id;     // the open port's device id (Port route only)
-    uint32_t word;     // the packed short message (Port route only)
-    int status;        // high nibble only: 0x80, 0x90, 0xB0, 0xC0, 0xE0
-    int channel;       // 0..15 on a port, as passed on the bridge
-    int data1;
-    int data2;
-    int data_bytes;    // 1 or 2 (Port route only; 2 on the bridge)
+    uint32_t word;     // the packed short message (Port route only); 0 for system exclusive
+    int status;        // high nibble only: 0x80, 0x90, 0xB0, 0xC0, 0xE0; 0xF0 for system exclusive
+    int channel;       // 0..15 on a port, as passed on the bridge; 0 for system exclusive
+    int data1;         // 0 for system exclusive
+    int data2;         // 0 for system exclusive
+    int data_bytes;    // 1 or 2 (Port route only; 2 on the bridge); 0 for system exclusive
+    std::vector<uint8_t> bytes = {};  // a system exclusive message whole, 0xF0 to 0xF7; else empty
 };
 
 // Back to a machine with no ports, no default synthesizer, no libraries, no
@@ -40,6 +42,10 @@ void fake_clear_messages();
 int fake_open_count();       // successful platform_midi_open calls
 int fake_close_count();      // platform_midi_close calls
 int fake_open_device_id();   // device id of the port open now, or -100 when none
+// Whether the ports take system exclusive messages (they do after reset); a
+// port that does not refuses each one as a real port that cannot take them
+// does (PLATFORM_UNAVAILABLE, nothing recorded).
+void fake_ports_take_sysex(bool take);
 
 // ---- MIDI input ----
 // A source the MIDI input list shows; opening it fails when opens is false.

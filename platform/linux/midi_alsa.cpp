@@ -1,6 +1,9 @@
 // MIDI output to the ALSA sequencer and MIDI input from it, through RtMidi.
 // RtMidi's ALSA output writes each message to the sequencer at once
-// (blocking while the sequencer's pool is full), so nothing is queued here.
+// (blocking while the sequencer's pool is full), so nothing is queued here
+// and messages arrive in the order sent. A whole system exclusive message is
+// encoded as one SND_SEQ_EVENT_SYSEX event: RtMidi grows its encoder's
+// buffer to the message's length before encoding it.
 // Its input delivers each message on a thread of its own, which queues it for
 // the main thread and wakes it. The program's own clients (its "out" and "in"
 // ports, and the clients RtMidi opens only to list ports) are never listed.

@@ -7,7 +7,9 @@
 // stamped with its place on JACK's frame clock, into a lock-free ring buffer;
 // the process callback moves them into the port's buffer one period after
 // they were sent, keeping their spacing, and carries whatever does not fit
-// one cycle over to the next. The stamp is the frame at which the client's
+// one cycle over to the next. A system exclusive message travels the same
+// ring as the short ones, whole, so it keeps its place among them and leaves
+// as one event. The stamp is the frame at which the client's
 // last cycle began plus the time since that cycle's callback ran: JACK's own
 // estimate of the current frame (jack_frame_time) strays by more than a
 // period either way on a busy machine with the dummy driver, which would
@@ -23,6 +25,7 @@
 // answering is given up on after a bounded wait, so the program never hangs
 // on it.
 #include "platform/linux/midi_linux.h"
+#include "platform/platform.h"
 #include "platform/posix/wake_posix.h"
 
 #include <jack/jack.h>
@@ -42,15 +45,16 @@ const char* const kClientName = "Varenta";
 const char* const kOutPortName = "out";
 const char* const kInPortName = "in";
 
-// One queued message: 8 bytes, so the ring always holds whole records.
-struct Record {
+// One queued message is this head followed by the message's bytes. A record
+// enters the ring whole (one advance of the write pointer), so the process
+// callback never sees a record half written.
+struct RecordHead {
     jack_nframes_t frame;  // the client's frame clock when it was sent (frame_now)
-    uint8_t size;          // 1..3
-    uint8_t bytes[3];
+    uint32_t size;         // bytes that follow: 1..3, or a whole system exclusive message
 };
-static_assert(sizeof(Record) == 8, "records fill the ring exactly");
+constexpr size_t kLongestRecord = sizeof(RecordHead) + PLATFORM_SYSEX_MAX;
 
-constexpr size_t kRingBytes = 1 << 17;          // 16384 messages
+constexpr size_t kRingBytes = 1 << 18;          // 23831 three-byte messages, 992 of the longest
 constexpr long kSendPatienceMs = 2000;          // longest wait for room in the ring
 constexpr long kCloseDrainMs = 3000;            // longest wait for the ring to empty at close
 constexpr long kConnectWaitMs = 1000;           // longest wait for a new connection to take effect
@@ -85,6 +89,8 @@ struct JackState {
     std::atomic<bool> dead;              // the server has shut the client down
     std::atomic<bool> stalled;           // a wait for room timed out: the server does not answer
     std::atomic<uint32_t> cycles;        // process cycles run so far
+    std::atomic<size_t> longest_event;   // bytes of the largest event an empty port buffer takes;
+                                         // 0 until the first cycle with the output open
     std::atomic<uint64_t> cycle_mark;    // the last cycle: its first frame (high 32 bits) and the
                                          // microsecond clock (low 32 bits, wrapping) when its callback ran
     double frames_per_usec;              // the server's sample rate, per microsecond
@@ -118,26 +124,39 @@ void give_output(jack_nframes_t frames)
         return;
     void* buffer = jack_port_get_buffer(port, frames);
     jack_midi_clear_buffer(buffer);
+    jack.longest_event.store(jack_midi_max_event_size(buffer));
     jack_ringbuffer_t* ring = jack.output.ring;
     const jack_nframes_t cycle_start = jack_last_frame_time(jack.client);
     jack_nframes_t last_offset = 0;
-    Record record;
-    while (jack_ringbuffer_read_space(ring) >= sizeof record) {
-        jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&record), sizeof record);
+    bool written = false;
+    uint8_t record[kLongestRecord];
+    RecordHead head;
+    while (jack_ringbuffer_read_space(ring) >= sizeof head) {
+        jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&head), sizeof head);
+        const size_t record_size = sizeof head + head.size;
+        if (head.size > PLATFORM_SYSEX_MAX || jack_ringbuffer_read_space(ring) < record_size)
+            break;  // cannot be: records enter whole and never longer
         // Due one period after it was sent, which keeps the spacing of
         // messages sent at different times within a cycle.
-        int32_t due = static_cast<int32_t>(record.frame + frames - cycle_start);
+        int32_t due = static_cast<int32_t>(head.frame + frames - cycle_start);
         if (due >= static_cast<int32_t>(frames) && due < 2 * static_cast<int32_t>(frames))
             break;  // sent during the cycle that is running: its turn comes next
         if (due >= static_cast<int32_t>(frames))
             due = static_cast<int32_t>(frames) - 1;  // sent while cycles were not running (a stalled server): now
         jack_nframes_t offset = due < static_cast<int32_t>(last_offset) ? last_offset : static_cast<jack_nframes_t>(due);
-        jack_midi_data_t* data = jack_midi_event_reserve(buffer, offset, record.size);
-        if (data == nullptr)
+        jack_midi_data_t* data = jack_midi_event_reserve(buffer, offset, head.size);
+        if (data == nullptr && written)
             break;  // the port's buffer is full this cycle: the rest waits for the next
-        std::memcpy(data, record.bytes, record.size);
-        last_offset = offset;
-        jack_ringbuffer_read_advance(ring, sizeof record);
+        // With nothing written yet, no cycle would ever take it (the port's
+        // buffer has shrunk since it was sent): it is passed over rather than
+        // hold back every message behind it.
+        if (data != nullptr) {
+            jack_ringbuffer_peek(ring, reinterpret_cast<char*>(record), record_size);
+            std::memcpy(data, record + sizeof head, head.size);
+            last_offset = offset;
+            written = true;
+        }
+        jack_ringbuffer_read_advance(ring, record_size);
     }
 }
 
@@ -232,6 +251,7 @@ jack_client_t* acquire_client()
     jack.dead.store(false);
     jack.stalled.store(false);
     jack.cycles.store(0);
+    jack.longest_event.store(0);
     jack.cycle_mark.store(static_cast<uint32_t>(jack_get_time()));  // no cycle yet: frame 0, now
     jack.frames_per_usec = jack_get_sample_rate(client) / 1e6;
     jack.waiting.store(false);
@@ -350,30 +370,48 @@ JackOutput* jack_output_open(const std::string& port_name)
     return &jack.output;
 }
 
-void jack_output_send(JackOutput* out, const unsigned char* bytes, size_t size)
+bool jack_output_send(JackOutput* out, const unsigned char* bytes, size_t size)
 {
-    if (jack.dead.load() || size == 0 || size > 3)
-        return;
-    Record record = {frame_now(), static_cast<uint8_t>(size), {0, 0, 0}};
-    std::memcpy(record.bytes, bytes, size);
-    if (jack_ringbuffer_write_space(out->ring) < sizeof record) {
+    if (size == 0 || size > PLATFORM_SYSEX_MAX)
+        return false;
+    // A message longer than the port's buffer can carry would never leave.
+    const size_t longest = jack.longest_event.load();
+    if (size > 3 && longest > 0 && size > longest)
+        return false;
+    if (jack.dead.load())
+        return true;
+    const RecordHead head = {frame_now(), static_cast<uint32_t>(size)};
+    const size_t record_size = sizeof head + size;
+    if (jack_ringbuffer_write_space(out->ring) < record_size) {
         // A full ring waits for the process callback to make room, unless the
         // server has already shown that it does not answer.
         if (jack.stalled.load())
-            return;
+            return true;
         const long deadline = now_ms() + kSendPatienceMs;
-        while (jack_ringbuffer_write_space(out->ring) < sizeof record) {
+        while (jack_ringbuffer_write_space(out->ring) < record_size) {
             if (jack.dead.load())
-                return;
+                return true;
             if (now_ms() > deadline) {
                 jack.stalled.store(true);
-                return;
+                return true;
             }
             wait_for_cycle();
         }
     }
     jack.stalled.store(false);
-    jack_ringbuffer_write(out->ring, reinterpret_cast<const char*>(&record), sizeof record);
+    uint8_t record[kLongestRecord];
+    std::memcpy(record, &head, sizeof head);
+    std::memcpy(record + sizeof head, bytes, size);
+    // Copied into the free space first and made visible with one advance:
+    // the process callback takes the record whole or not at all.
+    jack_ringbuffer_data_t space[2];
+    jack_ringbuffer_get_write_vector(out->ring, space);
+    const size_t first = record_size < space[0].len ? record_size : space[0].len;
+    std::memcpy(space[0].buf, record, first);
+    if (record_size > first)
+        std::memcpy(space[1].buf, record + first, record_size - first);
+    jack_ringbuffer_write_advance(out->ring, record_size);
+    return true;
 }
 
 void jack_output_close(JackOutput*) { close_output(); }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/port_choice.h"
 #include "platform/posix/quiet_stderr.h"
+#include "platform/system_exclusive.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
@@ -151,6 +152,17 @@ int platform_midi_send(PortHandle handle, uint32_t message, int data_bytes)
     else
         jack_output_send(handle->jack, bytes, size);
     return PLATFORM_OK;
+}
+
+int platform_midi_send_sysex(PortHandle handle, const uint8_t* bytes, size_t length)
+{
+    if (handle == nullptr || !sysex_well_formed(bytes, length))
+        return PLATFORM_UNAVAILABLE;
+    if (handle->alsa != nullptr) {
+        alsa_output_send(handle->alsa, bytes, length);
+        return PLATFORM_OK;
+    }
+    return jack_output_send(handle->jack, bytes, length) ? PLATFORM_OK : PLATFORM_UNAVAILABLE;
 }
 
 void platform_midi_close(PortHandle handle)

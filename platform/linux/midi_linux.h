@@ -26,6 +26,8 @@ void alsa_list_ports(std::vector<LinuxPort>* ports);
 struct AlsaOutput;
 // Opens the port of that name as client "Varenta", port "out"; nullptr on failure.
 AlsaOutput* alsa_output_open(const std::string& port_name);
+// Sends one whole message: a short one, or a system exclusive message, which
+// the sequencer takes as one SND_SEQ_EVENT_SYSEX event.
 void alsa_output_send(AlsaOutput* output, const unsigned char* bytes, size_t size);
 void alsa_output_close(AlsaOutput* output);
 
@@ -51,9 +53,13 @@ struct JackOutput;
 // Gives client "Varenta" the port "out" connected to the port of that name;
 // nullptr on failure.
 JackOutput* jack_output_open(const std::string& port_name);
-// Queues one message for the next process cycle; waits for room when the
-// queue is full (never long: a server that stops answering is given up on).
-void jack_output_send(JackOutput* output, const unsigned char* bytes, size_t size);
+// Queues one whole message (a short one, or a system exclusive message of at
+// most PLATFORM_SYSEX_MAX bytes, which leaves as one event) for the next
+// process cycle, behind every message queued before it; waits for room when
+// the queue is full (never long: a server that stops answering is given up
+// on, and one that has stopped takes messages silently). False, and nothing
+// queued, for a message longer than the port's buffer can carry.
+bool jack_output_send(JackOutput* output, const unsigned char* bytes, size_t size);
 // Waits until every queued message has left (a few seconds at most), then
 // closes the client.
 void jack_output_close(JackOutput* output);

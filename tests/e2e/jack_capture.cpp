@@ -5,10 +5,12 @@
 // the time being when its cycle ran, on JACK's (monotonic) clock, plus the
 // event's offset in the cycle. Wall-clock time rather than frames: a server
 // on the dummy driver falls behind its frame clock on a loaded machine. Unlike jack_midi_dump it
-// keeps every event of a cycle however many there are, and on SIGTERM or
-// SIGINT it prints everything received before it ends. Events that could not
-// be kept (its queue overflowed) are counted on stderr and make its exit
-// status 1, so a test never mistakes its own loss for the program's.
+// keeps every event of a cycle however many there are, each whole (a system
+// exclusive message is one line of all its bytes), and on SIGTERM or SIGINT
+// it prints everything received before it ends. Events that could not be
+// kept (its queue overflowed, or one longer than it keeps) are counted on
+// stderr and make its exit status 1, so a test never mistakes its own loss
+// for the program's.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
@@ -22,11 +24,12 @@
 
 namespace {
 
-struct Event {
+// One event in the queue: this head, then its bytes.
+struct EventHead {
     uint64_t usecs;
-    uint32_t size;  // bytes kept, at most 4 (longer events are cut)
-    uint8_t bytes[4];
+    uint64_t size;  // bytes that follow, 1..kLongestEvent
 };
+constexpr size_t kLongestEvent = 4096;
 
 jack_client_t* client;
 jack_port_t* port;
@@ -44,25 +47,31 @@ int process(jack_nframes_t frames, void*)
         jack_midi_event_t in;
         if (jack_midi_event_get(&in, buffer, i) != 0)
             continue;
-        Event e = {now + static_cast<uint64_t>(in.time * usecs_per_frame),
-                   static_cast<uint32_t>(in.size < 4 ? in.size : 4), {0, 0, 0, 0}};
-        std::memcpy(e.bytes, in.buffer, e.size);
-        if (jack_ringbuffer_write_space(ring) < sizeof e)
+        const EventHead head = {now + static_cast<uint64_t>(in.time * usecs_per_frame), in.size};
+        if (in.size == 0 || in.size > kLongestEvent || jack_ringbuffer_write_space(ring) < sizeof head + in.size) {
             lost.fetch_add(1);
-        else
-            jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&e), sizeof e);
+            continue;
+        }
+        // The printing thread waits for the whole event (see print_pending).
+        jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&head), sizeof head);
+        jack_ringbuffer_write(ring, reinterpret_cast<const char*>(in.buffer), in.size);
     }
     return 0;
 }
 
 void print_pending()
 {
-    Event e;
-    while (jack_ringbuffer_read_space(ring) >= sizeof e) {
-        jack_ringbuffer_read(ring, reinterpret_cast<char*>(&e), sizeof e);
-        std::printf("%llu:", static_cast<unsigned long long>(e.usecs));
-        for (uint32_t i = 0; i < e.size; ++i)
-            std::printf(" %02x", e.bytes[i]);
+    EventHead head;
+    uint8_t bytes[kLongestEvent];
+    while (jack_ringbuffer_read_space(ring) >= sizeof head) {
+        jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&head), sizeof head);
+        if (jack_ringbuffer_read_space(ring) < sizeof head + head.size)
+            break;  // its bytes are still being written
+        jack_ringbuffer_read_advance(ring, sizeof head);
+        jack_ringbuffer_read(ring, reinterpret_cast<char*>(bytes), head.size);
+        std::printf("%llu:", static_cast<unsigned long long>(head.usecs));
+        for (uint64_t i = 0; i < head.size; ++i)
+            std::printf(" %02x", bytes[i]);
         std::printf("\n");
     }
     std::fflush(stdout);
@@ -82,7 +91,7 @@ int main()
         std::fprintf(stderr, "jack_capture: no JACK server\n");
         return 2;
     }
-    ring = jack_ringbuffer_create(1 << 24);  // two million events
+    ring = jack_ringbuffer_create(1 << 24);  // 880 000 three-byte events
     port = jack_port_register(client, "input", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(client, process, nullptr);
     if (port == nullptr || jack_activate(client) != 0) {
