@@ -47,7 +47,7 @@ const char* const kInPortName = "in";
 
 // One queued message is this head followed by the message's bytes. A record
 // enters the ring whole (one advance of the write pointer), so the process
-// callback never sees part of one.
+// callback never sees a record half written.
 struct RecordHead {
     jack_nframes_t frame;  // the client's frame clock when it was sent (frame_now)
     uint32_t size;         // bytes that follow: 1..3, or a whole system exclusive message
