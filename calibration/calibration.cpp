@@ -159,6 +159,28 @@ Calibration parse(const json& root, const char* device)
 
 }  // namespace
 
+std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys)
+{
+    std::vector<KeyRun> runs;
+    size_t first = 0;
+    while (first < keys.size()) {
+        if (std::isnan(keys[first].cents)) {
+            ++first;
+            continue;
+        }
+        size_t last = first;
+        double sum = keys[first].cents;
+        while (last + 1 < keys.size() && !std::isnan(keys[last + 1].cents) &&
+               std::fabs(keys[last + 1].cents - keys[first].cents) <= KEY_RUN_TOLERANCE) {
+            ++last;
+            sum += keys[last].cents;
+        }
+        runs.push_back(KeyRun{keys[first].key, keys[last].key, sum / static_cast<double>(last - first + 1)});
+        first = last + 1;
+    }
+    return runs;
+}
+
 std::string calibration_json(const Calibration& calibration)
 {
     json voices = json::array();
@@ -242,7 +264,7 @@ std::string calibration_summary(const Calibration& calibration)
         for (size_t i = 0; i < calibration.voices.size() && i < kNamed; ++i)
             summary += (i == 0 ? "" : ", ") + calibration.voices[i].name;
         if (calibration.voices.size() > kNamed) {
-            std::snprintf(phrase, sizeof phrase, " and %zu more voices", calibration.voices.size() - kNamed);
+            std::snprintf(phrase, sizeof phrase, " and %d more voices", static_cast<int>(calibration.voices.size() - kNamed));
             summary += phrase;
         }
         std::snprintf(phrase, sizeof phrase, " within %.1f c of their measure", KEY_RUN_TOLERANCE);

@@ -26,6 +26,16 @@ struct KeyRun {
     double cents;
 };
 
+struct KeyOffset {
+    int key;           // MIDI note 0..127
+    double cents;      // the unbent key against equal temperament at A = 440 Hz
+};
+
+// Runs of consecutive measured keys whose offsets stay within
+// KEY_RUN_TOLERANCE cents of the run's first key; keys not measured (NaN)
+// end a run.
+std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys);
+
 struct CalibrationVoice {
     int program;     // 0..127
     std::string name;  // its General MIDI name, for people

@@ -124,8 +124,8 @@ int list_calibrations()
         error_printf("%s: cannot read the calibrations in '%s'\n", PROGRAM_NAME, calibrations.c_str());
         return 1;
     }
-    console_printf("Calibrations in %s (%zu):\n", calibrations.empty() ? "no settings folder" : calibrations.c_str(),
-                   names.size());
+    console_printf("Calibrations in %s (%d):\n", calibrations.empty() ? "no settings folder" : calibrations.c_str(),
+                   static_cast<int>(names.size()));
     for (const std::string& name : names) {
         Calibration calibration;
         std::string reason;

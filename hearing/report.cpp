@@ -153,28 +153,6 @@ std::string text_format(const char* pattern, ...)
     return n < 0 ? std::string() : std::string(text, std::min(static_cast<size_t>(n), sizeof text - 1));
 }
 
-std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys)
-{
-    std::vector<KeyRun> runs;
-    size_t first = 0;
-    while (first < keys.size()) {
-        if (std::isnan(keys[first].cents)) {
-            ++first;
-            continue;
-        }
-        size_t last = first;
-        double sum = keys[first].cents;
-        while (last + 1 < keys.size() && !std::isnan(keys[last + 1].cents) &&
-               std::fabs(keys[last + 1].cents - keys[first].cents) <= KEY_RUN_TOLERANCE) {
-            ++last;
-            sum += keys[last].cents;
-        }
-        runs.push_back(KeyRun{keys[first].key, keys[last].key, sum / static_cast<double>(last - first + 1)});
-        first = last + 1;
-    }
-    return runs;
-}
-
 void complete_channel(ChannelBend* c)
 {
     const double* s = c->shift_semitones;

@@ -15,11 +15,6 @@ constexpr int BEND_POINTS = 5;
 constexpr int BEND_OFFSETS[BEND_POINTS] = {-8192, -4096, 0, 4096, 8191};
 constexpr double ASKED_BEND_RANGE = 2.0;  // semitones, the range the opening asks every channel for
 
-struct KeyOffset {
-    int key;           // MIDI note 0..127
-    double cents;      // the unbent key against equal temperament at A = 440 Hz
-};
-
 // The keys of one more voice measured (for a calibration of several).
 struct VoiceKeys {
     int program;
@@ -88,9 +83,6 @@ struct MeasureResults {
 };
 
 
-// Runs of consecutive measured keys whose offsets stay within
-// KEY_RUN_TOLERANCE cents of the run's first key.
-std::vector<KeyRun> key_runs(const std::vector<KeyOffset>& keys);
 
 // The bend range figures of a channel from its five shifts (fills
 // bend_up_semitones, bend_down_semitones, linearity_cents and

@@ -3,6 +3,7 @@
 // nothing.
 #include "test_support.h"
 
+#include "hearing/hearing.h"
 #include "measure/measure.h"
 
 using MeasureUnavailable = VarentaTest;
