@@ -36,7 +36,7 @@ BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 os.environ.setdefault("VARENTA_PROGRAM", os.path.join(BUILD, "bin", "varenta-test"))
 os.environ.setdefault("VARENTA_TONE_SYNTH", os.path.join(BUILD, "bin", "tone_synth"))
 
-from harness import JackServer, _stop  # noqa: E402
+from harness import JackServer, fluidsynth_on  # noqa: E402
 from test_calibrate import (BEND_RANGE, CHANNEL_CENTS, DETUNED_CHANNEL, DEVICE, KEY_RUNS, asked_notes,  # noqa: E402
                             calibrate, faults_with_runs, note_errors, play_dialogue, read_log, worst_by_test)
 from test_measure import ToneSynth  # noqa: E402
@@ -104,15 +104,7 @@ def fluidsynth_case(directory):
     measured = []
     with JackServer("cbench") as jack:
         env = jack.env(XDG_CONFIG_HOME=config)
-        # fluidsynth reads commands from its standard input and ends with it:
-        # a pipe held open keeps it running.
-        fluid = subprocess.Popen(
-            ["fluidsynth", "-a", "jack", "-m", "jack", "-R", "0", "-C", "0", "-r", "44100",
-             "-o", "audio.jack.id=fluidsynth", "-o", "midi.jack.id=fluidsynth", SOUNDFONT],
-            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=jack.env())
-        try:
-            jack.wait_for_ports(["fluidsynth:midi_00", "fluidsynth:left"], "fluidsynth", timeout=20)
-            device, source = "fluidsynth:midi_00", "fluidsynth"
+        with fluidsynth_on(jack, SOUNDFONT) as (device, source):
             for step in ("before", "calibrate", "after"):
                 if step == "calibrate":
                     done, seconds = run([PROGRAM, "--calibrate", device, "--audio-in", source, "--voice", "Reed Organ"],
@@ -133,8 +125,6 @@ def fluidsynth_case(directory):
                        ("\n    " + said[0]) if said else ""))
                 print("    chord notes, cents: %s" % ", ".join(
                     "%+.2f" % n["cents"] for n in results["tunings"] if n["test"] == "chord"))
-        finally:
-            _stop(fluid)
     return sum(measured) / len(measured), calibrate_seconds
 
 

@@ -36,7 +36,7 @@ BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 os.environ.setdefault("VARENTA_PROGRAM", os.path.join(BUILD, "bin", "varenta-test"))
 os.environ.setdefault("VARENTA_TONE_SYNTH", os.path.join(BUILD, "bin", "tone_synth"))
 
-from harness import JackServer, _stop, no_audio_env  # noqa: E402
+from harness import JackServer, fluidsynth_on, no_audio_env  # noqa: E402
 from test_measure import ToneSynth  # noqa: E402
 
 PROGRAM = os.environ["VARENTA_PROGRAM"]
@@ -101,17 +101,8 @@ def built_in_live_and_offline(directory):
 
 def fluidsynth_live_and_offline(directory):
     with JackServer("mbench") as jack:
-        # fluidsynth reads commands from its standard input and ends with it:
-        # a pipe held open keeps it running.
-        fluid = subprocess.Popen(
-            ["fluidsynth", "-a", "jack", "-m", "jack", "-R", "0", "-C", "0", "-r", "44100",
-             "-o", "audio.jack.id=fluidsynth", "-o", "midi.jack.id=fluidsynth", SOUNDFONT],
-            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=jack.env())
-        try:
-            jack.wait_for_ports(["fluidsynth:midi_00", "fluidsynth:left"], "fluidsynth", timeout=20)
-            live, live_seconds = live_measurement(jack, "fluidsynth:midi_00", "fluidsynth", directory, "live")
-        finally:
-            _stop(fluid)
+        with fluidsynth_on(jack, SOUNDFONT) as (device, source):
+            live, live_seconds = live_measurement(jack, device, source, directory, "live")
     offline, offline_seconds = offline_measurement(
         [os.path.join(BUILD, "bin", "measure_offline"), os.path.join(BUILD, "bench", "libstock_fluidsynth.so")],
         directory, "offline")

@@ -253,6 +253,24 @@ TEST_F(MeasureArguments, RefusedBeforeAnythingIsSentOrWithTheDeviceClosedAgain)
         EXPECT_NE(m.status, 0x90);
 }
 
+// Runs run with the real built-in synthesizer behind the fake platform and
+// no kept key tunings, whatever this machine's user cache holds: its render
+// plays with the corrections shipped for FluidR3 GM, as on a fresh machine
+// before any dialogue has run. Returns run's status.
+template <typename Run>
+int on_a_fresh_built_in_synthesizer(Run run)
+{
+    fake_map_library(BRIDGE_RUNTIME_LIBRARY, "libfluidsynth.so.3");
+    fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
+    fake_map_library(BRIDGE_OFFLINE_LIBRARY, SONVEX_OFFLINE_LIBRARY_PATH);
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const std::string saved_cache = cache != nullptr ? cache : "";
+    test_set_environment("XDG_CACHE_HOME", temp_path("-no-cache").c_str());
+    const int status = run();
+    test_set_environment("XDG_CACHE_HOME", cache != nullptr ? saved_cache.c_str() : nullptr);
+    return status;
+}
+
 // The built-in synthesizer measured from its own render, as --measure
 // QuickTime does, against the same notes rendered by the same bridge and
 // measured independently (the tests' own estimator: the fundamental alone,
@@ -260,18 +278,8 @@ TEST_F(MeasureArguments, RefusedBeforeAnythingIsSentOrWithTheDeviceClosedAgain)
 // held a second before the second after it is measured.
 TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
 {
-    fake_map_library(BRIDGE_RUNTIME_LIBRARY, "libfluidsynth.so.3");
-    fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
-    fake_map_library(BRIDGE_OFFLINE_LIBRARY, SONVEX_OFFLINE_LIBRARY_PATH);
-    // No kept key tunings, whatever this machine's user cache holds: the
-    // render plays with the corrections shipped for FluidR3 GM, as on a
-    // fresh machine before any dialogue has run.
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    const std::string saved_cache = cache != nullptr ? cache : "";
-    test_set_environment("XDG_CACHE_HOME", temp_path("-no-cache").c_str());
     MeasureRequest request = {"quicktime", nullptr, "reed", "/r.json", "/r.svg"};
-    const int status = run_measure(request);
-    test_set_environment("XDG_CACHE_HOME", cache != nullptr ? saved_cache.c_str() : nullptr);
+    const int status = on_a_fresh_built_in_synthesizer([&request] { return run_measure(request); });
     ASSERT_EQ(status, 0) << fake_console_error_output();
     const MeasureResults& r = hearing_results();
     EXPECT_EQ(r.source, "its own offline render");
@@ -331,16 +339,9 @@ TEST_F(MeasureArguments, BuiltInSynthesizerMeasuredFromItsOwnRender)
 // through it. A device that could not be heard keeps nothing.
 TEST_F(MeasureArguments, CalibrateKeepsTheBuiltInSynthesizersCalibration)
 {
-    fake_map_library(BRIDGE_RUNTIME_LIBRARY, "libfluidsynth.so.3");
-    fake_map_library(BRIDGE_LIBRARY, SONVEX_LIBRARY_PATH);
-    fake_map_library(BRIDGE_OFFLINE_LIBRARY, SONVEX_OFFLINE_LIBRARY_PATH);
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    const std::string saved_cache = cache != nullptr ? cache : "";
-    test_set_environment("XDG_CACHE_HOME", temp_path("-no-cache").c_str());
     const char* voices[] = {"reed", "flute", "Reed Organ"};
     CalibrateRequest request = {"quicktime", nullptr, voices, 3, nullptr, nullptr};
-    const int status = run_calibrate(request);
-    test_set_environment("XDG_CACHE_HOME", cache != nullptr ? saved_cache.c_str() : nullptr);
+    const int status = on_a_fresh_built_in_synthesizer([&request] { return run_calibrate(request); });
     ASSERT_EQ(status, 0) << fake_console_error_output();
 
     const std::string path = "/home/tester/.config/varenta/calibrations/QuickTime.json";

@@ -35,6 +35,27 @@ def _stop(proc):
         proc.wait()
 
 
+FLUIDR3_GM = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
+
+
+@contextlib.contextmanager
+def fluidsynth_on(jack, soundfont=FLUIDR3_GM):
+    """FluidSynth as its own program, a JACK client "fluidsynth" of the server
+    jack with reverb and chorus off, until the block ends; yields its MIDI
+    input port and its client name, once both are there. It reads commands
+    from its standard input and ends with it: a pipe held open keeps it
+    running."""
+    fluid = subprocess.Popen(
+        ["fluidsynth", "-a", "jack", "-m", "jack", "-R", "0", "-C", "0", "-r", "44100",
+         "-o", "audio.jack.id=fluidsynth", "-o", "midi.jack.id=fluidsynth", soundfont],
+        stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=jack.env())
+    try:
+        jack.wait_for_ports(["fluidsynth:midi_00", "fluidsynth:left"], "fluidsynth", timeout=20)
+        yield "fluidsynth:midi_00", "fluidsynth"
+    finally:
+        _stop(fluid)
+
+
 @contextlib.contextmanager
 def jack_servers_lock():
     """Holds the machine-wide lock under which the end-to-end tests start JACK
