@@ -159,7 +159,7 @@ class MeasureFailuresOnJack(unittest.TestCase):
                 try:
                     # Into the unbent tuning, where a note sounds most of the time.
                     for line in iter(program.stdout.readline, b""):
-                        if line.startswith(b"Measuring 2/4"):
+                        if line.startswith(b"Measuring 2/5"):
                             break
                     time.sleep(2.0)
                     program.send_signal(signal.SIGINT)
