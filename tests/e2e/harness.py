@@ -136,8 +136,9 @@ class MidiDump:
     LINE = re.compile(r"^\s*(\d+):\s+((?:[0-9a-f]{2} ?)+)")
     TIME_UNIT = 1e6  # the capture's times are in microseconds
 
-    def __init__(self, server, checked=True):
+    def __init__(self, server, checked=True, through=False):
         self.server = server
+        self.through = through  # also pass every event on through its port "midi-monitor:through"
         self.checked = checked  # its own failure fails the test (not after freezing the server)
         self.proc = None
         self.file = None
@@ -148,9 +149,11 @@ class MidiDump:
         # client writes through would move its writes back over old lines.
         self.file = tempfile.NamedTemporaryFile(prefix="varenta-capture-")
         self.errors = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([os.environ["VARENTA_JACK_CAPTURE"]], stdin=subprocess.DEVNULL,
+        args = ["--through"] if self.through else []
+        self.proc = subprocess.Popen([os.environ["VARENTA_JACK_CAPTURE"]] + args, stdin=subprocess.DEVNULL,
                                      stdout=self.file, stderr=self.errors, env=self.server.env())
-        self.server.wait_for_ports([self.PORT], "the capture client")
+        self.server.wait_for_ports([self.PORT] + (["midi-monitor:through"] if self.through else []),
+                                   "the capture client")
         return self
 
     def __exit__(self, *exc):

@@ -11,6 +11,9 @@
 // kept (its queue overflowed, or one longer than it keeps) are counted on
 // stderr and make its exit status 1, so a test never mistakes its own loss
 // for the program's.
+// With --through it also has an output port "through" that passes every event
+// on at the same frame of the same cycle, so a synthesizer connected to it
+// hears exactly what was captured, the device's opening included.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
@@ -33,6 +36,7 @@ constexpr size_t kLongestEvent = 4096;
 
 jack_client_t* client;
 jack_port_t* port;
+jack_port_t* through;  // nullptr without --through
 jack_ringbuffer_t* ring;
 std::atomic<uint64_t> lost{0};
 volatile sig_atomic_t stop = 0;
@@ -40,6 +44,9 @@ volatile sig_atomic_t stop = 0;
 int process(jack_nframes_t frames, void*)
 {
     void* buffer = jack_port_get_buffer(port, frames);
+    void* passed = through != nullptr ? jack_port_get_buffer(through, frames) : nullptr;
+    if (passed != nullptr)
+        jack_midi_clear_buffer(passed);
     const jack_time_t now = jack_get_time();
     const double usecs_per_frame = 1e6 / jack_get_sample_rate(client);
     uint32_t count = jack_midi_get_event_count(buffer);
@@ -47,6 +54,8 @@ int process(jack_nframes_t frames, void*)
         jack_midi_event_t in;
         if (jack_midi_event_get(&in, buffer, i) != 0)
             continue;
+        if (passed != nullptr && jack_midi_event_write(passed, in.time, in.buffer, in.size) != 0)
+            lost.fetch_add(1);
         const EventHead head = {now + static_cast<uint64_t>(in.time * usecs_per_frame), in.size};
         if (in.size == 0 || in.size > kLongestEvent || jack_ringbuffer_write_space(ring) < sizeof head + in.size) {
             lost.fetch_add(1);
@@ -81,8 +90,13 @@ void on_signal(int) { stop = 1; }
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const bool passing = argc == 2 && std::strcmp(argv[1], "--through") == 0;
+    if (argc > 1 && !passing) {
+        std::fprintf(stderr, "usage: jack_capture [--through]\n");
+        return 2;
+    }
     std::signal(SIGTERM, on_signal);
     std::signal(SIGINT, on_signal);
     jack_status_t status;
@@ -93,8 +107,10 @@ int main()
     }
     ring = jack_ringbuffer_create(1 << 24);  // 880 000 three-byte events
     port = jack_port_register(client, "input", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (passing)
+        through = jack_port_register(client, "through", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     jack_set_process_callback(client, process, nullptr);
-    if (port == nullptr || jack_activate(client) != 0) {
+    if (port == nullptr || (passing && through == nullptr) || jack_activate(client) != 0) {
         std::fprintf(stderr, "jack_capture: cannot register its port\n");
         return 2;
     }

@@ -3,7 +3,7 @@
 // every note as a pure tone, with faults that a test sets and then expects
 // the measurement to report:
 //   tone_synth NAME [--range SEMITONES] [--detune KEY=CENTS]... [--detune-keys FIRST-LAST=CENTS]...
-//              [--channel-detune CHANNEL=CENTS]... [--log FILE]
+//              [--channel-detune CHANNEL=CENTS]... [--log FILE] [--tuning-messages] [--mts-always]
 // Without --range it obeys the pitch-bend range message (registered
 // parameter 0, data entry in semitones and cents), starting at +-2
 // semitones; with it, it ignores the message and bends that many semitones.
@@ -11,6 +11,18 @@
 // range would (the later option wins where they overlap), --channel-detune
 // every note of one channel (channels from 0). Events take effect at their
 // frame within the cycle.
+// With --tuning-messages it obeys the MIDI Tuning Standard's real-time Single Note Tuning Change
+// (F0 7F <device> 08 02 <program> <count> [<key> <semitone> <fraction MSB>
+// <fraction LSB>]... F7, any number of keys, 7F 7F 7F leaving a key as it
+// was) in its tuning programs of bank 0; as FluidSynth does, a channel plays
+// a tuning program only once it selected one (registered parameter 4 the
+// bank, 3 the program), and a retuned key sounds its new pitch in the notes
+// started afterwards; and the MPE Configuration Message (registered
+// parameter 6 on channel 0, N > 0 member channels): members 1..N bend 48
+// semitones until a range message says otherwise (--range still wins).
+// --mts-always does the same and also makes every channel that selected no
+// tuning program play tuning program 0. Without either it ignores both
+// messages, as a plain General MIDI synth does.
 // --log FILE writes a line whenever what a voice sounds changes: when it
 // starts, and when its channel's bend or bend range moves it:
 //   CHANNEL KEY FREQUENCY_HZ start|held|fading
@@ -48,6 +60,7 @@ struct Voice {
     int key;
     double phase;     // cycles, 0..1
     double gain;      // 0..1 along the ramps
+    double pitch;     // the key's tuning when it started, in MIDI note numbers
 };
 
 struct Channel {
@@ -55,7 +68,12 @@ struct Channel {
     double range = 2.0;  // semitones for a full swing
     int rpn_high = 127, rpn_low = 127;
     int data_semitones = 2, data_cents = 0;
+    int tuning_bank = 0;
+    int tuning_program = -1;  // the tuning program selected; -1: none
 };
+
+constexpr int kTuningPrograms = 128;
+constexpr double kMpeRange = 48.0;
 
 struct Synth {
     jack_client_t* client;
@@ -67,6 +85,9 @@ struct Synth {
     double channel_detune[kChannels];
     Channel channels[kChannels];
     Voice voices[kVoices];
+    bool mts_always;                // channels that selected no tuning program play program 0
+    bool tuning_messages;           // false: Single Note Tuning Changes and MPE configurations ignored
+    double tunings[kTuningPrograms][128];  // bank 0's tuning programs, MIDI note numbers
     std::atomic<int> note_ons;      // note-ons taken
     jack_ringbuffer_t* log;         // LogLines on their way to the log file; nullptr: no log
     std::atomic<int> log_lost;      // lines that found the queue full
@@ -88,7 +109,7 @@ volatile sig_atomic_t stop = 0;
 double frequency(const Voice& v)
 {
     const Channel& c = synth.channels[v.channel];
-    double semitones = v.key - 69 + (synth.key_detune[v.key] + synth.channel_detune[v.channel]) / 100.0 +
+    double semitones = v.pitch - 69 + (synth.key_detune[v.key] + synth.channel_detune[v.channel]) / 100.0 +
                        c.range * (c.bend - 8192) / 8192.0;
     return 440.0 * std::pow(2.0, semitones / 12.0);
 }
@@ -129,10 +150,55 @@ void drain_log(std::FILE* file)
         std::fflush(file);
 }
 
+// The pitch a key starts at on a channel: its tuning program's, or equal temperament.
+double key_pitch(int channel, int key)
+{
+    const Channel& c = synth.channels[channel];
+    int program = c.tuning_program;
+    if (program < 0 && synth.mts_always)
+        program = 0;
+    if (program < 0 || c.tuning_bank != 0)
+        return key;
+    return synth.tunings[program][key];
+}
+
+// A real-time Single Note Tuning Change; anything else is ignored.
+void apply_system_exclusive(const jack_midi_data_t* bytes, size_t size)
+{
+    if (!synth.tuning_messages || size < 8 || bytes[1] != 0x7F || bytes[3] != 0x08 || bytes[4] != 0x02 ||
+        bytes[size - 1] != 0xF7)
+        return;
+    const int program = bytes[5], count = bytes[6];
+    if (program >= kTuningPrograms || size != 8 + 4 * static_cast<size_t>(count))
+        return;
+    for (int i = 0; i < count; ++i) {
+        const jack_midi_data_t* change = bytes + 7 + 4 * i;
+        if (change[0] > 127 || change[1] > 127 || change[2] > 127 || change[3] > 127)
+            return;
+        if (change[1] == 0x7F && change[2] == 0x7F && change[3] == 0x7F)
+            continue;  // no change
+        synth.tunings[program][change[0]] = change[1] + ((change[2] << 7) | change[3]) / 16384.0;
+    }
+}
+
+void set_range(int channel, double range)
+{
+    Channel& c = synth.channels[channel];
+    if (synth.fixed_range <= 0.0 && range != c.range) {
+        c.range = range;
+        if (c.bend != 8192)
+            log_channel(channel);
+    }
+}
+
 void apply(const jack_midi_data_t* bytes, size_t size)
 {
     if (size < 2)
         return;
+    if (bytes[0] == 0xF0) {
+        apply_system_exclusive(bytes, size);
+        return;
+    }
     const int status = bytes[0] & 0xF0, channel = bytes[0] & 0x0F;
     Channel& c = synth.channels[channel];
     const int data1 = bytes[1], data2 = size > 2 ? bytes[2] : 0;
@@ -140,7 +206,7 @@ void apply(const jack_midi_data_t* bytes, size_t size)
         synth.note_ons.fetch_add(1);
         for (Voice& v : synth.voices) {
             if (!v.sounding) {
-                v = Voice{true, false, channel, data1, 0.0, 0.0};
+                v = Voice{true, false, channel, data1, 0.0, 0.0, key_pitch(channel, data1)};
                 log_voice(v, LOG_START);
                 return;
             }
@@ -165,11 +231,18 @@ void apply(const jack_midi_data_t* bytes, size_t size)
             c.rpn_low = data2;
         else if ((data1 == 6 || data1 == 38) && c.rpn_high == 0 && c.rpn_low == 0) {
             (data1 == 6 ? c.data_semitones : c.data_cents) = data2;
-            const double range = c.data_semitones + c.data_cents / 100.0;
-            if (synth.fixed_range <= 0.0 && range != c.range) {
-                c.range = range;
-                if (c.bend != 8192)
-                    log_channel(channel);
+            set_range(channel, c.data_semitones + c.data_cents / 100.0);
+        } else if (data1 == 6 && c.rpn_high == 0 && c.rpn_low == 4) {
+            c.tuning_bank = data2;
+        } else if (data1 == 6 && c.rpn_high == 0 && c.rpn_low == 3) {
+            c.tuning_program = data2;
+        } else if (data1 == 6 && c.rpn_high == 0 && c.rpn_low == 6 && channel == 0 && data2 > 0 &&
+                   synth.tuning_messages) {
+            for (int member = 1; member <= data2 && member < kChannels; ++member) {
+                Channel& m = synth.channels[member];
+                m.data_semitones = static_cast<int>(kMpeRange);
+                m.data_cents = 0;
+                set_range(member, kMpeRange);
             }
         }
     }
@@ -245,17 +318,27 @@ int main(int argc, char** argv)
 {
     if (argc < 2) {
         std::fprintf(stderr, "usage: tone_synth NAME [--range S] [--detune KEY=CENTS]... [--detune-keys FIRST-LAST=CENTS]... "
-                             "[--channel-detune CH=CENTS]... [--log FILE]\n");
+                             "[--channel-detune CH=CENTS]... [--log FILE] [--tuning-messages] [--mts-always]\n");
         return 2;
     }
     std::FILE* log = nullptr;
-    if (argc % 2 != 0) {
-        std::fprintf(stderr, "tone_synth: %s needs a value\n", argv[argc - 1]);
-        return 2;
-    }
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = 2; i < argc; i += 2) {
         int index = 0, last = 0;
         double cents = 0.0;
+        if (std::strcmp(argv[i], "--mts-always") == 0) {
+            synth.mts_always = synth.tuning_messages = true;
+            --i;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--tuning-messages") == 0) {
+            synth.tuning_messages = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "tone_synth: %s needs a value\n", argv[i]);
+            return 2;
+        }
         if (std::strcmp(argv[i], "--range") == 0) {
             synth.fixed_range = std::strtod(argv[i + 1], nullptr);
         } else if (std::strcmp(argv[i], "--detune") == 0 && read_pair(argv[i + 1], &index, &cents) && index >= 0 &&
@@ -280,6 +363,10 @@ int main(int argc, char** argv)
     }
     for (Channel& c : synth.channels)
         c.range = synth.fixed_range > 0.0 ? synth.fixed_range : 2.0;
+    for (auto& program : synth.tunings) {
+        for (int key = 0; key < 128; ++key)
+            program[key] = key;
+    }
     if (log != nullptr) {
         synth.log = jack_ringbuffer_create(kLogBytes);
         if (synth.log == nullptr) {
