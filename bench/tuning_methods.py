@@ -33,7 +33,7 @@ os.environ.setdefault("VARENTA_PROGRAM", os.path.join(BUILD, "bin", "varenta-tes
 os.environ.setdefault("VARENTA_TONE_SYNTH", os.path.join(BUILD, "bin", "tone_synth"))
 os.environ.setdefault("VARENTA_JACK_CAPTURE", os.path.join(BUILD, "bin", "jack_capture"))
 
-from harness import JackServer, MidiDump, _stop  # noqa: E402
+from harness import JackServer, MidiDump, fluidsynth_on  # noqa: E402
 from test_calibrate import note_errors  # noqa: E402
 from test_methods import TYPED_CENTS, asked_chord, asked_scale, dialogue_run, is_note_on, play, tuning_changes  # noqa: E402
 
@@ -85,12 +85,7 @@ def fluidsynth_case(directory):
           subprocess.run(["fluidsynth", "--version"], capture_output=True, text=True).stdout.split("\n")[0].split()[-1])
     with JackServer("mbench") as jack:
         env = jack.env(XDG_CONFIG_HOME=os.path.join(directory, "config"))
-        fluid = subprocess.Popen(
-            ["fluidsynth", "-a", "jack", "-m", "jack", "-R", "0", "-C", "0", "-r", "44100",
-             "-o", "audio.jack.id=fluidsynth", "-o", "midi.jack.id=fluidsynth", SOUNDFONT],
-            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=jack.env())
-        try:
-            jack.wait_for_ports([DEVICE, "fluidsynth:left"], "fluidsynth", timeout=20)
+        with fluidsynth_on(jack, SOUNDFONT):
             plain = measure(env, directory, "plain")
             mts = measure(env, directory, "mts", "--method", "mts")
             print("  the MTS stage: obeys_mts %s, mts_needs_program %s, obeys_mpe %s (pitch-bend run)" %
@@ -123,8 +118,6 @@ def fluidsynth_case(directory):
                 play(env, "mts", True)
                 dump.settled()
                 timed = dump.timed_messages()
-        finally:
-            _stop(fluid)
     notes = note_lifetimes(timed)
     typed = notes[-(len(TYPED_CENTS) + 1):]
     last_on = typed[-1][1]
