@@ -73,7 +73,8 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
     def setUpClass(cls):
         cls.directory = tempfile.TemporaryDirectory()
         with JackServer("measure") as jack, \
-                ToneSynth(jack, "right", "--detune", "45=6.5", "--detune", "72=-4.25", "--channel-detune", "5=7"), \
+                ToneSynth(jack, "right", "--detune", "45=6.5", "--detune", "72=-4.25", "--channel-detune", "5=7",
+                          "--tuning-messages"), \
                 ToneSynth(jack, "wrong", "--range", "12"):
             right = Measurement(jack, "right:midi_in", "right", cls.directory.name, "right")
             wrong = Measurement(jack, "wrong:midi_in", "wrong:out", cls.directory.name, "wrong")
@@ -86,7 +87,7 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
     def tearDownClass(cls):
         cls.directory.cleanup()
 
-    def check_run(self, run):
+    def check_run(self, run, tuning_messages):
         status, report, errors, results = run
         self.assertEqual((status, errors), (0, ""))
         # Piped: one plain progress line per stage, then the report.
@@ -95,9 +96,8 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
                           "Measuring 3/5: the pitch-bend range (15 notes)",
                           "Measuring 4/5: Varenta's tunings (16 notes)",
                           "Measuring 5/5: the tuning messages (3 notes)"])
-        # The test synthesizer takes no tuning messages.
-        self.assertEqual((results["obeys_mts"], results["mts_needs_program"], results["obeys_mpe"]),
-                         (False, False, False))
+        # (obeys_mts, mts_needs_program, obeys_mpe): the synthesizer's own.
+        self.assertEqual((results["obeys_mts"], results["mts_needs_program"], results["obeys_mpe"]), tuning_messages)
         self.assertIn("Verdict: %s.\n" % results["verdict"], report)
         self.assertEqual([k["key"] for k in results["keys"]], KEYS)
         self.assertEqual([c["channel"] for c in results["channels"]], MELODIC)
@@ -107,7 +107,9 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
         return report, results
 
     def test_detuned_keys_and_channel_on_a_synth_that_obeys_the_range(self):
-        _, results = self.check_run(self.right)
+        # It obeys the tuning changes on channels that selected a tuning
+        # program, as FluidSynth does, and the MPE Configuration Message.
+        _, results = self.check_run(self.right, (True, True, True))
         detuned_keys = {45: 6.5, 72: -4.25}
         for key in results["keys"]:
             self.assertAlmostEqual(key["cents"], detuned_keys.get(key["key"], 0.0), delta=0.1, msg=key)
@@ -123,7 +125,7 @@ class MeasureTwoSynthsOnJack(unittest.TestCase):
         self.assertIn("channel 5 is detuned by +7.0 cents", results["verdict"])
 
     def test_a_synth_that_ignores_the_range_message_and_bends_twelve_semitones(self):
-        report, results = self.check_run(self.wrong)
+        report, results = self.check_run(self.wrong, (False, False, False))
         self.assertIn("ch 15: +12.000/-12.000", self.wrong_chart)
         for channel in results["channels"]:
             self.assertAlmostEqual(channel["bend_up_semitones"], 12.0, delta=0.01, msg=channel)
