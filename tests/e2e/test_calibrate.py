@@ -145,6 +145,26 @@ def expect(program, text, timeout=15):
                               (text, timeout, type(stop).__name__, seen[-1500:]))
 
 
+def preset_chord(program):
+    """At the chord test's prompt: its preset chord played, and the prompt again."""
+    program.send_line("")
+    expect(program, "You should now hear your chord as a broken chord\n")
+    expect(program, "****Chord test****")
+    expect(program, "\"exit\" to exit.\n")
+
+
+def preset_scale(program):
+    """From the chord test's prompt: on to the scale test, its preset scale
+    played, and its prompt again."""
+    program.send_line("next")
+    expect(program, "Just press return for preset of the just intonation diatonic\n")
+    expect(program, "\"exit\" to exit.\n")
+    program.send_line("")
+    expect(program, "You should now hear your ascending scale of 8 notes\n")
+    expect(program, "Just press return to keep the current scale:\n")
+    expect(program, "\"exit\" to exit.\n")
+
+
 def play_dialogue(env, device):
     """Opens the device in the dialogue and plays the chord test's preset
     chord, the scale test's preset scale and the harmonic series test's preset
@@ -158,17 +178,8 @@ def play_dialogue(env, device):
         program.send_line(letter_of(entries, device))
         expect(program, "****Chord test****")
         expect(program, "Type \"test\" to test the pitch bend range of your sound card / synth.\n")
-        program.send_line("")
-        expect(program, "You should now hear your chord as a broken chord\n")
-        expect(program, "****Chord test****")
-        expect(program, "\"exit\" to exit.\n")
-        program.send_line("next")
-        expect(program, "Just press return for preset of the just intonation diatonic\n")
-        expect(program, "\"exit\" to exit.\n")
-        program.send_line("")
-        expect(program, "You should now hear your ascending scale of 8 notes\n")
-        expect(program, "Just press return to keep the current scale:\n")
-        expect(program, "\"exit\" to exit.\n")
+        preset_chord(program)
+        preset_scale(program)
         program.send_line("next")
         expect(program, "****Harmonic Series test****")
         expect(program, "\"exit\" to exit.\n")

@@ -15,7 +15,8 @@ import time
 import unittest
 
 from harness import JackServer, MidiDump, Program, letter_of
-from test_calibrate import CHORD, DIATONIC, MIDDLE_C, DialogueStopped, expect, note_errors, read_log
+from test_calibrate import (CHORD, DIATONIC, MIDDLE_C, DialogueStopped, expect, note_errors, preset_chord,
+                            preset_scale, read_log)
 from test_measure import ToneSynth
 
 SYNTH = "tones"
@@ -81,23 +82,14 @@ def play(env, method, typed_chord):
         program.send_line(letter_of(entries, MidiDump.PORT))
         expect(program, "****Chord test****")
         expect(program, "\"exit\" to exit.\n")
-        program.send_line("")
-        expect(program, "You should now hear your chord as a broken chord\n")
-        expect(program, "****Chord test****")
-        expect(program, "\"exit\" to exit.\n")
+        preset_chord(program)
         if typed_chord:
             program.send_line(TYPED_CHORD)
             expect(program, "You should now hear your chord as a broken chord\n")
             expect(program, "****Chord test****", CHORD_SECONDS)
             expect(program, "\"exit\" to exit.\n")
         else:
-            program.send_line("next")
-            expect(program, "Just press return for preset of the just intonation diatonic\n")
-            expect(program, "\"exit\" to exit.\n")
-            program.send_line("")
-            expect(program, "You should now hear your ascending scale of 8 notes\n")
-            expect(program, "Just press return to keep the current scale:\n")
-            expect(program, "\"exit\" to exit.\n")
+            preset_scale(program)
         program.send_line("exit")
         status, _ = program.finish()
         if status != 0:
