@@ -55,47 +55,79 @@ void nearest_note(double n, int* midi_note, double* bend)
 
 bool carries(int channel, double bend) { return std::floor(channel_state(channel).bend + 0.5) == bend; }
 
+// Whether a note may take channel c: never 9; under MPE a member of the
+// zone, never its manager.
+bool playable(int c, bool mpe)
+{
+    return c != PERCUSSION_CHANNEL && !(mpe && (c == MPE_MANAGER_CHANNEL || c > MPE_MEMBER_CHANNELS));
+}
+
+// The least recently used free channel (among equal stamps the lowest);
+// with CHOOSE_AVOID_NEWEST, only one freed strictly before the most recent
+// release: that note's release tail may still ring there, and pre-tuning
+// would bend it. -1 when none qualifies.
+int least_recent_free(int flags, bool mpe, uint32_t excluded)
+{
+    const int channels = channel_count();
+    uint32_t newest = 0;
+    if (flags & CHOOSE_AVOID_NEWEST) {
+        for (int c = 0; c < channels; ++c) {
+            if (channel_state(c).last_use_ms > newest)
+                newest = channel_state(c).last_use_ms;
+        }
+    }
+    int chosen = -1;
+    for (int c = 0; c < channels; ++c) {
+        const ChannelState& s = channel_state(c);
+        if (!playable(c, mpe) || (excluded & (1u << c)) != 0 || s.sounding_notes != 0)
+            continue;
+        if ((flags & CHOOSE_AVOID_NEWEST) && !(s.last_use_ms < newest))
+            continue;
+        if (chosen < 0 || s.last_use_ms < channel_state(chosen).last_use_ms)
+            chosen = c;
+    }
+    return chosen;
+}
+
+// The least recently used channel of all, its notes ended; an excluded one
+// only when every other is excluded.
+int steal_least_recent(bool mpe, uint32_t excluded)
+{
+    const int channels = channel_count();
+    int chosen = -1;
+    for (int pass = 0; pass < 2 && chosen < 0; ++pass) {
+        for (int c = 0; c < channels; ++c) {
+            if (playable(c, mpe) && (pass == 1 || (excluded & (1u << c)) == 0) &&
+                (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
+                chosen = c;
+        }
+    }
+    if (chosen >= 0)
+        release_channel_notes(STEAL_VELOCITY, chosen);
+    return chosen;
+}
+
 // An MPE zone's member channel for a note of that bend: one of its own while
 // any is free (one already pre-tuned to the bend, else the longest free),
 // else one sharing the bend, else, on request, the least recently used,
-// its notes ended. The manager channel and channel 9 never.
+// its notes ended.
 int choose_member(int flags, double bend, uint32_t excluded)
 {
-    const int channels = channel_count() < MPE_MEMBER_CHANNELS + 1 ? channel_count() : MPE_MEMBER_CHANNELS + 1;
-    auto member = [excluded](int c) {
-        return c != MPE_MANAGER_CHANNEL && c != PERCUSSION_CHANNEL && (excluded & (1u << c)) == 0;
-    };
-    uint32_t newest = 0;
-    for (int c = 0; c < channels && (flags & CHOOSE_AVOID_NEWEST); ++c) {
-        if (channel_state(c).last_use_ms > newest)
-            newest = channel_state(c).last_use_ms;
-    }
+    const int channels = channel_count();
+    auto member = [excluded](int c) { return playable(c, true) && (excluded & (1u << c)) == 0; };
     int chosen = -1;
     for (int c = 0; c < channels && chosen < 0; ++c) {
         if (member(c) && channel_state(c).sounding_notes == 0 && carries(c, bend))
             chosen = c;
     }
-    if (chosen < 0) {
-        for (int c = 0; c < channels; ++c) {
-            const ChannelState& s = channel_state(c);
-            if (!member(c) || s.sounding_notes != 0 || ((flags & CHOOSE_AVOID_NEWEST) && !(s.last_use_ms < newest)))
-                continue;
-            if (chosen < 0 || s.last_use_ms < channel_state(chosen).last_use_ms)
-                chosen = c;
-        }
-    }
+    if (chosen < 0)
+        chosen = least_recent_free(flags, true, excluded);
     for (int c = 0; c < channels && chosen < 0; ++c) {
         if (member(c) && carries(c, bend))
             chosen = c;
     }
-    if (chosen < 0 && (flags & CHOOSE_STEAL)) {
-        for (int c = 0; c < channels; ++c) {
-            if (member(c) && (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
-                chosen = c;
-        }
-        if (chosen >= 0)
-            release_channel_notes(STEAL_VELOCITY, chosen);
-    }
+    if (chosen < 0 && (flags & CHOOSE_STEAL))
+        chosen = steal_least_recent(true, excluded);
     return chosen;
 }
 
@@ -153,7 +185,7 @@ void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded,
         int key;
         double b;
         place(c, &key, &b);
-        if (std::floor(channel_state(c).bend + 0.5) == b)
+        if (carries(c, b))
             chosen = c;
     }
 
@@ -181,40 +213,13 @@ void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded,
         }
     }
 
-    // 3. The least recently used free channel; with CHOOSE_AVOID_NEWEST, only
-    //    one freed strictly before the most recent release: that note's
-    //    release tail may still ring there, and pre-tuning would bend it.
-    if (chosen < 0) {
-        uint32_t newest = 0;
-        if (flags & CHOOSE_AVOID_NEWEST) {
-            for (int c = 0; c < channels; ++c) {
-                if (channel_state(c).last_use_ms > newest)
-                    newest = channel_state(c).last_use_ms;
-            }
-        }
-        for (int c = 0; c < channels; ++c) {
-            const ChannelState& s = channel_state(c);
-            if (c == PERCUSSION_CHANNEL || (excluded & (1u << c)) != 0 || s.sounding_notes != 0)
-                continue;
-            if ((flags & CHOOSE_AVOID_NEWEST) && !(s.last_use_ms < newest))
-                continue;
-            if (chosen < 0 || s.last_use_ms < channel_state(chosen).last_use_ms)
-                chosen = c;
-        }
-    }
+    // 3. The least recently used free channel.
+    if (chosen < 0)
+        chosen = least_recent_free(flags, false, excluded);
 
     // 4. The least recently used channel of all, emptied first.
-    if (chosen < 0 && (flags & CHOOSE_STEAL)) {
-        for (int pass = 0; pass < 2 && chosen < 0; ++pass) {
-            for (int c = 0; c < channels; ++c) {
-                if (c != PERCUSSION_CHANNEL && (pass == 1 || (excluded & (1u << c)) == 0) &&
-                    (chosen < 0 || channel_state(c).last_use_ms < channel_state(chosen).last_use_ms))
-                    chosen = c;
-            }
-        }
-        if (chosen >= 0)
-            release_channel_notes(STEAL_VELOCITY, chosen);
-    }
+    if (chosen < 0 && (flags & CHOOSE_STEAL))
+        chosen = steal_least_recent(false, excluded);
 
     // What the chosen channel sounds; with none chosen, the first one's.
     place(chosen >= 0 ? chosen : 0, &note, &wanted);
