@@ -53,6 +53,14 @@ void fill_keys(const CalibrationVoice& voice, double* cents)
     }
 }
 
+// The key offsets of the program last chosen for every channel; nullptr
+// when the calibration did not measure it.
+const double* program_keys()
+{
+    const int program = current_program();
+    return program >= 0 && program < kPrograms && correction.measured[program] ? correction.key_cents[program] : nullptr;
+}
+
 double clamp(double value, double low, double high) { return value < low ? low : (value > high ? high : value); }
 
 }  // namespace
@@ -96,10 +104,7 @@ bool calibration_obeys_mts() { return correction.active && correction.obeys_mts;
 
 void calibrated_note(double n, int channel, int* midi_note, double* bend)
 {
-    const int program = current_program();
-    const double* keys = program >= 0 && program < kPrograms && correction.measured[program]
-                             ? correction.key_cents[program]
-                             : nullptr;
+    const double* keys = program_keys();
     const int c = channel >= 0 && channel < MAX_CHANNELS ? channel : 0;
     const double pitch = 100.0 * n + correction.centre_cents;  // cents above key 0
     auto sound = [keys](int key) { return 100.0 * key + (keys != nullptr ? keys[key] : 0.0); };
@@ -145,9 +150,6 @@ double calibrated_key_offset(int channel, int key)
 {
     if (!correction.active || channel < 0 || channel >= MAX_CHANNELS || key < 0 || key >= kKeys)
         return 0.0;
-    const int program = current_program();
-    const double keys = program >= 0 && program < kPrograms && correction.measured[program]
-                            ? correction.key_cents[program][key]
-                            : 0.0;
-    return keys + correction.offset_cents[channel] - correction.centre_cents;
+    const double* keys = program_keys();
+    return (keys != nullptr ? keys[key] : 0.0) + correction.offset_cents[channel] - correction.centre_cents;
 }

@@ -238,16 +238,21 @@ bool measure_route()
 
 // ---- Stage 2: the unbent tuning ---------------------------------------------------
 
-// Measures one key, unbent, on the tuning channel.
-KeyOffset measure_key(int key)
+// The pitch of key on channel, in cents against equal temperament, looked
+// for within search_cents of guess_cents.
+double heard_cents(int channel, int key, double guess_cents, double search_cents)
 {
     uint64_t on = capture_position();
-    note_on(port_handle(), kTuningChannel, key, kVelocity);
-    Steady steady = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key), kKeySearchCents);
-    note_off(port_handle(), kTuningChannel, key, kVelocity);
+    note_on(port_handle(), channel, key, kVelocity);
+    const double hz = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key + guess_cents / 100.0), search_cents)
+                          .frequency_hz;
+    note_off(port_handle(), channel, key, kVelocity);
     gap();
-    return KeyOffset{key, cents_from_equal(steady.frequency_hz, key)};
+    return cents_from_equal(hz, key);
 }
+
+// Measures one key, unbent, on the tuning channel.
+KeyOffset measure_key(int key) { return KeyOffset{key, heard_cents(kTuningChannel, key, 0.0, kKeySearchCents)}; }
 
 bool sound_alike(const KeyOffset& a, const KeyOffset& b) { return std::fabs(a.cents - b.cents) <= KEY_RUN_TOLERANCE; }
 
@@ -514,7 +519,7 @@ void measure_degree(const char* test, int degree)
     if (tuning_method() == METHOD_MTS)
         predicted = key_offset(entry.midi_note) + mts_key_cents(entry.midi_note);
     else if (tuning_method() == METHOD_MPE)
-        predicted = key_offset(entry.midi_note) + (bend - BEND_CENTRE) / BEND_CENTRE * 100.0 * MPE_BEND_RANGE;
+        predicted = key_offset(entry.midi_note) + bend_cents_in_effect(entry.channel, bend);
     const double guess = nominal_hz(entry.midi_note + predicted / 100.0);
     double measured = steady_pitch(on, settle_ms(entry.midi_note), kWindowMs, guess, kTuningSearchCents).frequency_hz;
     state.results.tunings.push_back(TuningNote{test, asked, measured, cents_between_hz(asked, measured), entry.channel,
@@ -553,19 +558,6 @@ void measure_tunings()
 }
 
 // ---- Stage 5: the tuning messages ---------------------------------------------------
-
-// The pitch of key on channel, in cents against equal temperament, looked
-// for within search_cents of guess_cents.
-double heard_cents(int channel, int key, double guess_cents, double search_cents)
-{
-    uint64_t on = capture_position();
-    note_on(port_handle(), channel, key, kVelocity);
-    const double hz = steady_pitch(on, settle_ms(key), kWindowMs, nominal_hz(key + guess_cents / 100.0), search_cents)
-                          .frequency_hz;
-    note_off(port_handle(), channel, key, kVelocity);
-    gap();
-    return cents_from_equal(hz, key);
-}
 
 bool retuned(double heard, double unbent) { return std::fabs(heard - unbent - kRetuneCents) <= kObeyedWithinCents; }
 

@@ -1,7 +1,6 @@
 // Playing scale degrees and percussion, and the report; see degrees.h.
 #include "retune/degrees.h"
 
-#include "calibration/correction.h"
 #include "console/console.h"
 #include "midi/channel.h"
 #include "retune/channel_choice.h"
@@ -141,10 +140,8 @@ void report_notes_in_play()
             if (e.channel != c)
                 continue;
             if (first) {
-                const double bend = channel_state(c).bend;
                 console_printf("\nChann:, %d: pitch bend %g cents, playing: ", c,
-                               tuning_method() == METHOD_MPE ? (bend - BEND_CENTRE) / BEND_CENTRE * 100.0 * MPE_BEND_RANGE
-                                                             : bend_cents(c, bend));
+                               bend_cents_in_effect(c, channel_state(c).bend));
                 first = false;
             } else {
                 console_printf(", ");

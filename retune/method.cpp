@@ -162,6 +162,13 @@ void tune_opened_device(const char* device)
 
 TuningMethod tuning_method() { return bridge_active() ? METHOD_BEND : state.resolved; }
 
+double bend_cents_in_effect(int channel, double bend)
+{
+    if (tuning_method() == METHOD_MPE)
+        return (bend - BEND_CENTRE) / BEND_CENTRE * 100.0 * MPE_BEND_RANGE;
+    return bend_cents(channel, bend);
+}
+
 size_t mts_tuning_change(int key, double cents, uint8_t* bytes)
 {
     const uint32_t value = value_of(cents);

@@ -40,6 +40,11 @@ void tune_opened_device(const char* device);
 // messages only.
 TuningMethod tuning_method();
 
+// How many cents a channel's bend of (bend - 8192) units moves its notes
+// with the method in effect: over an MPE member's 48 semitones, else as
+// the calibration in use measured the channel (see calibration/correction.h).
+double bend_cents_in_effect(int channel, double bend);
+
 // ---- MTS --------------------------------------------------------------------
 
 // Length of a Single Note Tuning Change of one key.
