@@ -55,11 +55,11 @@ uint32_t play_frequency_note(int key, double ratio, double frequency_hz, uint32_
         return 0;
     if (tuning_method() == METHOD_MTS) {
         // The key's tuning change goes first, so the note starts in tune.
-        const int key = mts_key_for(note_of_frequency(frequency_hz));
-        note_on(port_handle(), MTS_CHANNEL, key, velocity);
+        const int midi_note = mts_key_for(note_of_frequency(frequency_hz));
+        note_on(port_handle(), MTS_CHANNEL, midi_note, velocity);
         if (channel_used != nullptr)
             *channel_used = MTS_CHANNEL;
-        return add_note_serial(key, ratio, MTS_CHANNEL, key);
+        return add_note_serial(key, ratio, MTS_CHANNEL, midi_note);
     }
     int channel;
     int midi_note;

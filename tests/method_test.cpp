@@ -85,7 +85,14 @@ TEST_F(MtsMethod, KeysRetunedSharedAndRestored)
     fake_clear_messages();
     play_frequency_note(3, 1.0, sharp, 0, 100);
     EXPECT_EQ(describe_log(), change(64, cents_of(sharp)) + "\n90 64 100\n");
-    release_all_notes(64);
+    // A note is released by its degree, as the dialogue and the measurement
+    // release theirs, not by its key.
+    fake_clear_messages();
+    release_degree(64, 64);
+    EXPECT_EQ(describe_log(), "");
+    release_degree(3, 64);
+    EXPECT_EQ(describe_log(), "80 64 64\n");
+    EXPECT_EQ(note_table().count, 0);
 
     // A full keyboard: 128 pitches each a tenth of a cent apart from any
     // other, then one more takes its nearest key over, its note ended.
