@@ -7,6 +7,8 @@ report (it prints figures; it fails only when a run does not complete):
    - --measure --method mts: the chord test's notes (stage 4) against
      FluidSynth's own floor, the offsets of their keys' samples measured by
      --measure without MTS (stage 2: the keys measured and the runs found);
+   - --calibrate, then --measure --method auto (MTS, as the calibration
+     found it obeyed): the chord and harmonics against the asked pitch;
    - the dialogue's chord test with a typed chord of 25 notes (the 1/1 and
      24 more a quarter of a semitone apart) under --method mts, through the
      capture client into FluidSynth: whether all sounded at once on channel 0
@@ -111,6 +113,24 @@ def fluidsynth_case(directory):
             unmeasured = sum(1 for n in mts["tunings"] if n["test"] == "harmonics" and n["cents"] is None)
             print("  harmonics under MTS: worst %.3f c off the asked pitch (key offsets included), %d not measured" %
                   (max(harmonics) if harmonics else float("nan"), unmeasured))
+
+            # Calibrated: the keys' offsets and the whole-cent cut taken into
+            # the tuning sent; --method auto takes MTS as the calibration
+            # found FluidSynth obeys it.
+            started = time.monotonic()
+            done = subprocess.run([PROGRAM, "--calibrate", DEVICE, "--audio-in", SOURCE, "--voice", "Reed Organ"],
+                                  stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=300)
+            if done.returncode != 0:
+                raise RuntimeError("--calibrate failed (%d): %s" % (done.returncode, done.stderr.decode()))
+            print("  --calibrate (Reed Organ) took %.1f s" % (time.monotonic() - started))
+            calibrated = measure(env, directory, "calibrated", "--method", "auto")
+            for test in ("chord", "harmonics"):
+                notes = [n for n in calibrated["tunings"] if n["test"] == test]
+                heard = [n["cents"] for n in notes if n["cents"] is not None]
+                print("  calibrated, --method auto: %s %s c off the asked pitch (worst %.3f c), %d not measured,"
+                      " on channels %s" % (test, " ".join("%+.2f" % c for c in heard),
+                                          max(abs(c) for c in heard) if heard else float("nan"),
+                                          len(notes) - len(heard), sorted({n["channel"] for n in notes})))
 
             # The typed chord, through the capture into FluidSynth.
             with MidiDump(jack, through=True) as dump:
