@@ -250,9 +250,9 @@ int windows_key_bytes(const KEY_EVENT_RECORD& key, int* lead, int* scan)
 {
     if (!key.bKeyDown)
         return 0;
-    unsigned char byte = static_cast<unsigned char>(key.uChar.AsciiChar);
-    if (byte != 0) {
-        *lead = byte;
+    unsigned char typed = static_cast<unsigned char>(key.uChar.AsciiChar);
+    if (typed != 0) {
+        *lead = typed;
         return 1;
     }
     switch (key.wVirtualKeyCode) {
