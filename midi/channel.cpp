@@ -126,11 +126,16 @@ int set_pitch_bend(PortHandle handle, int channel, double bend)
     return result;
 }
 
+int set_registered_parameter(PortHandle handle, int channel, int parameter, int value)
+{
+    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 101, 0, 2);  // RPN high
+    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 100, parameter, 2);  // RPN low
+    return send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 6, value, 2);  // data entry high
+}
+
 int set_bend_range(PortHandle handle, int channel, int semitones, int cents)
 {
-    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 101, 0, 2);  // RPN high: pitch-bend sensitivity
-    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 100, 0, 2);  // RPN low
-    send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 6, semitones, 2);  // data entry high
+    set_registered_parameter(handle, channel, 0, semitones);  // parameter 0: pitch-bend sensitivity
     return send_channel_message(handle, STATUS_CONTROL_CHANGE, channel, 38, cents, 2);  // data entry low
 }
 

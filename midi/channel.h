@@ -93,6 +93,10 @@ void release_held_notes(int velocity);
 // of the last request; the request is stored as given either way.
 int set_pitch_bend(PortHandle handle, int channel, double bend);
 
+// The three controller messages that set registered parameter `parameter`
+// of a channel to `value` (its data entry's high byte).
+int set_registered_parameter(PortHandle handle, int channel, int parameter, int value);
+
 // The four controller messages that set a channel's pitch-bend range.
 int set_bend_range(PortHandle handle, int channel, int semitones, int cents);
 

@@ -20,8 +20,7 @@ constexpr uint32_t kHighest = (127u << kFractionBits) | (kFractions - 2);  // 7F
 constexpr int kStealVelocity = 127;
 constexpr size_t kKeysPerMessage = (PLATFORM_SYSEX_MAX - 8) / 4;  // a change message's header and end, 4 bytes a key
 
-// Registered parameters and controllers of the openings.
-constexpr int kRpnHigh = 101, kRpnLow = 100, kDataEntry = 6;
+// Registered parameters of the openings.
 constexpr int kRpnTuningProgram = 3, kRpnTuningBank = 4, kRpnMpeConfiguration = 6;
 
 struct MethodState {
@@ -56,13 +55,6 @@ size_t tuning_change(const int* keys, const uint32_t* values, size_t count, uint
     }
     bytes[n++] = 0xF7;
     return n;
-}
-
-void send_rpn(int channel, int parameter, int value)
-{
-    send_channel_message(port_handle(), STATUS_CONTROL_CHANGE, channel, kRpnHigh, 0, 2);
-    send_channel_message(port_handle(), STATUS_CONTROL_CHANGE, channel, kRpnLow, parameter, 2);
-    send_channel_message(port_handle(), STATUS_CONTROL_CHANGE, channel, kDataEntry, value, 2);
 }
 
 void method_opening()
@@ -155,7 +147,7 @@ void tune_opened_device(const char* device)
 {
     use_device_calibration(device);
     if (state.asked == METHOD_AUTO)
-        state.resolved = calibration_in_use() && calibration_obeys_mts() ? METHOD_MTS : METHOD_BEND;
+        state.resolved = calibration_obeys_mts() ? METHOD_MTS : METHOD_BEND;
     set_device_closing(device_closing);
     method_opening();
 }
@@ -206,11 +198,14 @@ int mts_key_for(double n)
 
 void select_tuning_program(int channel)
 {
-    send_rpn(channel, kRpnTuningBank, 0);
-    send_rpn(channel, kRpnTuningProgram, 0);
+    set_registered_parameter(port_handle(), channel, kRpnTuningBank, 0);
+    set_registered_parameter(port_handle(), channel, kRpnTuningProgram, 0);
 }
 
-void send_mpe_configuration(int members) { send_rpn(MPE_MANAGER_CHANNEL, kRpnMpeConfiguration, members); }
+void send_mpe_configuration(int members)
+{
+    set_registered_parameter(port_handle(), MPE_MANAGER_CHANNEL, kRpnMpeConfiguration, members);
+}
 
 double mts_key_cents(int key)
 {
