@@ -1,6 +1,7 @@
 // The test platform; see fake_platform.h.
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_loader.h"
+#include "platform/folder_out.h"
 #include "platform/line_assembly.h"
 #include "platform/midi_input_queue.h"
 #include "platform/system_exclusive.h"
@@ -627,10 +628,7 @@ int platform_file_read(const char* path, char* buffer, size_t capacity, size_t* 
 int platform_home_folder(char* buffer, int size)
 {
     copy_text("", buffer, size);
-    if (!fake.has_home || fake.home.size() + 1 > static_cast<size_t>(size))
-        return -1;
-    copy_text(fake.home, buffer, size);
-    return static_cast<int>(fake.home.size());
+    return fake.has_home ? folder_out(fake.home.data(), fake.home.size(), buffer, size) : -1;
 }
 
 int platform_file_write(const char* path, const char* bytes, size_t length)
@@ -651,10 +649,7 @@ std::string fake_file(const std::string& path)
 int platform_settings_folder(char* buffer, int size)
 {
     copy_text("", buffer, size);
-    if (!fake.has_settings || fake.settings.size() + 1 > static_cast<size_t>(size))
-        return -1;
-    copy_text(fake.settings, buffer, size);
-    return static_cast<int>(fake.settings.size());
+    return fake.has_settings ? folder_out(fake.settings.data(), fake.settings.size(), buffer, size) : -1;
 }
 
 int platform_make_folders(const char* path)

@@ -1,6 +1,7 @@
 // Reading and writing whole files, finding the home and settings folders,
 // making folders and listing a folder's files on POSIX systems.
 #include "platform/platform.h"
+#include "platform/folder_out.h"
 #include "platform/whole_file.h"
 
 #include <algorithm>
@@ -100,11 +101,7 @@ int platform_home_folder(char* buffer, int size)
     size_t length = std::strlen(home);
     while (length > 1 && home[length - 1] == '/')
         --length;
-    if (length > static_cast<size_t>(size - 1))
-        return -1;
-    std::memcpy(buffer, home, length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    return folder_out(home, length, buffer, size);
 }
 
 int platform_file_write(const char* path, const char* bytes, size_t length)
@@ -147,10 +144,7 @@ int platform_settings_folder(char* buffer, int size)
         folder = without_trailing_separators(home) + "/.config";
     }
     folder += "/varenta";
-    if (folder.size() > static_cast<size_t>(size - 1))
-        return -1;
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-    return static_cast<int>(folder.size());
+    return folder_out(folder.data(), folder.size(), buffer, size);
 }
 
 int platform_make_folders(const char* path)

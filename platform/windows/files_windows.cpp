@@ -3,6 +3,7 @@
 // system's own: drive letters, either separator, relative to the current
 // folder.
 #include "platform/platform.h"
+#include "platform/folder_out.h"
 #include "platform/whole_file.h"
 
 #include <windows.h>
@@ -110,11 +111,7 @@ int platform_home_folder(char* buffer, int size)
     // A root ("C:\", "\") keeps its separator.
     while (length > 1 && (home[length - 1] == '\\' || home[length - 1] == '/') && home[length - 2] != ':')
         --length;
-    if (length > static_cast<size_t>(size - 1))
-        return -1;
-    std::memcpy(buffer, home, length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    return folder_out(home, length, buffer, size);
 }
 
 int platform_file_write(const char* path, const char* bytes, size_t length)
@@ -151,10 +148,7 @@ int platform_settings_folder(char* buffer, int size)
     if (!is_separator(folder.back()))
         folder += '\\';
     folder += "varenta";
-    if (folder.size() > static_cast<size_t>(size - 1))
-        return -1;
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-    return static_cast<int>(folder.size());
+    return folder_out(folder.data(), folder.size(), buffer, size);
 }
 
 int platform_make_folders(const char* path)
