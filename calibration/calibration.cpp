@@ -1,6 +1,8 @@
 // A calibration and its file; see calibration.h.
 #include "calibration/calibration.h"
 
+#include "midi/channel.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -13,8 +15,6 @@ using json = nlohmann::ordered_json;
 
 constexpr int kLastProgram = 127;
 constexpr int kLastKey = 127;
-constexpr int kLastChannel = 31;
-constexpr int kPercussionChannel = 9;
 
 // Rounds to what the file keeps (a thousandth of a cent is far below what
 // anyone hears or any synthesizer resolves), so that it reads as written.
@@ -140,8 +140,8 @@ Calibration parse(const json& root, const char* device)
     }
     for (const json& ch : list(root, "channels")) {
         CalibrationChannel channel;
-        channel.channel = whole(ch, "channel", 0, kLastChannel);
-        if (channel.channel == kPercussionChannel)
+        channel.channel = whole(ch, "channel", 0, MAX_CHANNELS - 1);
+        if (channel.channel == PERCUSSION_CHANNEL)
             throw Fault{"channel 9 is the percussion channel"};
         for (const CalibrationChannel& earlier : c.channels) {
             if (earlier.channel == channel.channel)

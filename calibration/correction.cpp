@@ -3,6 +3,7 @@
 
 #include "midi/channel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -61,8 +62,6 @@ const double* program_keys()
     return program >= 0 && program < kPrograms && correction.measured[program] ? correction.key_cents[program] : nullptr;
 }
 
-double clamp(double value, double low, double high) { return value < low ? low : (value > high ? high : value); }
-
 }  // namespace
 
 void use_calibration(const Calibration& calibration)
@@ -110,7 +109,7 @@ void calibrated_note(double n, int channel, int* midi_note, double* bend)
     auto sound = [keys](int key) { return 100.0 * key + (keys != nullptr ? keys[key] : 0.0); };
 
     // The key whose own sound lies nearest; of two as near, the higher.
-    const int nearest = static_cast<int>(clamp(std::floor(n + 0.5), 0.0, kKeys - 1.0));
+    const int nearest = static_cast<int>(std::clamp(std::floor(n + 0.5), 0.0, kKeys - 1.0));
     int key = nearest;
     for (int k = nearest - kKeySearch; k <= nearest + kKeySearch; ++k) {
         if (k >= 0 && k < kKeys && std::fabs(pitch - sound(k)) <= std::fabs(pitch - sound(key)))
@@ -127,7 +126,7 @@ void calibrated_note(double n, int channel, int* midi_note, double* bend)
     else if (units < -BEND_CENTRE && key > 0)
         units = units_from(--key);
     *midi_note = key;
-    *bend = clamp(BEND_CENTRE + std::floor(units + 0.5), 0.0, BEND_MAX);
+    *bend = std::clamp(BEND_CENTRE + std::floor(units + 0.5), 0.0, static_cast<double>(BEND_MAX));
 }
 
 double bend_cents(int channel, double bend)
