@@ -289,19 +289,15 @@ std::vector<KeyOffset> measure_program_keys(int* done, int* total, const char* v
         for (int lower : lower_ends) {
             auto above = std::find_if(keys.begin(), keys.end(), [lower](const KeyOffset& k) { return k.key > lower; });
             const KeyOffset upper = *above;
-            KeyOffset first = measure_key(lower + 1);
-            bool second = !sound_alike(first, upper) && lower + 2 < upper.key;
+            const KeyOffset first = measure_key(lower + 1);
+            const bool second = !sound_alike(first, upper) && lower + 2 < upper.key;
             if (!second)
                 --*total;
-            keys.insert(std::find_if(keys.begin(), keys.end(), [lower](const KeyOffset& k) { return k.key > lower; }),
-                        first);
+            auto placed = keys.insert(above, first);
             std::snprintf(what, sizeof what, "%skey %d", voice_label, lower + 1);
             progress(++*done, *total, what);
             if (second) {
-                KeyOffset next = measure_key(lower + 2);
-                keys.insert(std::find_if(keys.begin(), keys.end(),
-                                         [lower](const KeyOffset& k) { return k.key > lower + 1; }),
-                            next);
+                keys.insert(placed + 1, measure_key(lower + 2));
                 std::snprintf(what, sizeof what, "%skey %d", voice_label, lower + 2);
                 progress(++*done, *total, what);
             }
@@ -359,6 +355,24 @@ double key_offset(int key)
 
 // ---- Stage 3: the pitch-bend range ------------------------------------------------
 
+// Starts key kBendKey on channel and hears it unbent: the note that the
+// bends of stage 3 move.
+Steady start_bend_note(int channel)
+{
+    uint64_t on = capture_position();
+    note_on(port_handle(), channel, kBendKey, kVelocity);
+    const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
+    return steady_pitch(on, kSettleMs, kWindowMs, guess, kKeySearchCents);
+}
+
+// Ends that note: its channel back at the centre, its release waited out.
+void end_bend_note(int channel)
+{
+    set_pitch_bend(port_handle(), channel, BEND_CENTRE);
+    note_off(port_handle(), channel, kBendKey, kVelocity);
+    gap();
+}
+
 // One channel's bend range. quarters: also the quarter swings, which show
 // how straight the bend is (a calibration measures them on the first
 // channel only, to take no longer than a measurement).
@@ -367,10 +381,7 @@ void measure_channel(int channel, bool quarters, ChannelBend* result)
     result->channel = channel;
     for (double& s : result->shift_semitones)
         s = kNaN;
-    uint64_t on = capture_position();
-    note_on(port_handle(), channel, kBendKey, kVelocity);
-    const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
-    Steady centre = steady_pitch(on, kSettleMs, kWindowMs, guess, kKeySearchCents);
+    const Steady centre = start_bend_note(channel);
     std::vector<float> reference(centre.window, centre.window + centre.count);
     const double unbent = centre.frequency_hz;
     result->cents_at_zero_bend = cents_from_equal(unbent, kBendKey);
@@ -388,10 +399,8 @@ void measure_channel(int channel, bool quarters, ChannelBend* result)
         double bent = steady_pitch(bent_at, kBendSettleMs, kBendWindowMs, unbent, kRefineCents, &reference).frequency_hz;
         result->shift_semitones[i] = cents_between_hz(unbent, bent) / 100.0;
     }
-    set_pitch_bend(port_handle(), channel, BEND_CENTRE);
-    note_off(port_handle(), channel, kBendKey, kVelocity);
+    end_bend_note(channel);
     complete_channel(result);
-    gap();
 }
 
 // Whether pitches go in steps: key kBendKey on channel 0 bent up by
@@ -403,10 +412,7 @@ void measure_steps(const ChannelBend& channel)
     const double up_cents = 100.0 * channel.bend_up_semitones;
     if (!(up_cents > 0.0))
         return;
-    uint64_t on = capture_position();
-    note_on(port_handle(), kTuningChannel, kBendKey, kVelocity);
-    const double guess = nominal_hz(kBendKey + key_offset(kBendKey) / 100.0);
-    const double unbent = steady_pitch(on, kSettleMs, kWindowMs, guess, kKeySearchCents).frequency_hz;
+    const double unbent = start_bend_note(kTuningChannel).frequency_hz;
     // Half a cent up first: a pitch that follows the bend has no steps.
     // Otherwise the first step up lies above the unbent pitch and at a whole
     // cent at most (the unbent pitch is one the synthesizer sounds, so a cent
@@ -416,8 +422,8 @@ void measure_steps(const ChannelBend& channel)
     bool stepped = false, followed = false;
     for (int probe = 0; probe < kStepProbes && !std::isnan(unbent); ++probe) {
         const double wanted = 0.5 * (stayed + jumped);
-        const double units = std::round(wanted / up_cents * 8192.0);
-        const double asked = units * up_cents / 8192.0;
+        const double units = std::round(wanted / up_cents * BEND_CENTRE);
+        const double asked = units * up_cents / BEND_CENTRE;
         uint64_t bent_at = capture_position();
         set_pitch_bend(port_handle(), kTuningChannel, BEND_CENTRE + units);
         const double bent = steady_pitch(bent_at, kBendSettleMs, kBendWindowMs, unbent, kRefineCents).frequency_hz;
@@ -436,9 +442,7 @@ void measure_steps(const ChannelBend& channel)
             break;  // neither: no whole-cent steps that this can place
         stepped = probe == kStepProbes - 1;
     }
-    set_pitch_bend(port_handle(), kTuningChannel, BEND_CENTRE);
-    note_off(port_handle(), kTuningChannel, kBendKey, kVelocity);
-    gap();
+    end_bend_note(kTuningChannel);
     if (std::isnan(unbent))
         return;
     if (stepped || followed) {
