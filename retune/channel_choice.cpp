@@ -26,15 +26,6 @@ double clamp_double(double value, double low, double high)
     return value < low ? low : (value > high ? high : value);
 }
 
-// The frequency as a fractional MIDI note, 69.0 at 440 Hz.
-double fractional_note(double frequency_hz)
-{
-    double r = frequency_hz / A4_HZ;
-    if (!(r >= SMALLEST_RATIO))  // zero, negative and NaN alike
-        r = SMALLEST_RATIO;
-    return A4_NOTE + 12.0 * std::log(r) / std::log(2.0);  // +inf for an infinite frequency
-}
-
 // The nearest key and the bend toward n for a synthesizer that plays as
 // it is told.
 void nearest_note(double n, int* midi_note, double* bend)
@@ -133,11 +124,17 @@ int choose_member(int flags, double bend, uint32_t excluded)
 
 }  // namespace
 
-double note_of_frequency(double frequency_hz) { return fractional_note(frequency_hz); }
+double note_of_frequency(double frequency_hz)
+{
+    double r = frequency_hz / A4_HZ;
+    if (!(r >= SMALLEST_RATIO))  // zero, negative and NaN alike
+        r = SMALLEST_RATIO;
+    return A4_NOTE + 12.0 * std::log(r) / std::log(2.0);  // +inf for an infinite frequency
+}
 
 void frequency_to_note(double frequency_hz, int* midi_note, double* bend)
 {
-    nearest_note(fractional_note(frequency_hz), midi_note, bend);
+    nearest_note(note_of_frequency(frequency_hz), midi_note, bend);
 }
 
 void choose_channel(int flags, double frequency_hz, int* channel, int* midi_note, double* bend)
@@ -150,7 +147,7 @@ void choose_channel_excluding(int flags, double frequency_hz, uint32_t excluded,
 {
     // The key and bend that sound the frequency on a channel: the same on
     // every channel, unless a calibration measured them apart.
-    const double n = fractional_note(frequency_hz);
+    const double n = note_of_frequency(frequency_hz);
     const bool mpe = tuning_method() == METHOD_MPE;
     const bool calibrated = calibration_in_use() && !mpe;  // a calibration measured the range bends ask for
     int note;
