@@ -44,16 +44,22 @@ SOUNDFONT = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
 DEVICE, SOURCE = "fluidsynth:midi_00", "fluidsynth"
 
 
+def run(env, *args):
+    """Runs the program on FluidSynth; the seconds it took. Raises when its
+    status is not 0."""
+    started = time.monotonic()
+    done = subprocess.run([PROGRAM] + list(args), stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=300)
+    if done.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(args), done.returncode, done.stderr.decode()))
+    return time.monotonic() - started
+
+
 def measure(env, directory, name, *args):
     path = os.path.join(directory, name + ".json")
-    started = time.monotonic()
-    done = subprocess.run([PROGRAM, "--measure", DEVICE, "--audio-in", SOURCE, "--json", path] + list(args),
-                          stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=300)
-    if done.returncode != 0:
-        raise RuntimeError("--measure %s failed (%d): %s" % (" ".join(args), done.returncode, done.stderr.decode()))
+    seconds = run(env, "--measure", DEVICE, "--audio-in", SOURCE, "--json", path, *args)
     with open(path) as f:
         results = json.load(f)
-    print("  --measure %s took %.1f s" % (" ".join(args) or "(pitch bend)", time.monotonic() - started))
+    print("  --measure %s took %.1f s" % (" ".join(args) or "(pitch bend)", seconds))
     return results
 
 
@@ -117,12 +123,8 @@ def fluidsynth_case(directory):
             # Calibrated: the keys' offsets and the whole-cent cut taken into
             # the tuning sent; --method auto takes MTS as the calibration
             # found FluidSynth obeys it.
-            started = time.monotonic()
-            done = subprocess.run([PROGRAM, "--calibrate", DEVICE, "--audio-in", SOURCE, "--voice", "Reed Organ"],
-                                  stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=300)
-            if done.returncode != 0:
-                raise RuntimeError("--calibrate failed (%d): %s" % (done.returncode, done.stderr.decode()))
-            print("  --calibrate (Reed Organ) took %.1f s" % (time.monotonic() - started))
+            seconds = run(env, "--calibrate", DEVICE, "--audio-in", SOURCE, "--voice", "Reed Organ")
+            print("  --calibrate (Reed Organ) took %.1f s" % seconds)
             calibrated = measure(env, directory, "calibrated", "--method", "auto")
             for test in ("chord", "harmonics"):
                 notes = [n for n in calibrated["tunings"] if n["test"] == test]
