@@ -1,9 +1,13 @@
-// How every backend hands a folder's path to the caller's buffer: whole and
-// terminated, or not at all.
+// How every backend hands what it found of folders to the caller: a
+// folder's path, whole and terminated or not at all, and a folder's files,
+// in byte order.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 // Copies path[0 .. length) into buffer (size bytes) with its terminating
 // zero; returns length, or -1 when it does not fit (buffer then holds "").
@@ -18,4 +22,17 @@ inline int folder_out(const char* path, size_t length, char* buffer, int size)
     std::memcpy(buffer, path, length);
     buffer[length] = '\0';
     return static_cast<int>(length);
+}
+
+// Visits the names in byte order (std::string compares as memcmp does,
+// whatever order the file system listed them in); returns how many.
+inline int visit_in_byte_order(std::vector<std::string>& names, void (*visit)(const char* name, void* context),
+                               void* context)
+{
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (visit != nullptr)
+            visit(name.c_str(), context);
+    }
+    return static_cast<int>(names.size());
 }

@@ -4,7 +4,6 @@
 #include "platform/folder_out.h"
 #include "platform/whole_file.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -196,11 +195,5 @@ int platform_folder_files(const char* folder, void (*visit)(const char* name, vo
     closedir(listing);
     if (!complete)
         return -1;
-    // std::string compares as memcmp does: unsigned bytes.
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        if (visit != nullptr)
-            visit(name.c_str(), context);
-    }
-    return static_cast<int>(names.size());
+    return visit_in_byte_order(names, visit, context);
 }

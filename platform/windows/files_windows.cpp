@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -195,11 +194,5 @@ int platform_folder_files(const char* folder, void (*visit)(const char* name, vo
     FindClose(search);
     if (!complete)
         return -1;
-    // By bytes, not in the file system's own (case-blind) order.
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        if (visit != nullptr)
-            visit(name.c_str(), context);
-    }
-    return static_cast<int>(names.size());
+    return visit_in_byte_order(names, visit, context);  // not the file system's case-blind order
 }
